@@ -1,0 +1,53 @@
+#pragma once
+// Per-client state behind a context handle, and the two process-wide values.
+
+#include "norvo/cell.hpp"
+#include "norvo/channel.hpp"
+#include "norvo/sensors/sensor_library.hpp"
+#include "norvo/service/processing_gate.hpp"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace norvo::service {
+
+struct TapSettings {
+    std::string version = "1000.113.114.9593";
+    std::uint32_t confirmation_range = 500;  // ms
+    bool debug_mode = false;
+    bool simulation_mode = false;
+    bool forward_confirm_tap = false;
+    bool enable_unconfirmed_taps = false;
+};
+
+struct StopMessage {};
+
+struct PhoneEvent {
+    std::optional<float> pulse;
+};
+
+// Fields that a start call writes while other calls read them sit in cells too:
+// the RPC runtime runs calls on one handle concurrently.
+struct ClientContext {
+    Cell<std::optional<std::uint64_t>> callback_cookie;
+    SharedCell<bool> ignore_unidentified_clients;
+    SharedCell<TapSettings> settings;
+    std::shared_ptr<ProcessingGate> processing_gate;
+    SharedCell<std::optional<float>> tap_strength;
+    SharedCell<std::optional<std::string>> client_id;
+    Cell<std::unique_ptr<sensors::SensorManager>> sensor_manager;
+    Cell<std::unique_ptr<sensors::SensorSubscription>> sensor_subscription;
+    Cell<std::optional<channel::Sender<StopMessage>>> stop_sender;
+    Cell<std::optional<channel::Sender<PhoneEvent>>> phone_event_sender;
+};
+
+// Created on first use, exactly once even when first opens race, and never destroyed.
+SharedCell<bool> process_ignore_unidentified_clients();
+
+// NorvoStartSensor calls in progress.
+extern std::atomic<std::int32_t> connected_user_count;
+
+}  // namespace norvo::service

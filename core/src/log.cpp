@@ -1,0 +1,50 @@
+#include "norvo/log.hpp"
+
+#include <atomic>
+#include <mutex>
+
+namespace norvo::log {
+namespace {
+
+std::atomic<Level> g_max_level{Level::Trace};
+std::mutex g_sink_mutex;
+std::shared_ptr<Sink> g_sink;
+
+std::shared_ptr<Sink> current_sink() {
+    std::lock_guard lock(g_sink_mutex);
+    return g_sink;
+}
+
+}  // namespace
+
+std::string_view level_name(Level level) {
+    switch (level) {
+        case Level::Error: return "ERROR";
+        case Level::Warn: return "WARN";
+        case Level::Info: return "INFO";
+        case Level::Debug: return "DEBUG";
+        case Level::Trace: return "TRACE";
+    }
+    return "?";
+}
+
+void set_max_level(Level level) { g_max_level.store(level, std::memory_order_relaxed); }
+Level max_level() { return g_max_level.load(std::memory_order_relaxed); }
+bool enabled(Level level) { return level <= max_level(); }
+
+void set_sink(std::shared_ptr<Sink> sink) {
+    std::lock_guard lock(g_sink_mutex);
+    g_sink = std::move(sink);
+}
+
+void dispatch(Level level, std::string_view target, const std::source_location& where,
+              fmt::string_view format, fmt::format_args args) {
+    auto sink = current_sink();
+    if (!sink) return;
+    fmt::memory_buffer message;
+    fmt::vformat_to(std::back_inserter(message), format, args);
+    sink->write(Record{level, target, where.file_name(), static_cast<std::uint32_t>(where.line()),
+                       std::string_view(message.data(), message.size())});
+}
+
+}  // namespace norvo::log

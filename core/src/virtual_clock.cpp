@@ -1,0 +1,92 @@
+#include "norvo/virtual_clock.hpp"
+
+#include <algorithm>
+
+namespace norvo {
+namespace {
+
+// All wakeups of one clock share its mutex and condition variable: a notify, a
+// move of time and a release are then one change that every waiter sees.
+class VirtualWakeup final : public Wakeup {
+public:
+    explicit VirtualWakeup(std::shared_ptr<VirtualClock::State> state) : state_(std::move(state)) {
+        std::lock_guard lock(state_->mutex);
+        state_->waiters.push_back(&waiter_);
+    }
+
+    ~VirtualWakeup() override {
+        std::lock_guard lock(state_->mutex);
+        std::erase(state_->waiters, &waiter_);
+    }
+
+    void notify() override {
+        {
+            std::lock_guard lock(state_->mutex);
+            waiter_.notified = true;
+        }
+        state_->cv.notify_all();
+    }
+
+    void wait(std::optional<Instant> deadline) override {
+        std::unique_lock lock(state_->mutex);
+        waiter_.deadline = deadline;
+        waiter_.blocked = true;
+        state_->cv.notify_all();
+        state_->cv.wait(lock, [&] {
+            return !state_->held &&
+                   (waiter_.notified || (deadline && state_->now >= *deadline));
+        });
+        waiter_.blocked = false;
+        waiter_.notified = false;
+        state_->cv.notify_all();
+    }
+
+private:
+    std::shared_ptr<VirtualClock::State> state_;
+    VirtualClock::Waiter waiter_;  // guarded by state_->mutex
+};
+
+}  // namespace
+
+std::size_t VirtualClock::State::idle_waiters() const {
+    return static_cast<std::size_t>(std::count_if(waiters.begin(), waiters.end(), [&](const Waiter* w) {
+        return w->blocked && !w->notified && !(w->deadline && now >= *w->deadline);
+    }));
+}
+
+VirtualClock::VirtualClock() : state_(std::make_shared<State>()) {}
+
+Instant VirtualClock::now() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->now;
+}
+
+std::shared_ptr<Wakeup> VirtualClock::make_wakeup() { return std::make_shared<VirtualWakeup>(state_); }
+
+void VirtualClock::advance_to(Instant t) {
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->now = std::max(state_->now, t);
+    }
+    state_->cv.notify_all();
+}
+
+void VirtualClock::hold() {
+    std::lock_guard lock(state_->mutex);
+    state_->held = true;
+}
+
+void VirtualClock::release() {
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->held = false;
+    }
+    state_->cv.notify_all();
+}
+
+void VirtualClock::poke() {
+    { std::lock_guard lock(state_->mutex); }
+    state_->cv.notify_all();
+}
+
+}  // namespace norvo
