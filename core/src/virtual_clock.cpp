@@ -54,6 +54,15 @@ std::size_t VirtualClock::State::idle_waiters() const {
     }));
 }
 
+std::optional<Instant> VirtualClock::next_deadline() const {
+    std::lock_guard lock(state_->mutex);
+    std::optional<Instant> earliest;
+    for (const Waiter* w : state_->waiters) {
+        if (w->blocked && w->deadline && (!earliest || *w->deadline < *earliest)) earliest = w->deadline;
+    }
+    return earliest;
+}
+
 VirtualClock::VirtualClock() : state_(std::make_shared<State>()) {}
 
 Instant VirtualClock::now() const {

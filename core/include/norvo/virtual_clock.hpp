@@ -35,6 +35,9 @@ public:
         state_->cv.wait(lock, [&] { return state_->idle_waiters() >= waiters || give_up(); });
     }
 
+    // The earliest deadline that a blocked waiter waits for, if any.
+    std::optional<Instant> next_deadline() const;
+
     // Wakes wait_until_idle callers so that they re-check their give-up condition.
     void poke();
 
