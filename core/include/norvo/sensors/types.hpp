@@ -52,7 +52,7 @@ struct PropertyKey {
 struct SensorField {
     // The first 8 bytes of the value area as they lie in memory; empty in a template field.
     std::vector<std::uint8_t> value;
-    PropertyKey key;
+    PropertyKey key{};
     SensorValueType value_type = SensorValueType::Empty;
 };
 
