@@ -83,7 +83,9 @@ HRESULT NorvoStartSensor(ClientContext& context, std::uint64_t cookie) {
         connected_user_count.fetch_sub(1);
         return hr::unexpected;
     }
-    context.processing_gate->enter();
+    // Our own reference: RemoteClose may destroy the context the moment the gate opens.
+    const auto gate = context.processing_gate;
+    gate->enter();
 
     auto [stop_tx, stop_rx] = channel::bounded<StopMessage>(1);
     context.stop_sender.set(std::move(stop_tx));
@@ -100,7 +102,7 @@ HRESULT NorvoStartSensor(ClientContext& context, std::uint64_t cookie) {
     context.sensor_subscription.set(nullptr);
     context.sensor_manager.set(nullptr);
     connected_user_count.fetch_sub(1);
-    context.processing_gate->leave();
+    gate->leave();  // the context may be gone from here on
     runtime->com->uninitialize();
     return result;
 }
