@@ -1,11 +1,11 @@
 #include "norvo/service/sensor_loop.hpp"
 
 #include "norvo/service/client_callbacks.hpp"
+#include "norvo/service/client_event_packet.hpp"
 #include "norvo/service/log_target.hpp"
 #include "norvo/service/pending_taps.hpp"
 #include "norvo/text.hpp"
 
-#include <array>
 #include <chrono>
 #include <variant>
 
@@ -14,8 +14,6 @@ namespace {
 
 using sensors::SensorMessage;
 using sensors::SensorState;
-
-constexpr std::array<std::uint8_t, 6> kConfirmedTapPacket{0x02, 0x00, 0x02, 0x00, 0x00, 0x00};
 
 struct StopEvent {};
 struct TimerEvent {};
