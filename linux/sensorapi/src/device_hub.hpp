@@ -1,0 +1,72 @@
+#pragma once
+// The simulated tap sensor as the stand-in Sensor API sees it: whether the device
+// is present, its state, and which sinks of which managers and sensor objects to
+// call. Device events come from one thread (the device socket's); the sinks are
+// called on that thread, never under the hub's lock.
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "norvo/linux/sensor_device_protocol.hpp"
+#include "norvo/linux/sensorapi.h"
+#include "norvo/sensorlib/com_ptr.hpp"
+
+namespace norvo::linux_platform {
+
+using sensorlib::ComPtr;
+
+// One stay of the device, from enter to leave.
+struct Presence {
+    std::string model;
+    std::string manufacturer;
+    std::vector<PROPERTYKEY> fields;
+};
+
+class DeviceHub {
+  public:
+    static DeviceHub& instance();
+
+    // The device side. A device that enters while present has left first.
+    void enter(const sensor_device::Enter& message);
+    void leave();
+    void change_state(std::int32_t state);
+    void report(const sensor_device::Report& message);
+
+    // The COM side. `manager` identifies an ISensorManager object.
+    HRESULT find_sensor(const void* manager, REFSENSOR_ID id, ISensor** out);
+    void set_manager_sink(const void* manager, ISensorManagerEvents* sink);
+    void forget_manager(const void* manager);
+    // A sensor object of an earlier stay is disconnected: it can only unregister.
+    HRESULT set_sensor_sink(ISensor& sensor, const Presence& presence, ISensorEvents* sink);
+    HRESULT state_of(const Presence& presence, SensorState* out);
+
+  private:
+    struct Registration {
+        ComPtr<ISensor> sensor;
+        ComPtr<ISensorEvents> sink;
+    };
+    std::vector<Registration> registered_sinks();
+
+    std::mutex mutex_;
+    std::shared_ptr<const Presence> presence_;  // null while absent
+    std::int32_t state_ = 0;
+    std::map<const void*, ComPtr<ISensorManagerEvents>> manager_sinks_;
+    // This stay's sensor object of each manager: a manager hands out one object per stay.
+    std::map<const void*, ComPtr<ISensor>> manager_sensors_;
+    std::map<const ISensor*, Registration> registrations_;
+};
+
+// The device's identity and data-field keys.
+const GUID& simulated_sensor_id();
+PROPERTYKEY simulated_field_key(std::uint32_t index);
+
+// Objects of the stand-in Sensor API.
+ComPtr<ISensor> make_simulated_sensor(std::shared_ptr<const Presence> presence);
+ComPtr<ISensorDataReport> make_simulated_report(std::shared_ptr<const Presence> presence,
+                                                std::vector<sensor_device::ReportValue> values);
+ComPtr<ISensorManager> make_simulated_manager();
+
+}  // namespace norvo::linux_platform

@@ -1,0 +1,75 @@
+#pragma once
+// The COM identity of the library's event sinks: free-threaded (IAgileObject), so
+// the platform calls them on its own threads without marshalling, with an atomic
+// reference count. Interface is the sink's own event interface, Iid its ID.
+
+#include <atomic>
+
+#include "norvo/sensorlib/com.hpp"
+
+namespace norvo::sensorlib {
+
+// IID_IInspectable, spelled out: the Windows import libraries of the usual toolchains lack it.
+inline constexpr IID kIidInspectable{
+    0xAF86E2E0, 0xB12D, 0x4C6A, {0x9C, 0x5A, 0xD7, 0xAA, 0x65, 0x10, 0x1E, 0x90}};
+
+template <class Interface, const IID& Iid>
+class AgileObject : public Interface, public IInspectable {
+  public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+        if (!out)
+            return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IAgileObject) ||
+            IsEqualIID(riid, Iid)) {
+            *out = static_cast<Interface*>(this);
+        } else if (IsEqualIID(riid, kIidInspectable)) {
+            *out = static_cast<IInspectable*>(this);
+        } else {
+            *out = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+
+    ULONG STDMETHODCALLTYPE AddRef() override {
+        return refs_.fetch_add(1, std::memory_order_relaxed) + 1;
+    }
+
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+
+    // No runtime class: no WinRT interfaces, an empty class name, base trust.
+    HRESULT STDMETHODCALLTYPE GetIids(ULONG* count, IID** iids) override {
+        if (!count || !iids)
+            return E_POINTER;
+        *count = 0;
+        *iids = nullptr;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetRuntimeClassName(HSTRING* name) override {
+        if (!name)
+            return E_POINTER;
+        *name = nullptr;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTrustLevel(TrustLevel* level) override {
+        if (!level)
+            return E_POINTER;
+        *level = BaseTrust;
+        return S_OK;
+    }
+
+  protected:
+    AgileObject() = default;
+    virtual ~AgileObject() = default;
+
+  private:
+    std::atomic<ULONG> refs_{1};
+};
+
+}  // namespace norvo::sensorlib

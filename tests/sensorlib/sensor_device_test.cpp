@@ -1,0 +1,223 @@
+// The whole road on Linux: vtap-sensor → device socket → stand-in Sensor API →
+// sensor library → sensor loop → client callbacks, on the real clock.
+
+#include "norvo/linux/sensor_device.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <regex>
+#include <thread>
+
+#include "device_process.hpp"
+#include "norvo/linux/com_object.hpp"
+#include "norvo/linux/steady_clock.hpp"
+#include "norvo/log_capture.hpp"
+#include "norvo/sensorlib/com_ptr.hpp"
+#include "norvo/sensorlib/sensor_library.hpp"
+#include "norvo/service/procedures.hpp"
+#include "support/start_harness.hpp"
+
+namespace norvo::testing {
+namespace {
+
+using sensorlib::ComPtr;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+namespace hr = service::hr;
+
+const std::string kId = "9B4AA91F-AEBD-4CF2-9565-672E4F0586CB";
+const std::uint8_t kPhoneTap[] = {0x01, 0x00, 0x01, 0x00, 0x00, 0x00};
+
+// The callback lines without their loop timestamps, which the real clock makes vary.
+std::vector<std::string> without_timestamps(const std::vector<std::string>& lines) {
+    std::vector<std::string> out;
+    for (const auto& line : lines)
+        out.push_back(std::regex_replace(line, std::regex(" ts=\\d+"), ""));
+    return out;
+}
+
+// Sees the sensor enter through a manager of its own, as any client of the Sensor API would.
+class EnterWatcher final
+    : public linux_platform::ComObject<ISensorManagerEvents, IID_ISensorManagerEvents> {
+  public:
+    HRESULT STDMETHODCALLTYPE OnSensorEnter(ISensor*, SensorState) override {
+        std::lock_guard lock(mutex_);
+        ++enters_;
+        cv_.notify_all();
+        return S_OK;
+    }
+    void wait_for_enters(int count) {
+        std::unique_lock lock(mutex_);
+        cv_.wait(lock, [&] { return enters_ >= count; });
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    int enters_ = 0;
+};
+
+class SensorDeviceTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        static const bool published = [] {
+            service::RUNTIME_HANDLE.publish(std::make_shared<service::Runtime>(
+                service::Runtime{std::make_shared<linux_platform::SteadyClock>(),
+                                 std::make_shared<sensorlib::MtaApartment>(),
+                                 std::make_shared<sensorlib::ComSensorLibrary>()}));
+            return true;
+        }();
+        (void)published;
+        log_ = log::CaptureSink::install();
+        directory_ = std::filesystem::temp_directory_path() /
+                     ("norvo-sensor-" + std::to_string(::getpid()) + "-" +
+                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(directory_);
+        auto socket = linux_platform::SensorDeviceSocket::open(socket_path());
+        ASSERT_TRUE(socket) << socket.error();
+        socket_ = std::move(*socket);
+        service::RemoteOpen(context_);
+        // Wide enough that the real clock never runs a phone tap out while a test waits.
+        const std::uint8_t range[] = {0x60, 0xEA, 0x00, 0x00};  // 60000 ms
+        ASSERT_EQ(service::NorvoSetProperty(*context_, 3, range), hr::ok);
+    }
+
+    void TearDown() override {
+        if (context_)
+            service::RemoteClose(context_);
+        socket_.reset();
+        std::filesystem::remove_all(directory_);
+    }
+
+    std::string socket_path() const { return (directory_ / "sensor.sock").string(); }
+
+    void start(std::uint64_t cookie) {
+        run_ = std::thread([this, cookie] {
+            service::CurrentCallScope scope(callbacks_);
+            result_ = service::NorvoStartSensor(*context_, cookie);
+        });
+    }
+    service::HRESULT stop() {
+        EXPECT_EQ(service::NorvoStopSensor(*context_), hr::ok);
+        run_.join();
+        return result_;
+    }
+    void phone_tap() { ASSERT_EQ(service::NorvoReceiveClientEvent(*context_, kPhoneTap), hr::ok); }
+
+    std::size_t count_logged(const std::string& prefix) const {
+        const auto lines = log_->messages();
+        return std::count_if(lines.begin(), lines.end(),
+                             [&](const auto& l) { return l.starts_with(prefix); });
+    }
+
+    std::shared_ptr<log::CaptureSink> log_;
+    std::filesystem::path directory_;
+    std::unique_ptr<linux_platform::SensorDeviceSocket> socket_;
+    service::ContextHandle context_;
+    RecordingCallbacks callbacks_;
+    std::thread run_;
+    service::HRESULT result_ = -1;
+};
+
+TEST_F(SensorDeviceTest, AWaitingRunFollowsTheDeviceInAndOut) {
+    start(7);
+    callbacks_.wait_for_calls(1);
+    DeviceProcess device(socket_path());
+    device.send("enter\n");
+    callbacks_.wait_for_calls(2);
+    phone_tap();
+    device.send("tap\n");
+    callbacks_.wait_for_calls(3);
+    device.send("leave\n");
+    callbacks_.wait_for_calls(4);
+    device.send("enter 3\ntap\nstate 0\n");  // initialising: that tap is not passed on
+    callbacks_.wait_for_calls(6);
+    phone_tap();
+    device.send("tap\n");
+    callbacks_.wait_for_calls(7);
+    EXPECT_EQ(device.finish(), 0);  // its input ended: the device leaves
+    callbacks_.wait_for_calls(8);
+    EXPECT_EQ(stop(), hr::ok);
+
+    EXPECT_THAT(
+        without_timestamps(callbacks_.lines()),
+        ElementsAre("SignalReturn 0x0 cookie=7", "SensorStateChanged state=0 cookie=7",
+                    "TapEvent 1 cookie=7", "SensorStateChanged state=5 cookie=7",
+                    "SensorStateChanged state=3 cookie=7", "SensorStateChanged state=0 cookie=7",
+                    "TapEvent 1 cookie=7", "SensorStateChanged state=5 cookie=7"));
+    const auto lines = log_->messages();
+    EXPECT_THAT(lines, Contains("Sensor " + kId +
+                                " not immediately available. Waiting for OnSensorEnter."));
+    EXPECT_THAT(lines, Contains("Reconnecting sensor: " + kId));
+    EXPECT_THAT(lines, Contains("OnLeave event received for sensor: " + kId));
+    EXPECT_THAT(lines, Contains("Received data but sensor not ready"));
+    EXPECT_EQ(count_logged("Laptop tap detected at: "), 2u);
+    EXPECT_EQ(count_logged("Sensor device connected"), 1u);
+    EXPECT_EQ(count_logged("Sensor device disconnected"), 1u);
+}
+
+class PresentSensorTest : public SensorDeviceTest {
+  protected:
+    // The device enters before the run starts; a manager of the test's own sees it happen.
+    void enter_before_start(DeviceProcess& device, std::string_view commands) {
+        ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+        ComPtr<ISensorManager> manager;
+        ASSERT_EQ(CoCreateInstance(CLSID_SensorManager, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_ISensorManager, reinterpret_cast<void**>(manager.put())),
+                  S_OK);
+        auto watcher = ComPtr<EnterWatcher>::adopt(new EnterWatcher);
+        manager->SetEventSink(watcher.get());
+        device.send(commands);
+        watcher->wait_for_enters(1);
+        manager->SetEventSink(nullptr);
+        manager.reset();
+        CoUninitialize();
+    }
+};
+
+TEST_F(PresentSensorTest, APresentDeviceIsActivatedAtStartAndASecondDeviceIsRefused) {
+    DeviceProcess device(socket_path());
+    enter_before_start(device, "fields 3\nenter 0 Model-X Maker-Y\n");
+    start(9);
+    callbacks_.wait_for_calls(1);
+    EXPECT_EQ(DeviceProcess(socket_path()).wait(), 1);
+
+    phone_tap();
+    device.send("report UI4:0 UI4:1 FILETIME:5\n");
+    callbacks_.wait_for_calls(2);
+    device.send(
+        "report UI4:0 UI4:1\nstate 9\nstate 2\n");  // a value short, then a state out of range
+    callbacks_.wait_for_calls(3);
+    EXPECT_EQ(device.finish(), 0);
+    callbacks_.wait_for_calls(4);
+    EXPECT_EQ(stop(), hr::ok);
+
+    EXPECT_THAT(
+        without_timestamps(callbacks_.lines()),
+        ElementsAre("SignalReturn 0x0 cookie=9", "TapEvent 1 cookie=9",
+                    "SensorStateChanged state=2 cookie=9", "SensorStateChanged state=5 cookie=9"));
+    const auto lines = log_->messages();
+    EXPECT_THAT(lines, Contains("Sensor " + kId + " found immediately, activating."));
+    EXPECT_EQ(count_logged("Sensor field type: "), 3u);
+    EXPECT_EQ(count_logged("Laptop tap detected at: "), 1u);
+    EXPECT_THAT(lines, Contains("Failed to convert sensor state: SensorState(9)"));
+    EXPECT_THAT(lines, Contains("Sensor device refused: another device is connected"));
+}
+
+TEST_F(PresentSensorTest, AStartFailsWhenThePresentDeviceIsInAnInvalidState) {
+    DeviceProcess device(socket_path());
+    enter_before_start(device, "enter 7\n");
+    {
+        service::CurrentCallScope scope(callbacks_);
+        EXPECT_EQ(service::NorvoStartSensor(*context_, 4), hr::unexpected);
+    }
+    EXPECT_THAT(callbacks_.lines(), ElementsAre("SignalReturn 0x8000ffff cookie=4"));
+    EXPECT_THAT(log_->messages(), Contains("Failed to find Vextora sensor: InvalidSensorState"));
+    EXPECT_EQ(device.finish(), 0);
+}
+
+}  // namespace
+}  // namespace norvo::testing

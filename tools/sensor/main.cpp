@@ -1,0 +1,187 @@
+// vtap-sensor --socket PATH: the simulated tap sensor. Reads commands from standard
+// input, one per line, and sends them to the service's device socket. The device
+// leaves when the input ends (or the tool goes away).
+
+#include <fmt/format.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "commands.hpp"
+
+namespace {
+
+namespace device = norvo::linux_platform::sensor_device;
+using norvo::vtap_sensor::Command;
+
+constexpr std::string_view kUsage =
+    "usage: vtap-sensor --socket PATH\n"
+    "Commands on standard input, one per line:\n"
+    "  enter [STATE] [MODEL] [MANUFACTURER]   the device is present (STATE 0 by default)\n"
+    "  leave                                  the device is absent\n"
+    "  state N                                a state change to N\n"
+    "  tap | notap                            a report of two UI4 fields: 0 then 1 | 0 then 0\n"
+    "  report T:V ...                         a report with these fields (T: Empty Null I2 I4 R4 "
+    "R8 UI2 UI4 FILETIME)\n"
+    "  fields N                               the field count of the next enter (2 by default)\n"
+    "  sleep MS                               wait\n";
+
+int connect_to(const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof(address.sun_path)) {
+        fmt::print(stderr, "vtap-sensor: socket path too long: {}\n", path);
+        return -1;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        fmt::print(stderr, "vtap-sensor: cannot connect to {}: {}\n", path, std::strerror(errno));
+        if (fd >= 0)
+            ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool send_all(int fd, std::string_view data) {
+    while (!data.empty()) {
+        const ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+class Tool {
+  public:
+    explicit Tool(int fd) : fd_(fd) {}
+
+    // False when the service has gone.
+    bool line(std::string_view text) {
+        ++line_number_;
+        auto command = norvo::vtap_sensor::parse_command(text);
+        if (command && *command)
+            command = prepare(**command);
+        if (!command) {
+            fmt::print(stderr, "vtap-sensor: line {}: {}\n", line_number_, command.error());
+            bad_lines_ = true;
+            return true;
+        }
+        if (!*command)
+            return true;
+        return std::visit([this](auto& c) { return run(c); }, **command);
+    }
+
+    bool had_bad_lines() const { return bad_lines_; }
+
+  private:
+    // Adds the field count to an enter, and checks a message as the service will.
+    std::expected<std::optional<Command>, std::string> prepare(Command command) {
+        if (auto* message = std::get_if<device::Message>(&command)) {
+            if (auto* enter = std::get_if<device::Enter>(message))
+                enter->field_count = fields_;
+            auto line = device::encode(*message);
+            line.pop_back();
+            if (auto checked = device::decode(line); !checked)
+                return std::unexpected(checked.error());
+        }
+        return command;
+    }
+
+    bool run(const device::Message& message) { return send_all(fd_, device::encode(message)); }
+    bool run(const norvo::vtap_sensor::SetFields& c) {
+        fields_ = c.count;
+        return true;
+    }
+    bool run(const norvo::vtap_sensor::Sleep& c) {
+        std::this_thread::sleep_for(c.duration);
+        return true;
+    }
+
+    int fd_;
+    std::uint32_t fields_ = 2;
+    std::size_t line_number_ = 0;
+    bool bad_lines_ = false;
+};
+
+// Until standard input ends (0 or 1 for bad lines), or the service closes the socket (1).
+int pump(int fd) {
+    Tool tool(fd);
+    std::string pending;
+    pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {fd, POLLIN, 0}};
+    for (;;) {
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            fmt::print(stderr, "vtap-sensor: poll: {}\n", std::strerror(errno));
+            return 1;
+        }
+        if (fds[1].revents != 0)
+            break;  // the service never writes: this is its end
+        if (fds[0].revents == 0)
+            continue;
+        char chunk[4096];
+        const ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n > 0)
+            pending.append(chunk, static_cast<std::size_t>(n));
+        std::size_t start = 0;
+        for (std::size_t end; (end = pending.find('\n', start)) != std::string::npos;
+             start = end + 1) {
+            if (!tool.line(std::string_view(pending).substr(start, end - start))) {
+                fmt::print(stderr, "vtap-sensor: the service closed the device socket\n");
+                return 1;
+            }
+        }
+        pending.erase(0, start);
+        if (n <= 0) {
+            if (!pending.empty() && !tool.line(pending))
+                break;
+            return tool.had_bad_lines() ? 1 : 0;
+        }
+    }
+    fmt::print(stderr, "vtap-sensor: the service closed the device socket\n");
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string path;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            fmt::print("{}", kUsage);
+            return 0;
+        }
+        if (arg == "--socket" && i + 1 < argc) {
+            path = argv[++i];
+        } else if (arg.starts_with("--socket=")) {
+            path = arg.substr(9);
+        } else {
+            fmt::print(stderr, "{}", kUsage);
+            return 2;
+        }
+    }
+    if (path.empty()) {
+        fmt::print(stderr, "{}", kUsage);
+        return 2;
+    }
+    const int fd = connect_to(path);
+    if (fd < 0)
+        return 1;
+    const int status = pump(fd);
+    ::close(fd);
+    return status;
+}
