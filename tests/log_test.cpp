@@ -88,3 +88,17 @@ TEST(TextForms, ByteListIsDecimalInBrackets) {
     EXPECT_EQ(fmt::format("{}", norvo::ByteList{bytes}), "[1, 0, 255]");
     EXPECT_EQ(fmt::format("{}", norvo::ByteList{}), "[]");
 }
+
+TEST(TextForms, PlainDecimalNeverUsesAnExponent) {
+    struct Case {
+        float in;
+        const char* out;
+    };
+    const Case cases[] = {
+        {1.0f, "1"},       {0.5f, "0.5"},     {-2.25f, "-2.25"},
+        {1e20f, "100000000000000000000"}, {1.5e-7f, "0.00000015"}, {123456.7f, "123456.7"},
+        {0.0f, "0"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(norvo::plain_decimal(c.in), c.out) << c.out;
+    EXPECT_EQ(norvo::plain_decimal(std::nanf("")), "NaN");
+}

@@ -1,5 +1,8 @@
 #include "norvo/text.hpp"
 
+#include <cmath>
+#include <cstdlib>
+
 namespace norvo {
 
 std::string escape_quoted(std::string_view text) {
@@ -24,6 +27,39 @@ std::string escape_quoted(std::string_view text) {
         }
     }
     out.push_back('"');
+    return out;
+}
+
+std::string plain_decimal(float value) {
+    if (std::isnan(value)) return "NaN";
+    if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
+    const std::string shortest = fmt::format("{}", value);
+    const auto e = shortest.find('e');
+    if (e == std::string::npos) return shortest;
+
+    // Move the decimal point of the shortest digits by the exponent.
+    const bool negative = shortest.front() == '-';
+    std::string digits;
+    int point = -1;
+    for (std::size_t i = negative ? 1 : 0; i < e; ++i) {
+        if (shortest[i] == '.') {
+            point = static_cast<int>(digits.size());
+        } else {
+            digits.push_back(shortest[i]);
+        }
+    }
+    if (point < 0) point = static_cast<int>(digits.size());
+    point += std::atoi(shortest.c_str() + e + 1);
+
+    std::string out = negative ? "-" : "";
+    if (point <= 0) {
+        out += "0." + std::string(static_cast<std::size_t>(-point), '0') + digits;
+    } else if (point >= static_cast<int>(digits.size())) {
+        out += digits + std::string(static_cast<std::size_t>(point) - digits.size(), '0');
+    } else {
+        out += digits.substr(0, static_cast<std::size_t>(point)) + "." +
+               digits.substr(static_cast<std::size_t>(point));
+    }
     return out;
 }
 

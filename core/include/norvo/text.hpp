@@ -22,7 +22,21 @@ struct ByteList {
     std::span<const std::uint8_t> bytes;
 };
 
+// A float in plain decimal notation, shortest round-trip digits, never an exponent.
+struct PlainDecimal {
+    float value;
+};
+
+std::string plain_decimal(float value);
+
 }  // namespace norvo
+
+template <>
+struct fmt::formatter<norvo::PlainDecimal> : fmt::formatter<std::string_view> {
+    auto format(const norvo::PlainDecimal& d, format_context& ctx) const {
+        return fmt::formatter<std::string_view>::format(norvo::plain_decimal(d.value), ctx);
+    }
+};
 
 template <>
 struct fmt::formatter<norvo::Quoted> : fmt::formatter<std::string_view> {

@@ -7,13 +7,11 @@ void ProcessingGate::enter() {
     ++running_;
 }
 
+// Notifies under the lock: a waiter may destroy the gate as soon as it sees no start running.
 void ProcessingGate::leave() {
-    {
-        std::lock_guard lock(mutex_);
-        if (running_ > 0) --running_;
-        if (running_ > 0) return;
-    }
-    cv_.notify_all();
+    std::lock_guard lock(mutex_);
+    if (running_ > 0) --running_;
+    if (running_ == 0) cv_.notify_all();
 }
 
 bool ProcessingGate::processing() const {

@@ -38,7 +38,7 @@ struct ClientContext {
     std::shared_ptr<ProcessingGate> processing_gate;
     SharedCell<std::optional<float>> tap_strength;
     SharedCell<std::optional<std::string>> client_id;
-    Cell<std::unique_ptr<sensors::SensorManager>> sensor_manager;
+    Cell<std::shared_ptr<sensors::SensorManager>> sensor_manager;  // shared only to call it unlocked
     Cell<std::unique_ptr<sensors::SensorSubscription>> sensor_subscription;
     Cell<std::optional<channel::Sender<StopMessage>>> stop_sender;
     Cell<std::optional<channel::Sender<PhoneEvent>>> phone_event_sender;

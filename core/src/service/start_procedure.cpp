@@ -1,0 +1,110 @@
+// NorvoStartSensor: sets up a sensor run, runs the loop on this thread, cleans up.
+
+#include "norvo/fatal.hpp"
+#include "norvo/sensors/tap_sensor.hpp"
+#include "norvo/service/client_callbacks.hpp"
+#include "norvo/service/log_target.hpp"
+#include "norvo/service/procedures.hpp"
+#include "norvo/service/runtime.hpp"
+#include "norvo/service/sensor_callbacks.hpp"
+#include "norvo/service/sensor_loop.hpp"
+
+namespace norvo::service {
+namespace {
+
+using sensors::SensorMessage;
+
+bool simulation_mode(const ClientContext& context) {
+    return context.settings->with([](const TapSettings& s) { return s.simulation_mode; });
+}
+
+// From the sensor manager up to the loop's end. The receivers are released on
+// every early return, which closes the channels for the senders left in the context.
+HRESULT run_sensor(ClientContext& context, const Runtime& runtime, std::uint64_t cookie,
+                   channel::Receiver<StopMessage> stop_rx, channel::Receiver<PhoneEvent> phone_rx) {
+    auto manager = runtime.sensors->create_manager();
+    if (!manager) {
+        kLog.error("Failed to create sensor manager: {}", manager.error());
+        return hr::unexpected;
+    }
+    context.sensor_manager.set(std::shared_ptr<sensors::SensorManager>(std::move(*manager)));
+
+    std::unique_ptr<sensors::SensorSubscription> subscription;
+    auto [sensor_tx, sensor_rx] = channel::unbounded<SensorMessage>();
+    const bool simulated = simulation_mode(context);
+    if (simulated) kLog.info("Simulation mode, skip sensor registration");
+    auto current_manager = context.sensor_manager.get();
+    if (!current_manager) {
+        kLog.error("Sensor manager not initialized");
+        return hr::unexpected;
+    }
+    if (!simulated) {
+        auto subscribed =
+            current_manager->subscribe(sensors::tap_sensor::kSensorId, make_sensor_callbacks(sensor_tx));
+        if (!subscribed) {
+            kLog.error("Failed to find Vextora sensor: {}", subscribed.error());
+            return hr::unexpected;
+        }
+        subscription = std::move(*subscribed);
+    }
+    // In simulation the loop must never receive a sensor message: no sender survives.
+    { auto released = std::move(sensor_tx); }
+    current_manager.reset();
+
+    context.sensor_subscription.set(nullptr);
+    context.sensor_subscription.set(std::move(subscription));
+
+    sensor_loop(*runtime.clock, SensorLoopInputs{
+                                    .callback_cookie = cookie,
+                                    .settings = context.settings,
+                                    .ignore_unidentified_clients = context.ignore_unidentified_clients,
+                                    .tap_strength = context.tap_strength,
+                                    .client_id = context.client_id,
+                                    .stop = std::move(stop_rx),
+                                    .phone_events = std::move(phone_rx),
+                                    .sensor_messages = std::move(sensor_rx),
+                                });
+
+    if (!simulation_mode(context)) context.sensor_subscription.set(nullptr);
+    kLog.info("End of the CorvaneRegisterToEvent()");
+    return hr::ok;
+}
+
+}  // namespace
+
+HRESULT NorvoStartSensor(ClientContext& context, std::uint64_t cookie) {
+    connected_user_count.fetch_add(1);
+    kLog.info("NorvoStartSensor() called");
+    const auto runtime = RUNTIME_HANDLE.get();
+    if (!runtime) fatal("RUNTIME_HANDLE must be initialized");
+
+    if (auto com = runtime->com->initialize(); !com) {
+        kLog.error("Failed to initialize COM: {}", com.error());
+        connected_user_count.fetch_sub(1);
+        return hr::unexpected;
+    }
+    // Our own reference: RemoteClose may destroy the context the moment the gate opens.
+    const auto gate = context.processing_gate;
+    gate->enter();
+
+    auto [stop_tx, stop_rx] = channel::bounded<StopMessage>(1);
+    context.stop_sender.set(std::move(stop_tx));
+    auto [phone_tx, phone_rx] = channel::bounded<PhoneEvent>(10);
+    context.phone_event_sender.set(std::move(phone_tx));
+    context.callback_cookie.set(cookie);
+
+    const HRESULT result = run_sensor(context, *runtime, cookie, std::move(stop_rx), std::move(phone_rx));
+
+    kLog.info("End of the NorvoStartSensor() called, result: {:#x}", static_cast<std::uint32_t>(result));
+    if (result != hr::ok && SafeNorvoSignalReturn(result, cookie) > 0) {
+        kLog.error("Rpc call SafeNorvoSignalReturn failed");
+    }
+    context.sensor_subscription.set(nullptr);
+    context.sensor_manager.set(nullptr);
+    connected_user_count.fetch_sub(1);
+    gate->leave();  // the context may be gone from here on
+    runtime->com->uninitialize();
+    return result;
+}
+
+}  // namespace norvo::service
