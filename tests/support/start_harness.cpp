@@ -7,6 +7,7 @@ namespace norvo::testing {
 service::CallbackResult RecordingCallbacks::record(std::string line) {
     std::unique_lock lock(mutex_);
     lines_.push_back(std::move(line));
+    cv_.notify_all();
     if (blocked_) {
         inside_ = true;
         cv_.notify_all();
@@ -56,6 +57,11 @@ void RecordingCallbacks::unblock() {
 void RecordingCallbacks::wait_until_inside() {
     std::unique_lock lock(mutex_);
     cv_.wait(lock, [&] { return inside_; });
+}
+
+void RecordingCallbacks::wait_for_calls(std::size_t count) {
+    std::unique_lock lock(mutex_);
+    cv_.wait(lock, [&] { return lines_.size() >= count; });
 }
 
 RunningStart::RunningStart(service::ClientContext& context, std::uint64_t cookie, RecordingCallbacks& callbacks,

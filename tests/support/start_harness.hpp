@@ -33,6 +33,8 @@ public:
     void unblock();
     // Waits until a callback sits blocked.
     void wait_until_inside();
+    // Waits until `count` callbacks have been made.
+    void wait_for_calls(std::size_t count);
 
 private:
     service::CallbackResult record(std::string line);
