@@ -1,9 +1,9 @@
+#include "norvo/replay/scenario.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "norvo/replay/scenario.hpp"
 
 namespace {
 

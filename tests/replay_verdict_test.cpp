@@ -1,9 +1,9 @@
+#include "norvo/replay/verdict.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "norvo/replay/verdict.hpp"
 
 namespace {
 

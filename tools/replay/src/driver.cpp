@@ -1,14 +1,14 @@
 #include "norvo/replay/driver.hpp"
 
-#include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <thread>
-
 #include "norvo/replay/recording_callbacks.hpp"
 #include "norvo/replay/scripted_sensors.hpp"
 #include "norvo/service/runtime.hpp"
 #include "norvo/virtual_clock.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 namespace norvo::replay {
 namespace {
@@ -32,8 +32,9 @@ std::vector<Step> timeline(const Scenario& scenario, const Input& implicit_stop)
 
     std::vector<Step> steps;
     for (const TimedInput* input : sorted) {
-        if (steps.empty() || steps.back().at_ms != input->at_ms)
+        if (steps.empty() || steps.back().at_ms != input->at_ms) {
             steps.push_back({input->at_ms, {}});
+        }
         steps.back().inputs.push_back(&input->input);
     }
     bool stops = std::ranges::any_of(scenario.inputs, [](const TimedInput& input) {
@@ -47,7 +48,7 @@ std::vector<Step> timeline(const Scenario& scenario, const Input& implicit_stop)
 }
 
 class Driver {
-  public:
+public:
     Driver() : clock_(std::make_shared<VirtualClock>()), port_(std::make_shared<SensorPort>()) {
         service::RUNTIME_HANDLE.publish(std::make_shared<service::Runtime>(
             service::Runtime{clock_, std::make_shared<ScriptedCom>(),
@@ -84,7 +85,7 @@ class Driver {
         return callbacks_.transcript();
     }
 
-  private:
+private:
     // Until the loop waits with nothing to do, or the start call has returned.
     void wait_idle() {
         clock_->wait_until_idle(1, [&] { return start_returned_.load(); });
@@ -132,8 +133,7 @@ class Driver {
                 sensor.on_left();
             }
         });
-        if (!delivered)
-            kReplayLog.warn("No sensor subscription at {} ms, input dropped", at_ms);
+        if (!delivered) kReplayLog.warn("No sensor subscription at {} ms, input dropped", at_ms);
     }
 
     std::shared_ptr<VirtualClock> clock_;

@@ -1,5 +1,7 @@
 #include "norvo/replay/isolated_run.hpp"
 
+#include "norvo/replay/driver.hpp"
+
 #include <fmt/format.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,8 +12,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-
-#include "norvo/replay/driver.hpp"
 
 namespace norvo::replay {
 namespace {
@@ -39,10 +39,8 @@ std::vector<std::string> split_lines(std::string_view text) {
 bool write_all(int fd, std::string_view text) {
     while (!text.empty()) {
         ssize_t n = ::write(fd, text.data(), text.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
         text.remove_prefix(static_cast<std::size_t>(n));
     }
     return true;
@@ -53,10 +51,8 @@ std::string read_all(int fd) {
     char buffer[4096];
     for (;;) {
         ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return text;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return text;
         text.append(buffer, static_cast<std::size_t>(n));
     }
 }
@@ -89,8 +85,7 @@ Verdict system_failure(std::string_view what) {
 
 Verdict run_isolated(const Scenario& scenario) {
     int fds[2];
-    if (::pipe(fds) != 0)
-        return system_failure("pipe");
+    if (::pipe(fds) != 0) return system_failure("pipe");
     // Buffered output would otherwise be written twice, by parent and child.
     std::fflush(nullptr);
     pid_t pid = ::fork();

@@ -1,6 +1,9 @@
 // vtap-replay FILE...: replays each scenario file in virtual time through the
 // service's procedures and sensor loop, and prints PASS or FAIL with its name.
 
+#include "norvo/replay/isolated_run.hpp"
+#include "norvo/replay/scenario.hpp"
+
 #include <fmt/format.h>
 
 #include <filesystem>
@@ -9,17 +12,13 @@
 #include <sstream>
 #include <string>
 
-#include "norvo/replay/isolated_run.hpp"
-#include "norvo/replay/scenario.hpp"
-
 namespace {
 
 using norvo::replay::Verdict;
 
 std::optional<std::string> read_text(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return std::nullopt;
+    if (!in) return std::nullopt;
     std::ostringstream text;
     text << in.rdbuf();
     return std::move(text).str();
@@ -27,8 +26,7 @@ std::optional<std::string> read_text(const std::filesystem::path& path) {
 
 Verdict replay(const std::filesystem::path& path) {
     auto text = read_text(path);
-    if (!text)
-        return {false, {fmt::format("{}: cannot read the file", path.string())}};
+    if (!text) return {false, {fmt::format("{}: cannot read the file", path.string())}};
     auto scenario = norvo::replay::parse_scenario(*text);
     if (!scenario) {
         return {false,

@@ -1,8 +1,8 @@
 #include "norvo/replay/recording_callbacks.hpp"
 
-#include <fmt/format.h>
-
 #include "norvo/sensors/types.hpp"
+
+#include <fmt/format.h>
 
 namespace norvo::replay {
 namespace {

@@ -1,13 +1,11 @@
+#include "norvo/replay/scenario.hpp"
+
 #include <fmt/format.h>
 
-#include <array>
 #include <bit>
-#include <cctype>
 #include <charconv>
 #include <limits>
 #include <optional>
-
-#include "norvo/replay/scenario.hpp"
 
 namespace norvo::replay {
 namespace {
@@ -35,7 +33,7 @@ std::string_view trim(std::string_view s) {
 
 // Reads a line word by word; `rest` hands out what is left as one text.
 class Words {
-  public:
+public:
     explicit Words(std::string_view line) : rest_(trim(line)) {}
 
     std::string_view next() {
@@ -47,8 +45,7 @@ class Words {
     }
 
     Parsed<std::string_view> required(std::string_view what) {
-        if (rest_.empty())
-            return Failure(fmt::format("missing {}", what));
+        if (rest_.empty()) return Failure(fmt::format("missing {}", what));
         return next();
     }
 
@@ -59,12 +56,11 @@ class Words {
     }
 
     Parsed<void> end(std::string_view after) const {
-        if (rest_.empty())
-            return {};
+        if (rest_.empty()) return {};
         return Failure(fmt::format("unexpected '{}' after {}", rest_, after));
     }
 
-  private:
+private:
     std::string_view rest_;
 };
 
@@ -72,8 +68,7 @@ template <class T>
 std::optional<T> number(std::string_view text, int base) {
     T value{};
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-    if (ec != std::errc{} || end != text.data() + text.size())
-        return std::nullopt;
+    if (ec != std::errc{} || end != text.data() + text.size()) return std::nullopt;
     return value;
 }
 
@@ -85,8 +80,7 @@ bool has_hex_prefix(std::string_view text) {
 Parsed<std::uint64_t> unsigned_number(std::string_view text, std::string_view what) {
     auto value = has_hex_prefix(text) ? number<std::uint64_t>(text.substr(2), 16)
                                       : number<std::uint64_t>(text, 10);
-    if (!value)
-        return Failure(fmt::format("{} '{}' is not a number", what, text));
+    if (!value) return Failure(fmt::format("{} '{}' is not a number", what, text));
     return *value;
 }
 
@@ -105,16 +99,15 @@ Parsed<service::PropertyKey> property_key(std::string_view text) {
 Parsed<std::vector<std::uint8_t>> hex_bytes(std::string_view text) {
     std::string digits;
     for (char c : text) {
-        if (!is_blank(c))
-            digits.push_back(c);
+        if (!is_blank(c)) digits.push_back(c);
     }
-    if (digits.size() % 2 != 0)
+    if (digits.size() % 2 != 0) {
         return Failure(fmt::format("odd number of hex digits in '{}'", text));
+    }
     std::vector<std::uint8_t> bytes;
     for (std::size_t i = 0; i < digits.size(); i += 2) {
         auto byte = number<std::uint8_t>(std::string_view(digits).substr(i, 2), 16);
-        if (!byte)
-            return Failure(fmt::format("'{}' is not hex", text));
+        if (!byte) return Failure(fmt::format("'{}' is not hex", text));
         bytes.push_back(*byte);
     }
     return bytes;
@@ -128,8 +121,9 @@ std::vector<std::uint8_t> field_bytes(T value) {
                            std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>>;
     auto bits = std::bit_cast<Bits>(value);
     std::vector<std::uint8_t> bytes(kFieldSize, 0);
-    for (std::size_t i = 0; i < sizeof(T); ++i)
+    for (std::size_t i = 0; i < sizeof(T); ++i) {
         bytes[i] = static_cast<std::uint8_t>(bits >> (8 * i));
+    }
     return bytes;
 }
 
@@ -144,19 +138,15 @@ bool is_switch(service::PropertyKey key) {
 
 Parsed<input::SetProperty> set_property(Words& words) {
     auto key_word = words.required("property key");
-    if (!key_word)
-        return Failure(key_word.error());
+    if (!key_word) return Failure(key_word.error());
     auto key = property_key(*key_word);
-    if (!key)
-        return Failure(key.error());
+    if (!key) return Failure(key.error());
     std::string_view value = words.rest();
-    if (value.empty())
-        return Failure("missing property value");
+    if (value.empty()) return Failure("missing property value");
 
     if (value.starts_with("hex:")) {
         auto bytes = hex_bytes(value.substr(4));
-        if (!bytes)
-            return Failure(bytes.error());
+        if (!bytes) return Failure(bytes.error());
         return input::SetProperty{*key, std::move(*bytes)};
     }
     if (is_switch(*key)) {
@@ -167,23 +157,19 @@ Parsed<input::SetProperty> set_property(Words& words) {
     }
     if (*key == 3) {
         auto range = number<std::uint32_t>(value, 10);
-        if (!range)
-            return Failure(fmt::format("range '{}' is not a 32-bit decimal number", value));
+        if (!range) return Failure(fmt::format("range '{}' is not a 32-bit decimal number", value));
         return input::SetProperty{*key, le32(*range)};
     }
-    if (*key == 7)
-        return input::SetProperty{*key, {value.begin(), value.end()}};
+    if (*key == 7) return input::SetProperty{*key, {value.begin(), value.end()}};
     return Failure(fmt::format("key {} takes its value as hex:BYTES", *key));
 }
 
 Parsed<SensorState> sensor_state(Words& words) {
     auto word = words.required("sensor state");
-    if (!word)
-        return Failure(word.error());
+    if (!word) return Failure(word.error());
     auto n = number<std::int32_t>(*word, 10);
     auto state = n ? sensors::sensor_state_from_platform(*n) : std::nullopt;
-    if (!state)
-        return Failure(fmt::format("sensor state '{}' is not 0 to 5", *word));
+    if (!state) return Failure(fmt::format("sensor state '{}' is not 0 to 5", *word));
     return *state;
 }
 
@@ -191,8 +177,7 @@ std::optional<SensorValueType> value_type(std::string_view name) {
     for (auto type :
          {SensorValueType::Empty, SensorValueType::Null, SensorValueType::I2, SensorValueType::I4,
           SensorValueType::R4, SensorValueType::R8, SensorValueType::UI2, SensorValueType::UI4}) {
-        if (sensors::value_type_name(type) == name)
-            return type;
+        if (sensors::value_type_name(type) == name) return type;
     }
     return std::nullopt;
 }
@@ -207,15 +192,14 @@ Parsed<std::vector<std::uint8_t>> integer_field(std::int64_t v, std::string_view
 
 Parsed<SensorField> report_field(std::string_view text) {
     auto colon = text.find(':');
-    if (colon == std::string_view::npos)
-        return Failure(fmt::format("field '{}' is not T:V", text));
+    if (colon == std::string_view::npos) return Failure(fmt::format("field '{}' is not T:V", text));
     std::string_view type_name = text.substr(0, colon);
     auto type = value_type(type_name);
-    if (!type)
-        return Failure(fmt::format("unknown field type '{}'", type_name));
+    if (!type) return Failure(fmt::format("unknown field type '{}'", type_name));
     auto v = number<std::int64_t>(text.substr(colon + 1), 10);
-    if (!v)
+    if (!v) {
         return Failure(fmt::format("field value '{}' is not an integer", text.substr(colon + 1)));
+    }
 
     Parsed<std::vector<std::uint8_t>> value;
     switch (*type) {
@@ -242,8 +226,7 @@ Parsed<SensorField> report_field(std::string_view text) {
             value = field_bytes(static_cast<double>(*v));
             break;
     }
-    if (!value)
-        return Failure(value.error());
+    if (!value) return Failure(value.error());
     return SensorField{std::move(*value), {}, *type};
 }
 
@@ -254,8 +237,7 @@ input::Report tap_report(bool tap) {
 
 Parsed<input::Packet> phone_packet(Words& words) {
     std::string_view pulse_word = words.next();
-    if (pulse_word.empty())
-        return input::Packet{{0x01, 0x00, 0x01, 0x00, 0x00, 0x00}};
+    if (pulse_word.empty()) return input::Packet{{0x01, 0x00, 0x01, 0x00, 0x00, 0x00}};
     float pulse = 0;
     auto [end, ec] =
         std::from_chars(pulse_word.data(), pulse_word.data() + pulse_word.size(), pulse);
@@ -270,151 +252,117 @@ Parsed<input::Packet> phone_packet(Words& words) {
 
 template <class T>
 Parsed<Input> as_input(Parsed<T> parsed) {
-    if (!parsed)
-        return Failure(parsed.error());
+    if (!parsed) return Failure(parsed.error());
     return Input{std::move(*parsed)};
 }
 
 Parsed<Input> timed_input(std::string_view kind, Words& words) {
-    if (kind == "phone")
-        return as_input(phone_packet(words));
+    if (kind == "phone") return as_input(phone_packet(words));
     if (kind == "packet") {
         std::string_view hex = words.rest();
-        if (hex.empty())
-            return Failure("missing packet bytes");
+        if (hex.empty()) return Failure("missing packet bytes");
         auto bytes = hex_bytes(hex);
-        if (!bytes)
-            return Failure(bytes.error());
+        if (!bytes) return Failure(bytes.error());
         return Input{input::Packet{std::move(*bytes)}};
     }
-    if (kind == "tap" || kind == "notap")
-        return Input{tap_report(kind == "tap")};
+    if (kind == "tap" || kind == "notap") return Input{tap_report(kind == "tap")};
     if (kind == "report") {
         input::Report report;
         for (auto word = words.next(); !word.empty(); word = words.next()) {
             auto field = report_field(word);
-            if (!field)
-                return Failure(field.error());
+            if (!field) return Failure(field.error());
             report.fields.push_back(std::move(*field));
         }
         return Input{std::move(report)};
     }
     if (kind == "state" || kind == "entered") {
         auto state = sensor_state(words);
-        if (!state)
-            return Failure(state.error());
-        if (kind == "state")
-            return Input{input::StateChanged{*state}};
+        if (!state) return Failure(state.error());
+        if (kind == "state") return Input{input::StateChanged{*state}};
         return Input{input::Entered{*state}};
     }
-    if (kind == "left")
-        return Input{input::Left{}};
-    if (kind == "set")
-        return as_input(set_property(words));
-    if (kind == "stop")
-        return Input{input::Stop{}};
+    if (kind == "left") return Input{input::Left{}};
+    if (kind == "set") return as_input(set_property(words));
+    if (kind == "stop") return Input{input::Stop{}};
     return Failure(fmt::format("unknown input '{}'", kind));
 }
 
 std::optional<log::Level> level_from_word(std::string_view word) {
     for (auto level : {log::Level::Error, log::Level::Warn, log::Level::Info, log::Level::Debug,
                        log::Level::Trace}) {
-        if (level_word(level) == word)
-            return level;
+        if (level_word(level) == word) return level;
     }
     return std::nullopt;
 }
 
 class Parser {
-  public:
+public:
     Parsed<void> line(std::string_view text) {
         Words words(text);
         std::string_view directive = words.next();
-        if (directive.empty() || directive.starts_with('#'))
-            return {};
-        if (directive == "set")
-            return set(words);
-        if (directive == "start")
-            return start(words);
-        if (directive == "at")
-            return at(words);
-        if (directive == "expect")
-            return expect(words);
-        if (directive == "expect-log")
-            return expect_log(words);
+        if (directive.empty() || directive.starts_with('#')) return {};
+        if (directive == "set") return set(words);
+        if (directive == "start") return start(words);
+        if (directive == "at") return at(words);
+        if (directive == "expect") return expect(words);
+        if (directive == "expect-log") return expect_log(words);
         return Failure(fmt::format("unknown directive '{}'", directive));
     }
 
     Parsed<Scenario> finish() {
-        if (!started_)
-            return Failure("no 'start' line");
+        if (!started_) return Failure("no 'start' line");
         return std::move(scenario_);
     }
 
-  private:
+private:
     Parsed<void> set(Words& words) {
-        if (started_)
-            return Failure("'set' after 'start'; write 'at MS set' instead");
+        if (started_) return Failure("'set' after 'start'; write 'at MS set' instead");
         auto property = set_property(words);
-        if (!property)
-            return Failure(property.error());
+        if (!property) return Failure(property.error());
         scenario_.initial_settings.push_back(std::move(*property));
         return {};
     }
 
     Parsed<void> start(Words& words) {
-        if (started_)
-            return Failure("a second 'start'");
+        if (started_) return Failure("a second 'start'");
         auto word = words.required("cookie");
-        if (!word)
-            return Failure(word.error());
+        if (!word) return Failure(word.error());
         auto cookie = unsigned_number(*word, "cookie");
-        if (!cookie)
-            return Failure(cookie.error());
+        if (!cookie) return Failure(cookie.error());
         scenario_.cookie = *cookie;
         started_ = true;
         return words.end("the cookie");
     }
 
     Parsed<void> at(Words& words) {
-        if (!started_)
-            return Failure("'at' before 'start'");
+        if (!started_) return Failure("'at' before 'start'");
         auto time_word = words.required("time");
-        if (!time_word)
-            return Failure(time_word.error());
+        if (!time_word) return Failure(time_word.error());
         auto ms = number<std::uint64_t>(*time_word, 10);
-        if (!ms)
-            return Failure(fmt::format("time '{}' is not a decimal number", *time_word));
+        if (!ms) return Failure(fmt::format("time '{}' is not a decimal number", *time_word));
         auto kind = words.required("input");
-        if (!kind)
-            return Failure(kind.error());
+        if (!kind) return Failure(kind.error());
         auto input = timed_input(*kind, words);
-        if (!input)
-            return Failure(input.error());
-        if (auto end = words.end(fmt::format("'{}'", *kind)); !end)
-            return end;
+        if (!input) return Failure(input.error());
+        if (auto end = words.end(fmt::format("'{}'", *kind)); !end) return end;
         scenario_.inputs.push_back({*ms, std::move(*input)});
         return {};
     }
 
     Parsed<void> expect(Words& words) {
         std::string_view line = words.rest();
-        if (line.empty())
-            return Failure("missing callback line");
+        if (line.empty()) return Failure("missing callback line");
         scenario_.expected_transcript.emplace_back(line);
         return {};
     }
 
     Parsed<void> expect_log(Words& words) {
         auto word = words.required("log level");
-        if (!word)
-            return Failure(word.error());
+        if (!word) return Failure(word.error());
         auto level = level_from_word(*word);
-        if (!level)
-            return Failure(fmt::format("unknown log level '{}'", *word));
+        if (!level) return Failure(fmt::format("unknown log level '{}'", *word));
         std::string_view message = words.rest();
-        if (message.empty())
-            return Failure("missing log text");
+        if (message.empty()) return Failure("missing log text");
         scenario_.expected_logs.push_back({*level, std::string(message)});
         return {};
     }
@@ -454,8 +402,7 @@ std::expected<Scenario, ParseError> parse_scenario(std::string_view text) {
         }
     }
     auto scenario = parser.finish();
-    if (!scenario)
-        return std::unexpected(ParseError{line_number, scenario.error()});
+    if (!scenario) return std::unexpected(ParseError{line_number, scenario.error()});
     return std::move(*scenario);
 }
 

@@ -1,11 +1,11 @@
 #pragma once
 // Runs one scenario in virtual time through the real procedures and sensor loop.
 
-#include <string>
-#include <vector>
-
 #include "norvo/log_capture.hpp"
 #include "norvo/replay/scenario.hpp"
+
+#include <string>
+#include <vector>
 
 namespace norvo::replay {
 

@@ -2,6 +2,10 @@
 // A replay scenario: what to feed the service, instant by instant, and the
 // callbacks and log lines it must produce. The text format is in docs/replay-format.md.
 
+#include "norvo/log.hpp"
+#include "norvo/sensors/types.hpp"
+#include "norvo/service/procedures.hpp"
+
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -9,10 +13,6 @@
 #include <string_view>
 #include <variant>
 #include <vector>
-
-#include "norvo/log.hpp"
-#include "norvo/sensors/types.hpp"
-#include "norvo/service/procedures.hpp"
 
 namespace norvo::replay {
 

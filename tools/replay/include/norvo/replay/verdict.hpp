@@ -1,12 +1,12 @@
 #pragma once
 // Compares what a run produced with what its scenario expects.
 
+#include "norvo/replay/driver.hpp"
+#include "norvo/replay/scenario.hpp"
+
 #include <span>
 #include <string>
 #include <vector>
-
-#include "norvo/replay/driver.hpp"
-#include "norvo/replay/scenario.hpp"
 
 namespace norvo::replay {
 
