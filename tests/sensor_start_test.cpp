@@ -218,3 +218,16 @@ TEST_F(SensorStart, StopTwiceWhileTheLoopSitsInACallback) {
 }
 
 }  // namespace
+
+namespace {
+
+// Runs in a fresh child process, where nothing has published the runtime.
+TEST(SensorStartDeathTest, EmptyRuntimeSlotIsFatal) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    ContextHandle handle;
+    norvo::service::RemoteOpen(handle);
+    EXPECT_DEATH(norvo::service::NorvoStartSensor(*handle, 1), "RUNTIME_HANDLE must be initialized");
+    norvo::service::RemoteClose(handle);
+}
+
+}  // namespace
