@@ -1,0 +1,125 @@
+#pragma once
+// The client library for companion applications on Linux: the seven
+// procedures of the interface over the service's local socket, and the four
+// callbacks, delivered inside an outstanding NorvoStartSensor call.
+//
+// Calls may be made from any number of threads at once, several on one
+// context. A procedure's own result (an HRESULT) comes back as the value; a
+// call the transport could not carry out comes back as an RpcFailure.
+
+#include <cstdint>
+#include <expected>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "norvo/wire/codec.hpp"
+#include "norvo/wire/socket_io.hpp"
+#include "norvo/wire/status.hpp"
+
+namespace norvo::client {
+
+using HRESULT = std::int32_t;
+using PropertyKey = std::int32_t;
+
+// Valid only on the connection that opened it; null after RemoteClose.
+using ContextHandle = wire::ContextToken;
+
+struct RpcFailure {
+    wire::RpcStatus status;
+    std::string_view describe() const { return wire::describe_status(status); }
+};
+
+template <class T>
+using Result = std::expected<T, RpcFailure>;
+
+// What the application does with each callback. They run on the thread that
+// called NorvoStartSensor, one at a time; the service's sensor loop waits until
+// each has returned, so a slow callback delays only this client's run.
+class Callbacks {
+  public:
+    virtual ~Callbacks() = default;
+    virtual void tap_event(std::int32_t kind, std::uint64_t timestamp, std::uint64_t cookie) = 0;
+    virtual void send_client_event(std::span<const std::uint8_t> packet, std::uint64_t cookie) = 0;
+    virtual void sensor_state_changed(std::uint64_t timestamp, std::uint16_t state,
+                                      std::uint64_t cookie) = 0;
+    virtual void signal_return(std::int32_t status, std::uint64_t cookie) = 0;
+};
+
+struct QueryResult {
+    HRESULT value;
+    std::int32_t size;  // the property's length, when value is 0 or the buffer was too small
+    std::optional<std::vector<std::uint8_t>> buffer;  // the buffer as the service returned it
+};
+
+struct PropertyValue {
+    HRESULT value;
+    std::vector<std::uint8_t> bytes;  // empty unless value is 0
+};
+
+class PendingCall;
+
+class Connection {
+  public:
+    // Connects and waits for the service to admit this process:
+    // server_unavailable when nothing listens there, access_denied when refused.
+    static Result<std::unique_ptr<Connection>> connect(const std::filesystem::path& socket_path);
+
+    // Ends the connection; the service runs down the contexts still open.
+    // No call may be in progress.
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // Ends the connection now: calls in progress and later calls fail with call_failed.
+    void disconnect();
+
+    Result<ContextHandle> RemoteOpen();
+    // Nulls `context` once closed. Waits until a sensor run on it has ended.
+    Result<void> RemoteClose(ContextHandle& context);
+    // Blocks for the whole sensor run, running `callbacks` on this thread.
+    Result<HRESULT> NorvoStartSensor(const ContextHandle& context, std::uint64_t cookie,
+                                     Callbacks& callbacks);
+    Result<HRESULT> NorvoStopSensor(const ContextHandle& context);
+    Result<HRESULT> NorvoReceiveClientEvent(const ContextHandle& context,
+                                            std::span<const std::uint8_t> packet);
+    Result<HRESULT> NorvoSetProperty(const ContextHandle& context, PropertyKey key,
+                                     std::span<const std::uint8_t> value);
+    // `buffer` is the room offered (its size) and its contents; `input` is not read by the service.
+    Result<QueryResult> NorvoQueryProperty(const ContextHandle& context, PropertyKey key,
+                                           std::optional<std::vector<std::uint8_t>> buffer,
+                                           std::optional<std::vector<std::uint8_t>> input = {});
+
+    // Reads a property in the usual two calls: its length, then its value.
+    Result<PropertyValue> read_property(const ContextHandle& context, PropertyKey key);
+
+  private:
+    explicit Connection(wire::FileDescriptor socket);
+
+    void read_frames();
+    template <class Reply, class Request>
+    Result<Reply> invoke(const Request& request, Callbacks* callbacks = nullptr);
+    Result<wire::ReceivedFrame> call(std::uint8_t opnum, std::span<const std::uint8_t> payload,
+                                     Callbacks* callbacks);
+    void answer_callback(std::uint32_t call_id, const wire::ReceivedFrame& frame,
+                         Callbacks* callbacks);
+    bool send(const std::vector<std::uint8_t>& frame);
+
+    wire::FileDescriptor socket_;
+    std::mutex write_mutex_;
+
+    std::mutex calls_mutex_;
+    std::unordered_map<std::uint32_t, std::shared_ptr<PendingCall>> calls_;
+    std::uint32_t next_call_id_ = 0;
+    bool gone_ = false;
+
+    std::thread reader_;  // last: it uses everything above
+};
+
+}  // namespace norvo::client

@@ -1,0 +1,48 @@
+#pragma once
+// Frames over a connected stream socket, and the descriptor that owns it.
+
+#include <cstdint>
+#include <expected>
+#include <span>
+#include <vector>
+
+#include "norvo/wire/frame.hpp"
+
+namespace norvo::wire {
+
+class FileDescriptor {
+  public:
+    FileDescriptor() = default;
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.release()) {}
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept;
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor();
+
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    int release();
+
+  private:
+    int fd_ = -1;
+};
+
+struct ReceivedFrame {
+    FrameHeader header;
+    std::vector<std::uint8_t> payload;
+};
+
+enum class ReadFailure {
+    Closed,     // end of stream or a failed read: nothing more comes
+    Oversized,  // a length outside the limits: the stream cannot be followed any further
+    Malformed,  // a frame of valid length whose header is wrong; the next frame can be read
+};
+
+// Blocks until one whole frame has arrived. Never allocates more than kMaxFrameSize.
+std::expected<ReceivedFrame, ReadFailure> read_frame(int fd);
+
+// Blocks until every byte is written; false once the peer is gone. Never raises SIGPIPE.
+bool write_all(int fd, std::span<const std::uint8_t> bytes);
+
+}  // namespace norvo::wire

@@ -1,0 +1,139 @@
+// Clients that go away or may not come in: a client killed during its start is
+// run down like RemoteClose; an account outside the policy is refused at
+// connect; many clients at once, several calls on one connection.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "norvo/service/client_context.hpp"
+#include "norvo/wire/interface.hpp"
+#include "support/child_process.hpp"
+#include "support/service_harness.hpp"
+
+namespace {
+
+using namespace norvo;
+using norvo::testing::CallbackRecorder;
+using norvo::testing::ClientStart;
+using Bytes = std::vector<std::uint8_t>;
+
+class ClientLifetime : public ::testing::Test {
+  protected:
+    void SetUp() override { sink_ = norvo::testing::WaitingSink::install(); }
+
+    norvo::testing::TestService service_;
+    std::shared_ptr<norvo::testing::WaitingSink> sink_;
+};
+
+TEST_F(ClientLifetime, ClientKilledDuringItsStartIsRunDownAndItsLoopEnds) {
+    norvo::testing::ChildProcess client(
+        {VTAPCTL_PATH, "--socket", service_.socket().string(), "session"});
+    client.write("open\nset 2 1\nstart 7\n");
+    ASSERT_TRUE(client.read_until("SignalReturn 0x0 cookie=7"));
+    EXPECT_EQ(service::connected_user_count.load(), 1);
+
+    client.signal(SIGKILL);
+    EXPECT_EQ(client.wait(), 128 + SIGKILL);
+    sink_->wait_for("RemoteClose() finished");
+    EXPECT_TRUE(norvo::testing::appear_in_order(
+        sink_->messages(),
+        {"PCONTEXT_HANDLE_TYPE_rundown() called", "RemoteClose() called",
+         "NorvoStopSensor() called", "Stop message receive, exiting sensor loop",
+         "Sensor loop ended", "End of the NorvoStartSensor() called, result: 0x0",
+         "Data processing finished", "RemoteClose() finished"}));
+    EXPECT_EQ(service::connected_user_count.load(), 0);
+
+    auto next = service_.connect();
+    const auto context = next->RemoteOpen();
+    ASSERT_TRUE(context);
+    EXPECT_EQ(next->read_property(*context, 4)->bytes, (Bytes{0, 0, 0, 0}));
+}
+
+// Run in a child that becomes nobody: a raw connect and the service's first frame.
+int connect_as_nobody(const std::filesystem::path& socket) {
+    if (::setgid(norvo::transport::kNobody) != 0 || ::setuid(norvo::transport::kNobody) != 0)
+        return 100;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+    socket.native().copy(address.sun_path, sizeof(address.sun_path) - 1);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0)
+        return 101;
+    std::uint8_t bytes[64];
+    std::size_t got = 0;
+    for (ssize_t n; (n = ::read(fd, bytes + got, sizeof(bytes) - got)) > 0;)
+        got += static_cast<std::size_t>(n);
+    if (got < wire::kLengthSize + wire::kHeaderSize)
+        return 102;
+    const auto frame = wire::parse_frame(std::span(bytes, got).subspan(wire::kLengthSize));
+    const auto hello = frame ? wire::decode<wire::Hello>(frame->payload) : std::nullopt;
+    return hello ? hello->status : 103;
+}
+
+TEST_F(ClientLifetime, AnAccountOutsideThePolicyIsRefusedAtConnect) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "becoming nobody needs root";
+    auto admitted = service_.connect();
+    const auto before = sink_->messages().size();
+
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(connect_as_nobody(service_.socket()));
+    int raw = 0;
+    ASSERT_EQ(::waitpid(child, &raw, 0), child);
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), wire::status::access_denied);
+    EXPECT_EQ(sink_->messages().size(), before) << "a refusal is not logged";
+
+    EXPECT_TRUE(admitted->RemoteOpen());
+}
+
+// Four connections, four threads on each, every thread with its own context
+// and sensor run: calls of one connection run at once.
+TEST_F(ClientLifetime, ManyClientsAtOnce) {
+    constexpr int kConnections = 4;
+    constexpr int kThreadsEach = 4;
+    constexpr int kRounds = 3;
+    std::vector<std::unique_ptr<client::Connection>> connections;
+    for (int i = 0; i < kConnections; ++i) connections.push_back(service_.connect());
+
+    auto session = [](client::Connection& connection, std::uint64_t cookie) {
+        for (int round = 0; round < kRounds; ++round) {
+            auto context = connection.RemoteOpen();
+            ASSERT_TRUE(context);
+            ASSERT_EQ(connection.NorvoSetProperty(*context, 2, Bytes{1}), 0);
+            CallbackRecorder callbacks;
+            ClientStart start(connection, *context, cookie, callbacks);
+            callbacks.wait_for_lines(1);
+            for (std::size_t taps = 1; taps <= 3; ++taps) {
+                EXPECT_EQ(connection.NorvoReceiveClientEvent(*context, Bytes{1, 0, 1, 0, 0, 0}), 0);
+                callbacks.wait_for_lines(1 + taps);
+                EXPECT_EQ(connection.read_property(*context, 2)->bytes, Bytes{1});
+            }
+            if (round % 2 == 0) {
+                EXPECT_EQ(connection.NorvoStopSensor(*context), 0);
+            }
+            EXPECT_TRUE(connection.RemoteClose(*context));  // stops the run when still going
+            EXPECT_EQ(start.join(), 0);
+            const auto lines = norvo::testing::without_timestamps(callbacks.lines());
+            ASSERT_EQ(lines.size(), 4u);
+            EXPECT_EQ(lines[0], fmt::format("SignalReturn 0x0 cookie={}", cookie));
+            for (std::size_t i = 1; i < lines.size(); ++i) {
+                EXPECT_EQ(lines[i], fmt::format("TapEvent Confirmed ts=* cookie={}", cookie));
+            }
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int c = 0; c < kConnections; ++c) {
+        for (int t = 0; t < kThreadsEach; ++t) {
+            threads.emplace_back(session, std::ref(*connections[c]), c * kThreadsEach + t);
+        }
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(service::connected_user_count.load(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,34 @@
+#pragma once
+// A client that writes whatever frames it is given and reads what comes back.
+
+#include <cstdint>
+#include <expected>
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+#include "norvo/wire/interface.hpp"
+#include "norvo/wire/socket_io.hpp"
+
+namespace norvo::testing {
+
+class RawClient {
+  public:
+    // Connects and reads the service's Hello.
+    explicit RawClient(const std::filesystem::path& path);
+
+    void send(const std::vector<std::uint8_t>& bytes);
+    template <class Call>
+    void call(std::uint32_t call_id, const Call& c) {
+        send(
+            wire::make_frame(wire::FrameKind::Call, wire::kOpnum<Call>, call_id, *wire::encode(c)));
+    }
+    std::expected<wire::ReceivedFrame, wire::ReadFailure> next();
+    // The status of the next frame when it is a Fault for `call_id`.
+    std::optional<wire::RpcStatus> fault_for(std::uint32_t call_id);
+
+  private:
+    wire::FileDescriptor socket_;
+};
+
+}  // namespace norvo::testing

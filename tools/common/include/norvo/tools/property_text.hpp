@@ -1,0 +1,33 @@
+#pragma once
+// Property keys and values, and client event packets, written as the replay
+// format writes them:
+//   KEY    signed 32-bit decimal, or 0x-hex of up to 32 bits (0xFFFFFFFF is -1);
+//   VALUE  0 or 1 for the switches (keys 2, 6, 8, 9 and debug mode), a decimal
+//          unsigned 32-bit number for key 3, the text itself for key 7, or for
+//          any key hex:AABB... with exactly those bytes (blanks allowed, none too).
+
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace norvo::tools {
+
+inline constexpr std::int32_t kDebugModeKey = 0x3C5A0E91;
+
+template <class T>
+using Parsed = std::expected<T, std::string>;  // the error says what is wrong
+
+Parsed<std::int32_t> parse_property_key(std::string_view text);
+Parsed<std::vector<std::uint8_t>> parse_property_value(std::int32_t key, std::string_view text);
+
+// Hexadecimal digits, blanks allowed between them; at least one byte unless `allow_empty`.
+Parsed<std::vector<std::uint8_t>> parse_hex(std::string_view text, bool allow_empty = false);
+
+// A phone tap packet: version 1 (01 00 01 00 00 00), or version 2 carrying the
+// pulse as a little-endian 32-bit float.
+std::vector<std::uint8_t> phone_packet(std::optional<float> pulse);
+
+}  // namespace norvo::tools

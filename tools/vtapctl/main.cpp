@@ -1,0 +1,166 @@
+// vtapctl: a command-line client of the tap service.
+
+#include <fmt/format.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "monitor.hpp"
+#include "norvo/client/connection.hpp"
+#include "norvo/tools/property_text.hpp"
+#include "results.hpp"
+#include "session.hpp"
+
+namespace {
+
+using namespace norvo;
+using vtapctl::Printer;
+
+constexpr std::string_view kUsage = R"(usage: vtapctl [--socket PATH] COMMAND
+  query KEY                 reads a property on a fresh context
+  set KEY VALUE             writes a property on a fresh context
+  session                   runs commands from standard input, one per line:
+                            open, close, set KEY VALUE, query KEY, start COOKIE,
+                            phone [PULSE], packet HEX, stop, sleep MS, wait
+  monitor [--ignore-unidentified]
+                            prints every event of a sensor run until Ctrl-C;
+                            --ignore-unidentified turns the service-wide switch
+                            on, which also shows each confirmed tap's offset
+KEY is decimal or 0x-hex; VALUE is 0/1 for switches, a number for key 3, text
+for key 7, or hex:BYTES. PATH defaults to the service's own default endpoint.
+)";
+
+constexpr int kFailed = 1;
+constexpr int kUsageError = 2;
+
+// The service's default endpoint: the system one for root, the user's own otherwise.
+std::filesystem::path default_socket() {
+    const std::filesystem::path name = "norvo-vtap/NorvoVxtRpcEndpoint";
+    const char* runtime_dir = std::getenv("XDG_RUNTIME_DIR");
+    if (::geteuid() != 0 && runtime_dir != nullptr && *runtime_dir != '\0') {
+        return std::filesystem::path(runtime_dir) / name;
+    }
+    return std::filesystem::path("/run") / name;
+}
+
+int usage_error(std::string_view reason) {
+    std::fprintf(stderr, "vtapctl: %.*s\n%.*s", static_cast<int>(reason.size()), reason.data(),
+                 static_cast<int>(kUsage.size()), kUsage.data());
+    return kUsageError;
+}
+
+std::unique_ptr<client::Connection> connect(const std::filesystem::path& socket) {
+    auto connection = client::Connection::connect(socket);
+    if (connection)
+        return std::move(*connection);
+    const auto& failure = connection.error();
+    if (failure.status == wire::status::server_unavailable) {
+        std::fprintf(stderr, "vtapctl: no service at %s\n", socket.c_str());
+    } else if (failure.status == wire::status::access_denied) {
+        std::fprintf(stderr, "vtapctl: the service at %s refused this user (uid %u)\n",
+                     socket.c_str(), static_cast<unsigned>(::geteuid()));
+    } else {
+        std::fprintf(stderr, "vtapctl: cannot connect to %s: %s\n", socket.c_str(),
+                     vtapctl::rpc_error_text(failure).c_str());
+    }
+    return nullptr;
+}
+
+// One call on a fresh context, closed again afterwards.
+template <class Call>
+int one_shot(client::Connection& connection, Printer& out, Call call) {
+    auto context = connection.RemoteOpen();
+    if (!context) {
+        out.line(
+            vtapctl::result_line("open", client::Result<void>(std::unexpected(context.error()))));
+        return kFailed;
+    }
+    const bool succeeded = call(*context);
+    const auto closed = connection.RemoteClose(*context);
+    if (!closed)
+        out.line(vtapctl::result_line("close", closed));
+    return succeeded && closed ? 0 : kFailed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string_view> args(argv + 1, argv + argc);
+    std::filesystem::path socket = default_socket();
+    while (!args.empty() && args.front().starts_with("--")) {
+        if (args.front() == "--help") {
+            std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
+            return 0;
+        }
+        if (args.front() != "--socket" || args.size() < 2)
+            return usage_error("--socket needs a PATH");
+        socket = args[1];
+        args.erase(args.begin(), args.begin() + 2);
+    }
+    if (args.empty())
+        return usage_error("no command given");
+    const auto command = args.front();
+    args.erase(args.begin());
+
+    vtapctl::MonitorOptions monitor;
+    if (command == "monitor") {
+        for (auto arg : args) {
+            if (arg != "--ignore-unidentified")
+                return usage_error(fmt::format("unknown option '{}'", arg));
+            monitor.ignore_unidentified = true;
+        }
+        vtapctl::block_stop_signals();
+    } else if (command == "query" && args.size() != 1) {
+        return usage_error("query takes KEY");
+    } else if (command == "set" && args.size() < 2) {
+        return usage_error("set takes KEY VALUE");
+    } else if (command == "session" && !args.empty()) {
+        return usage_error("session takes no arguments");
+    } else if (command != "query" && command != "set" && command != "session") {
+        return usage_error(fmt::format("unknown command '{}'", command));
+    }
+
+    std::optional<std::int32_t> key;
+    std::vector<std::uint8_t> value;
+    if (command == "query" || command == "set") {
+        auto parsed_key = tools::parse_property_key(args[0]);
+        if (!parsed_key)
+            return usage_error(parsed_key.error());
+        key = *parsed_key;
+    }
+    if (command == "set") {
+        // The value is the rest of the line, as in a session.
+        std::string text(args[1]);
+        for (std::size_t i = 2; i < args.size(); ++i) text += fmt::format(" {}", args[i]);
+        auto parsed_value = tools::parse_property_value(*key, text);
+        if (!parsed_value)
+            return usage_error(parsed_value.error());
+        value = std::move(*parsed_value);
+    }
+
+    auto connection = connect(socket);
+    if (!connection)
+        return kFailed;
+    Printer out;
+    if (command == "monitor")
+        return vtapctl::run_monitor(*connection, monitor, out);
+    if (command == "session")
+        return vtapctl::Session(*connection, out).run(std::cin) ? 0 : kUsageError;
+    if (command == "query") {
+        return one_shot(*connection, out, [&](const client::ContextHandle& context) {
+            const auto read = connection->read_property(context, *key);
+            out.line(vtapctl::query_line(args[0], read));
+            return read && read->value == 0;
+        });
+    }
+    return one_shot(*connection, out, [&](const client::ContextHandle& context) {
+        const auto written = connection->NorvoSetProperty(context, *key, value);
+        out.line(vtapctl::result_line(fmt::format("set {}", args[0]), written));
+        return written && *written == 0;
+    });
+}

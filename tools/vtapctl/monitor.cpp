@@ -1,0 +1,220 @@
+#include "monitor.hpp"
+
+#include <fmt/format.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <ctime>
+#include <mutex>
+#include <thread>
+
+#include "norvo/tools/callback_text.hpp"
+#include "norvo/tools/property_text.hpp"
+#include "norvo/wire/socket_io.hpp"
+#include "results.hpp"
+#include "tap_pairing.hpp"
+
+namespace norvo::vtapctl {
+namespace {
+
+constexpr std::string_view kIdentity = "vtapctl monitor";
+
+sigset_t stop_signals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    return set;
+}
+
+std::string local_time() {
+    const auto now = std::chrono::system_clock::now();
+    const auto seconds = std::chrono::system_clock::to_time_t(now);
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    return fmt::format("{:02}:{:02}:{:02}.{:03}", local.tm_hour, local.tm_min, local.tm_sec,
+                       ms.count());
+}
+
+std::string offset_text(std::int64_t laptop_minus_phone) {
+    if (laptop_minus_phone >= 0)
+        return fmt::format(", laptop {} ms after phone", laptop_minus_phone);
+    return fmt::format(", laptop {} ms before phone", -laptop_minus_phone);
+}
+
+// Sends the stop once a signal has come and the run has begun, in either order.
+class StopOnSignal {
+  public:
+    StopOnSignal(client::Connection& connection, client::ContextHandle context, Printer& out)
+        : connection_(connection),
+          context_(context),
+          out_(out),
+          signals_(::signalfd(-1, &kStopSignals, SFD_CLOEXEC)),
+          wake_(::eventfd(0, EFD_CLOEXEC)),
+          thread_([this] { watch(); }) {}
+
+    ~StopOnSignal() {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] auto written = ::write(wake_.get(), &one, sizeof(one));
+        thread_.join();
+    }
+
+    void run_started() {
+        decide([&] { running_ = true; });
+    }
+
+  private:
+    static inline const sigset_t kStopSignals = stop_signals();
+
+    void watch() {
+        pollfd fds[] = {{wake_.get(), POLLIN, 0}, {signals_.get(), POLLIN, 0}};
+        while (::poll(fds, 2, -1) < 0 && errno == EINTR) {
+        }
+        if (fds[1].revents == 0)
+            return;
+        out_.line(fmt::format("{} stopping", local_time()));
+        decide([&] { requested_ = true; });
+    }
+
+    template <class Change>
+    void decide(Change change) {
+        bool send = false;
+        {
+            std::lock_guard lock(mutex_);
+            change();
+            send = running_ && requested_ && !sent_;
+            sent_ = sent_ || send;
+        }
+        if (send)
+            (void)connection_.NorvoStopSensor(context_);
+    }
+
+    client::Connection& connection_;
+    const client::ContextHandle context_;
+    Printer& out_;
+    wire::FileDescriptor signals_;
+    wire::FileDescriptor wake_;
+    std::mutex mutex_;
+    bool running_ = false;
+    bool requested_ = false;
+    bool sent_ = false;
+    std::thread thread_;  // last: it uses everything above
+};
+
+class MonitorCallbacks final : public client::Callbacks {
+  public:
+    MonitorCallbacks(Printer& out, StopOnSignal& stopper) : out_(out), stopper_(stopper) {}
+
+    void tap_event(std::int32_t kind, std::uint64_t timestamp, std::uint64_t) override {
+        std::string offset;
+        switch (kind) {
+            case 1:
+                if (auto apart = pairing_.confirmed())
+                    offset = offset_text(*apart);
+                return print(fmt::format("confirmed tap at {} ms{}", timestamp, offset));
+            case 2:
+                pairing_.laptop_tap(timestamp);
+                return print(fmt::format("laptop tap at {} ms", timestamp));
+            case 3:
+                pairing_.phone_tap(timestamp);
+                return print(fmt::format("phone tap at {} ms", timestamp));
+            case 4:
+                pairing_.laptop_tap_expired();
+                return print(fmt::format("unconfirmed laptop tap at {} ms", timestamp));
+            default:
+                return print(fmt::format("tap event {} at {} ms", kind, timestamp));
+        }
+    }
+    void send_client_event(std::span<const std::uint8_t> packet, std::uint64_t) override {
+        print(fmt::format("packet for the phone: {}", tools::hex_bytes(packet)));
+    }
+    void sensor_state_changed(std::uint64_t timestamp, std::uint16_t state,
+                              std::uint64_t) override {
+        print(fmt::format("sensor state {} at {} ms", tools::sensor_state_text(state), timestamp));
+    }
+    void signal_return(std::int32_t status, std::uint64_t) override {
+        if (status == 0) {
+            print("sensor run started; Ctrl-C stops it");
+        } else {
+            print(fmt::format("sensor run failed: {}", tools::result_code(status)));
+        }
+        stopper_.run_started();
+    }
+
+  private:
+    void print(std::string_view event) { out_.line(fmt::format("{} {}", local_time(), event)); }
+
+    Printer& out_;
+    StopOnSignal& stopper_;
+    TapPairing pairing_;
+};
+
+bool set(client::Connection& connection, const client::ContextHandle& context, std::int32_t key,
+         std::span<const std::uint8_t> value, Printer& out) {
+    const auto result = connection.NorvoSetProperty(context, key, value);
+    if (result && *result == 0)
+        return true;
+    out.line(result_line(fmt::format("set {}", key), result));
+    return false;
+}
+
+}  // namespace
+
+void block_stop_signals() {
+    const auto set = stop_signals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+int run_monitor(client::Connection& connection, const MonitorOptions& options, Printer& out) {
+    auto context = connection.RemoteOpen();
+    if (!context) {
+        out.line(result_line("open", client::Result<void>(std::unexpected(context.error()))));
+        return 1;
+    }
+    const std::uint8_t on[] = {1};
+    const std::vector<std::uint8_t> identity(kIdentity.begin(), kIdentity.end());
+    bool ready = set(connection, *context, 7, identity, out) &&
+                 set(connection, *context, tools::kDebugModeKey, on, out) &&
+                 set(connection, *context, 9, on, out);
+
+    std::optional<client::PropertyValue> switch_before;
+    if (ready && options.ignore_unidentified) {
+        auto before = connection.read_property(*context, 8);
+        if (before && before->value == 0)
+            switch_before = *before;
+        ready = set(connection, *context, 8, on, out);
+        if (ready) {
+            out.line(
+                "note: ignore-unidentified-clients is now on for the whole service: clients that "
+                "have not identified themselves (key 7) get no confirmed taps while it is on");
+        }
+    }
+
+    int status = ready ? 0 : 1;
+    if (ready) {
+        StopOnSignal stopper(connection, *context, out);
+        MonitorCallbacks callbacks(out, stopper);
+        const auto run = connection.NorvoStartSensor(
+            *context, static_cast<std::uint64_t>(::getpid()), callbacks);
+        out.line(fmt::format("{} {}", local_time(), result_line("sensor run ended", run)));
+        if (!run || *run != 0)
+            status = 1;
+    }
+    if (switch_before && switch_before->bytes == std::vector<std::uint8_t>{0}) {
+        const std::uint8_t off[] = {0};
+        if (set(connection, *context, 8, off, out))
+            out.line("note: ignore-unidentified-clients is off again");
+    }
+    const auto closed = connection.RemoteClose(*context);
+    out.line(result_line("close", closed));
+    return closed ? status : 1;
+}
+
+}  // namespace norvo::vtapctl

@@ -1,0 +1,23 @@
+#pragma once
+// `vtapctl monitor`: a context that identifies itself, with debug mode and
+// unconfirmed taps on, whose sensor run prints every event with the local time
+// until SIGINT or SIGTERM; then it stops the run and closes the context.
+
+#include "norvo/client/connection.hpp"
+#include "printer.hpp"
+
+namespace norvo::vtapctl {
+
+struct MonitorOptions {
+    // Turns the service-wide ignore-unidentified-clients switch on, so that
+    // single taps reach the monitor and each confirmed tap shows its offset.
+    bool ignore_unidentified = false;
+};
+
+// Blocks SIGINT and SIGTERM so that the monitor takes them: call before any thread starts.
+void block_stop_signals();
+
+// The process's exit status.
+int run_monitor(client::Connection& connection, const MonitorOptions& options, Printer& out);
+
+}  // namespace norvo::vtapctl

@@ -1,0 +1,37 @@
+#include "results.hpp"
+
+#include <fmt/format.h>
+
+#include "norvo/tools/callback_text.hpp"
+
+namespace norvo::vtapctl {
+
+std::string rpc_error_text(const client::RpcFailure& failure) {
+    return fmt::format("rpc error {} ({})", failure.status, failure.describe());
+}
+
+std::string result_line(std::string_view what, const client::Result<client::HRESULT>& result) {
+    if (!result)
+        return fmt::format("{} -> {}", what, rpc_error_text(result.error()));
+    return fmt::format("{} -> {}", what, tools::result_code(*result));
+}
+
+std::string result_line(std::string_view what, const client::Result<void>& result) {
+    if (!result)
+        return fmt::format("{} -> {}", what, rpc_error_text(result.error()));
+    return fmt::format("{} -> ok", what);
+}
+
+std::string query_line(std::string_view key, const client::Result<client::PropertyValue>& result) {
+    if (!result)
+        return fmt::format("query {} -> {}", key, rpc_error_text(result.error()));
+    auto line = fmt::format("query {} -> {}", key, tools::result_code(result->value));
+    if (result->value != 0)
+        return line;
+    line += fmt::format(" len={}", result->bytes.size());
+    if (!result->bytes.empty())
+        line += " " + tools::hex_bytes(result->bytes);
+    return line;
+}
+
+}  // namespace norvo::vtapctl
