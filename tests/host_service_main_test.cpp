@@ -44,7 +44,7 @@ class FakeServer final : public RpcServerHandle {
     std::expected<void, RpcError> stop() override {
         journal_.add("rpc stop");
         if (fail_stop_)
-            return std::unexpected(RpcError::rpc_status(1717));
+            return std::unexpected(RpcError::from_status(1717));
         return {};
     }
 
@@ -75,7 +75,7 @@ struct FakePlatform final : public ServicePlatform {
     std::expected<std::unique_ptr<RpcServerHandle>, RpcError> start_rpc_server() override {
         journal.add("rpc start");
         if (fail_rpc_start)
-            return std::unexpected(RpcError::rpc_status(1740));
+            return std::unexpected(RpcError::from_status(1740));
         return std::make_unique<FakeServer>(journal, fail_rpc_stop);
     }
 };

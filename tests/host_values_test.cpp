@@ -23,10 +23,10 @@ TEST(HostError, LogsOnlyTheOutermostMessageAndKeepsTheChain) {
 }
 
 TEST(RpcError, DisplayTexts) {
-    EXPECT_EQ(fmt::format("{}", RpcError::rpc_status(1740)), "Windows RPC error: RPC status: 1740");
+    EXPECT_EQ(fmt::format("{}", RpcError::from_status(1740)), "Windows RPC error: RPC status: 1740");
     EXPECT_EQ(
         fmt::format("{}", RpcError::win32({hresult_from_win32(5), "Access is denied."})),
-        "Windows Core error: Error { code: HRESULT(0x80070005), message: \"Access is denied.\" }");
+        "Windows Core error: Access is denied. (0x80070005)");
     EXPECT_EQ(fmt::format("{}", RpcError{RpcError::Kind::WrongSidCapability}),
               "Wrong SID capability");
     EXPECT_EQ(fmt::format("{}", RpcError{RpcError::Kind::SharedStateAccess}),

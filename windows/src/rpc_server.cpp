@@ -32,7 +32,7 @@ RPC_WSTR rpc_text(wchar_t* text) {
 
 std::expected<void, RpcError> check(RPC_STATUS status, std::string_view done) {
     if (status != RPC_S_OK)
-        return std::unexpected(RpcError::rpc_status(status));
+        return std::unexpected(RpcError::from_status(status));
     kRpcServerLog.trace("{}", done);
     return {};
 }
