@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Builds and runs every test under AddressSanitizer+UBSan (dev) and ThreadSanitizer (tsan).
+# Builds and runs every test under AddressSanitizer+UBSan (dev) and ThreadSanitizer (tsan), then
+# cross-compiles for Windows and runs the Windows tests under Wine (windows).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 presets=("${@:-dev}")
-[[ $# -gt 0 ]] || presets=(dev tsan)
+[[ $# -gt 0 ]] || presets=(dev tsan windows)
 for preset in "${presets[@]}"; do
     echo "=== $preset ==="
     cmake --preset "$preset" >/dev/null

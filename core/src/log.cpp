@@ -40,7 +40,7 @@ void set_sink(std::shared_ptr<Sink> sink) {
 void dispatch(Level level, std::string_view target, const std::source_location& where,
               fmt::string_view format, fmt::format_args args) {
     auto sink = current_sink();
-    if (!sink) return;
+    if (!sink || !sink->accepts(level)) return;
     fmt::memory_buffer message;
     fmt::vformat_to(std::back_inserter(message), format, args);
     sink->write(Record{level, target, where.file_name(), static_cast<std::uint32_t>(where.line()),

@@ -27,6 +27,8 @@ struct Record {
 class Sink {
 public:
     virtual ~Sink() = default;
+    // Asked before the message is formatted; a sink that drops a level saves the formatting.
+    virtual bool accepts(Level) const { return true; }
     // Called from any thread, without a facade lock held.
     virtual void write(const Record& record) = 0;
 };

@@ -1,0 +1,163 @@
+// Looks at the installed service from outside, for the Wine integration test:
+//   service_probe serving          waits until the run loop serves, then prints the state,
+//                                  the process id and whether the RPC endpoint listens
+//   service_probe pause|continue   sends the control, waits until the run loop has handled it,
+//                                  then prints as `serving`
+//   service_probe failure-actions  prints the failure actions the service control manager holds
+//   service_probe wait-exit PID    waits for the service process to end, then prints the state
+
+#include "norvo/windows/win32.hpp"
+
+#include <windows.h>
+
+#include <rpc.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+using norvo::windows::ServiceHandle;
+using norvo::windows::to_utf8;
+
+constexpr DWORD kExitTimeoutMs = 30'000;
+
+int fail(std::string_view what) {
+    std::printf("%.*s failed: %s\n", static_cast<int>(what.size()), what.data(),
+                fmt::format("{}", norvo::windows::last_platform_error()).c_str());
+    return 1;
+}
+
+ServiceHandle open_service(DWORD access) {
+    ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager)
+        return nullptr;
+    return ServiceHandle(OpenServiceW(manager.get(), norvo::windows::kServiceName, access));
+}
+
+const char* state_name(DWORD state) {
+    switch (state) {
+        case SERVICE_STOPPED:
+            return "STOPPED";
+        case SERVICE_RUNNING:
+            return "RUNNING";
+        case SERVICE_PAUSED:
+            return "PAUSED";
+        default:
+            return "PENDING";
+    }
+}
+
+bool endpoint_listening() {
+    RPC_WSTR text = nullptr;
+    wchar_t protseq[] = L"ncalrpc";
+    wchar_t endpoint[] = L"NorvoVxtRpcEndpoint";
+    if (RpcStringBindingComposeW(nullptr, reinterpret_cast<RPC_WSTR>(protseq), nullptr,
+                                 reinterpret_cast<RPC_WSTR>(endpoint), nullptr,
+                                 &text) != RPC_S_OK) {
+        return false;
+    }
+    RPC_BINDING_HANDLE binding = nullptr;
+    const bool bound = RpcBindingFromStringBindingW(text, &binding) == RPC_S_OK;
+    RpcStringFreeW(&text);
+    if (!bound)
+        return false;
+    const bool listening = RpcMgmtIsServerListening(binding) == RPC_S_OK;
+    RpcBindingFree(&binding);
+    return listening;
+}
+
+// The control handler holds one event until the run loop takes it, and the loop takes
+// events only once its RPC server listens: the second of two controls returns only after
+// the loop has taken the first, so everything sent before has been handled.
+int serving(DWORD control = 0) {
+    auto service =
+        open_service(SERVICE_INTERROGATE | SERVICE_QUERY_STATUS | SERVICE_PAUSE_CONTINUE);
+    if (!service)
+        return fail("OpenServiceW");
+    SERVICE_STATUS status;
+    if (control != 0 && !ControlService(service.get(), control, &status))
+        return fail("ControlService");
+    for (int i = 0; i < 2; ++i) {
+        if (!ControlService(service.get(), SERVICE_CONTROL_INTERROGATE, &status))
+            return fail("ControlService");
+    }
+    SERVICE_STATUS_PROCESS process{};
+    DWORD needed = 0;
+    if (!QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
+                              reinterpret_cast<BYTE*>(&process), sizeof process, &needed)) {
+        return fail("QueryServiceStatusEx");
+    }
+    std::printf("state=%s accepted=0x%lX pid=%lu endpoint=%s\n", state_name(process.dwCurrentState),
+                process.dwControlsAccepted, process.dwProcessId,
+                endpoint_listening() ? "listening" : "not-listening");
+    return 0;
+}
+
+std::string text_or_none(const wchar_t* text) {
+    return text ? '"' + to_utf8(text) + '"' : "none";
+}
+
+int failure_actions() {
+    auto service = open_service(SERVICE_QUERY_CONFIG);
+    if (!service)
+        return fail("OpenServiceW");
+    std::vector<std::uint64_t> buffer(1024);
+    DWORD needed = 0;
+    if (!QueryServiceConfig2W(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS,
+                              reinterpret_cast<BYTE*>(buffer.data()),
+                              static_cast<DWORD>(buffer.size() * sizeof(std::uint64_t)), &needed)) {
+        return fail("QueryServiceConfig2W");
+    }
+    const auto& record = *reinterpret_cast<const SERVICE_FAILURE_ACTIONSW*>(buffer.data());
+    std::string actions;
+    for (DWORD i = 0; record.lpsaActions && i < record.cActions; ++i) {
+        constexpr const char* kNames[] = {"none", "restart", "reboot", "run"};
+        const auto type = static_cast<unsigned>(record.lpsaActions[i].Type);
+        actions += fmt::format("{}{}/{}", i ? "," : "", type < 4 ? kNames[type] : "?",
+                               record.lpsaActions[i].Delay);
+    }
+    std::printf("reset=%lu reboot=%s command=%s actions=%s\n", record.dwResetPeriod,
+                text_or_none(record.lpRebootMsg).c_str(), text_or_none(record.lpCommand).c_str(),
+                actions.c_str());
+    return 0;
+}
+
+int wait_exit(DWORD pid) {
+    norvo::windows::UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, pid));
+    if (process && WaitForSingleObject(process.get(), kExitTimeoutMs) != WAIT_OBJECT_0) {
+        std::printf("service process %lu still runs after %lu ms\n", pid, kExitTimeoutMs);
+        return 1;
+    }
+    auto service = open_service(SERVICE_QUERY_STATUS);
+    if (!service)
+        return fail("OpenServiceW");
+    SERVICE_STATUS status;
+    if (!QueryServiceStatus(service.get(), &status))
+        return fail("QueryServiceStatus");
+    std::printf("state=%s exit=%lu endpoint=%s\n", state_name(status.dwCurrentState),
+                status.dwWin32ExitCode, endpoint_listening() ? "listening" : "not-listening");
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string_view command = argc > 1 ? argv[1] : "";
+    if (command == "serving")
+        return serving();
+    if (command == "pause")
+        return serving(SERVICE_CONTROL_PAUSE);
+    if (command == "continue")
+        return serving(SERVICE_CONTROL_CONTINUE);
+    if (command == "failure-actions")
+        return failure_actions();
+    if (command == "wait-exit" && argc > 2)
+        return wait_exit(static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10)));
+    std::printf(
+        "usage: service_probe serving | pause | continue | failure-actions | wait-exit PID\n");
+    return 2;
+}

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# The service under Wine's service control manager: installed with sc.exe it starts, serves
+# its RPC endpoint, rewrites its failure actions, pauses, continues and stops; started by
+# hand it fails to start.
+#   service_test.sh NORVO_VTAP_EXE SERVICE_PROBE_EXE
+set -uo pipefail
+exe=$1
+probe=$2
+failures=0
+
+check() {  # check NAME EXPECTED ACTUAL: ACTUAL must contain EXPECTED
+    if [[ "$3" == *"$2"* ]]; then
+        echo "ok: $1"
+    else
+        echo "FAILED: $1: expected to find '$2' in:" >&2
+        printf '%s\n' "$3" | sed 's/^/    /' >&2
+        failures=$((failures + 1))
+    fi
+}
+
+# Each step's output, with stderr, and the exit status appended.
+run() {
+    local out
+    out=$("$@" 2>&1)
+    printf '%s\nexit=%s' "$out" "$?"
+}
+
+binpath=$(winepath -w "$exe")
+check "sc create" "exit=0" "$(run wine sc create NorvoVTap binpath= "$binpath" type= own start= demand)"
+trap 'wine sc stop NorvoVTap >/dev/null 2>&1; wine sc delete NorvoVTap >/dev/null 2>&1' EXIT
+wine sc failure NorvoVTap reset= 30 reboot= "Rebooting for NorvoVTap" command= "C:\\repair.cmd" \
+    actions= reboot/5000 >/dev/null 2>&1
+
+check "sc start" "exit=0" "$(run wine sc start NorvoVTap)"
+serving=$(run wine "$probe" serving)
+check "running and serving its endpoint" "state=RUNNING accepted=0x7FF" "$serving"
+check "endpoint listening" "endpoint=listening" "$serving"
+pid=$(sed -n 's/.*pid=\([0-9]*\).*/\1/p' <<<"$serving")
+check "sc query" "4  RUNNING" "$(run wine sc query NorvoVTap)"
+
+actions=$(run wine "$probe" failure-actions)
+if [[ "$actions" == *"QueryServiceConfig2W failed"*"Invalid level"* ]]; then
+    # Wine's service control manager neither stores nor returns failure actions; the service
+    # logs the refused query and runs on, as above. The record handling is covered by windows_tests.
+    echo "skipped: failure actions (this Wine's service control manager does not keep them)"
+else
+    check "failure actions rewritten, reboot message and command kept" \
+        'reset=120 reboot="Rebooting for NorvoVTap" command="C:\repair.cmd" actions=restart/60000,restart/60000,none/60000' \
+        "$actions"
+fi
+
+check "paused" "state=PAUSED accepted=0x3" "$(run wine "$probe" pause)"
+check "continued" "state=RUNNING accepted=0x7FF" "$(run wine "$probe" continue)"
+
+check "sc stop" "exit=0" "$(run wine sc stop NorvoVTap)"
+check "stopped, endpoint gone with the process" "state=STOPPED exit=0 endpoint=not-listening" \
+    "$(run wine "$probe" wait-exit "$pid")"
+check "sc query after stop" "1  STOPPED" "$(run wine sc query NorvoVTap)"
+
+# (Last: in a prefix where no service ever ran, Wine's dispatcher takes 10 s to give up.)
+by_hand=$(WINEDEBUG=-all,err+eventlog run wine "$exe")
+check "started by hand: the fatal error" "Failed to start service" "$by_hand"
+check "started by hand: the event-log report" "err:eventlog:ReportEventW L\"thread 'main' panicked at" "$by_hand"
+check "started by hand: the process fails" "exit=3" "$by_hand"
+
+if ((failures)); then
+    echo "service test: $failures check(s) failed" >&2
+    exit 1
+fi
+echo "service test: all checks passed"
