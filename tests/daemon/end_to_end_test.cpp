@@ -190,6 +190,7 @@ struct Occupied {
     const char* name;
     bool same_endpoint;
     const char* error;
+    friend void PrintTo(const Occupied& o, std::ostream* os) { *os << o.name; }
 };
 
 class SecondDaemon : public DaemonTest, public ::testing::WithParamInterface<Occupied> {};
