@@ -174,6 +174,16 @@ TEST_F(EndToEnd, PauseContinueAndStopWhilePausedAreNotified) {
     EXPECT_EQ(notify.next(), "STOPPING=1");
 }
 
+TEST_F(EndToEnd, AStatusThatCannotBeReportedEndsTheRunBeforeServing) {
+    auto daemon =
+        run_daemon(endpoint(), sensor_socket(), {"NOTIFY_SOCKET=" + path("nobody").string()});
+    EXPECT_TRUE(daemon->take_error(
+        host_line('3', "Application exited with an error: Failed to set service status")));
+    EXPECT_TRUE(daemon->take_error(host_line('6', "Application stop")));
+    EXPECT_EQ(daemon->wait(), 0);
+    EXPECT_EQ(daemon->error_text().find("RpcServer created"), std::string::npos);
+}
+
 TEST_F(EndToEnd, ShutdownAndOtherSignalsAreControls) {
     auto daemon = start_daemon();
     daemon->signal(SIGHUP);
