@@ -140,7 +140,7 @@ TEST(Signals, BecomeTheControlsOfTheServiceControlManager) {
 TEST(FatalReportingDeathTest, ReportsTheThreadTheLocationAndAFixedMessage) {
     EXPECT_DEATH(
         {
-            install_fatal_reporting("NorvoVTap");
+            install_fatal_reporting("norvo-daemon-tests");
             std::thread([] { fatal("RUNTIME_HANDLE must be initialized"); }).join();
         },
         "<3>thread '<unnamed>' panicked at .*host_pieces_test.cpp:[0-9]+:[0-9]+:\n"
@@ -150,7 +150,7 @@ TEST(FatalReportingDeathTest, ReportsTheThreadTheLocationAndAFixedMessage) {
 TEST(FatalReportingDeathTest, AComposedMessageLeavesTheLocationOnly) {
     EXPECT_DEATH(
         {
-            install_fatal_reporting("NorvoVTap");
+            install_fatal_reporting("norvo-daemon-tests");
             fatal({});
         },
         "<3>thread 'main' panicked at .*host_pieces_test.cpp:[0-9]+:[0-9]+\n");
