@@ -6,8 +6,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh linux
 
+echo "Building norvo-vtapd, vtapctl and vtap-sensor (release preset)..."
 cmake --preset release >/dev/null
-cmake --build --preset release --target norvo-vtapd vtapctl vtap-sensor >/dev/null
+cmake --build --preset release --target norvo-vtapd vtapctl vtap-sensor
 bin=build/release
 folder=$(mktemp -d "${TMPDIR:-/tmp}/norvo-demo-XXXXXX")
 endpoint=$folder/NorvoVxtRpcEndpoint
@@ -21,7 +22,13 @@ cleanup() {
 }
 trap cleanup EXIT
 
-say() { printf '\n\033[1m%s\033[0m\n' "$*"; }
+bold=""
+plain=""
+if [[ -t 1 ]]; then
+    bold=$'\033[1m'
+    plain=$'\033[0m'
+fi
+say() { printf '\n%s%s%s\n' "$bold" "$*" "$plain"; }
 
 # Waits (at most 30 s) until FILE has a line matching PATTERN after its first FROM lines.
 wait_for() {
