@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and tests need, when missing.
+# `install-deps.sh linux` leaves out the Windows cross-compiler and Wine.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ libfmt-dev libgtest-dev libgmock-dev libbenchmark-dev python3
-    g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64)
+packages=(cmake ninja-build g++ libfmt-dev libgtest-dev libgmock-dev libbenchmark-dev python3)
+[[ ${1:-} == linux ]] || packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -30,7 +30,7 @@ std::string query_line(std::string_view key, const client::Result<client::Proper
         return line;
     line += fmt::format(" len={}", result->bytes.size());
     if (!result->bytes.empty())
-        line += " " + tools::hex_bytes(result->bytes);
+        line += fmt::format(" {}", tools::hex_bytes(result->bytes));
     return line;
 }
 

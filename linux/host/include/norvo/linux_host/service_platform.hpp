@@ -1,0 +1,37 @@
+#pragma once
+// Service main's platform on Linux: the control channel fed by the signal
+// dispatcher, systemd notifications for the status, the simulated sensor's device
+// socket with the runtime, and the Unix-socket RPC server.
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "norvo/host/service_main.hpp"
+#include "norvo/linux/sensor_device.hpp"
+#include "norvo/linux_host/options.hpp"
+
+namespace norvo::linux_host {
+
+class LinuxServicePlatform final : public host::ServicePlatform {
+  public:
+    // `events` is the receiving end of the channel whose sender the dispatcher's
+    // control handler holds; `notify_socket` is NOTIFY_SOCKET when set.
+    LinuxServicePlatform(RunOptions options, host::BlockingReceiver<host::ControlEvent> events,
+                         std::optional<std::string> notify_socket);
+
+    std::expected<host::ServiceObject, host::HostError> create_service_object() override;
+    // Opens the device socket, then publishes the clock, the COM apartment and the
+    // sensor library in RUNTIME_HANDLE.
+    std::expected<void, host::HostError> start_runtime() override;
+    std::expected<std::unique_ptr<host::RpcServerHandle>, host::RpcError> start_rpc_server()
+        override;
+
+  private:
+    RunOptions options_;
+    std::optional<host::BlockingReceiver<host::ControlEvent>> events_;
+    std::optional<std::string> notify_socket_;
+    std::unique_ptr<linux_platform::SensorDeviceSocket> device_;
+};
+
+}  // namespace norvo::linux_host

@@ -1,0 +1,100 @@
+// norvo-vtapd: the tap service as a Linux daemon. Prepares fatal-error reporting
+// and logging, then runs service main on a thread of its own while this thread
+// turns signals into service controls, until the service has stopped.
+
+#include <fmt/format.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+#include "norvo/host/control_handler.hpp"
+#include "norvo/linux_host/fatal_reporting.hpp"
+#include "norvo/linux_host/journal_sink.hpp"
+#include "norvo/linux_host/options.hpp"
+#include "norvo/linux_host/service_platform.hpp"
+#include "norvo/linux_host/signal_dispatcher.hpp"
+
+namespace {
+
+using namespace norvo;
+
+constexpr int kUsageError = 2;
+
+[[noreturn]] void failed_to_start(std::string_view reason) {
+    // The report of a composed message holds the location only; the reason goes here.
+    fmt::print(stderr, "<3>Failed to start service: {}\n", reason);
+    fatal({});
+}
+
+std::optional<std::string> notify_socket() {
+    const char* socket = std::getenv("NOTIFY_SOCKET");
+    if (socket == nullptr || *socket == '\0')
+        return std::nullopt;
+    return socket;
+}
+
+// The default runtime folder may not exist yet; a folder given on the command
+// line that cannot be made shows as the socket's own failure.
+void make_folders(const linux_host::RunOptions& options) {
+    std::error_code ignored;
+    for (const auto& socket : {options.socket, options.sensor_socket})
+        std::filesystem::create_directories(socket.parent_path(), ignored);
+}
+
+void run_dispatcher(const linux_host::SignalDispatcher& dispatcher,
+                    linux_host::RunOptions options) {
+    auto [sender, receiver] =
+        host::blocking_channel<host::ControlEvent>(host::kControlChannelCapacity);
+    host::ControlHandler handler(std::move(sender));
+    linux_host::LinuxServicePlatform platform(std::move(options), std::move(receiver),
+                                              notify_socket());
+    const int done = ::eventfd(0, EFD_CLOEXEC);
+    if (done < 0)
+        failed_to_start("eventfd failed");
+    std::thread service_main([&] {
+        host::run_service(platform);
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const auto written = ::write(done, &one, sizeof one);
+    });
+    dispatcher.run(handler, done);
+    service_main.join();
+    ::close(done);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string_view> args(argv + 1, argv + argc);
+    const auto command = linux_host::parse_options(
+        args, linux_host::default_folder(::geteuid() == 0, std::getenv("XDG_RUNTIME_DIR")));
+    if (!command) {
+        fmt::print(stderr, "norvo-vtapd: {}\n{}", command.error(), linux_host::kUsage);
+        return kUsageError;
+    }
+    if (std::holds_alternative<linux_host::ShowHelp>(*command)) {
+        fmt::print("{}", linux_host::kUsage);
+        return 0;
+    }
+    if (std::holds_alternative<linux_host::ShowVersion>(*command)) {
+        fmt::print("norvo-vtapd {}\n", NORVO_VERSION);
+        return 0;
+    }
+
+    linux_host::install_fatal_reporting("NorvoVTap");
+    log::set_max_level(log::Level::Trace);
+    log::set_sink(std::make_shared<linux_host::JournalSink>());
+
+    std::signal(SIGPIPE, SIG_IGN);  // a client or a log reader that went away is not fatal
+    const auto dispatcher = linux_host::SignalDispatcher::install();
+    if (!dispatcher)
+        failed_to_start(dispatcher.error());
+    const auto& options = std::get<linux_host::RunOptions>(*command);
+    make_folders(options);
+    run_dispatcher(*dispatcher, options);
+    return 0;
+}

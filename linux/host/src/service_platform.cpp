@@ -1,0 +1,75 @@
+#include "norvo/linux_host/service_platform.hpp"
+
+#include "norvo/host/log_targets.hpp"
+#include "norvo/linux/steady_clock.hpp"
+#include "norvo/linux_host/notify_status.hpp"
+#include "norvo/rpc/rpc_server.hpp"
+#include "norvo/sensorlib/sensor_library.hpp"
+#include "norvo/service/runtime.hpp"
+
+namespace norvo::linux_host {
+namespace {
+
+// The transport's error in the host's terms: the two types have the same forms.
+host::RpcError to_host_error(const rpc::RpcError& error) {
+    return {static_cast<host::RpcError::Kind>(error.kind), error.platform, {error.rpc.status}};
+}
+
+class TransportServer final : public host::RpcServerHandle {
+  public:
+    explicit TransportServer(rpc::RpcServer server) : server_(std::move(server)) {}
+
+    std::expected<void, host::RpcError> stop() override {
+        if (auto stopped = server_.stop(); !stopped)
+            return std::unexpected(to_host_error(stopped.error()));
+        return {};
+    }
+
+  private:
+    rpc::RpcServer server_;  // its release ends the open connections and joins their calls
+};
+
+}  // namespace
+
+LinuxServicePlatform::LinuxServicePlatform(RunOptions options,
+                                           host::BlockingReceiver<host::ControlEvent> events,
+                                           std::optional<std::string> notify_socket)
+    : options_(std::move(options)), notify_socket_(std::move(notify_socket)) {
+    events_.emplace(std::move(events));
+}
+
+std::expected<host::ServiceObject, host::HostError> LinuxServicePlatform::create_service_object() {
+    if (!events_)
+        return std::unexpected(host::HostError("the service object exists already"));
+    host::ServiceObject object{std::move(*events_),
+                               std::make_unique<NotifyStatusReporter>(notify_socket_)};
+    events_.reset();
+    // Recovery is the systemd unit's restart policy: nothing to write at start.
+    return object;
+}
+
+std::expected<void, host::HostError> LinuxServicePlatform::start_runtime() {
+    auto device = linux_platform::SensorDeviceSocket::open(options_.sensor_socket);
+    if (!device) {
+        // The run's error shows only its outermost message: say here what went wrong.
+        host::kHostLog.error("Sensor device socket not opened: {}", device.error());
+        return std::unexpected(host::HostError(device.error()));
+    }
+    device_ = std::move(*device);
+    service::RUNTIME_HANDLE.publish(std::make_shared<const service::Runtime>(service::Runtime{
+        .clock = std::make_shared<linux_platform::SteadyClock>(),
+        .com = std::make_shared<sensorlib::MtaApartment>(),
+        .sensors = std::make_shared<sensorlib::ComSensorLibrary>(),
+    }));
+    return {};
+}
+
+std::expected<std::unique_ptr<host::RpcServerHandle>, host::RpcError>
+LinuxServicePlatform::start_rpc_server() {
+    auto server = rpc::RpcServer::start(options_.socket);
+    if (!server)
+        return std::unexpected(to_host_error(server.error()));
+    return std::make_unique<TransportServer>(std::move(*server));
+}
+
+}  // namespace norvo::linux_host

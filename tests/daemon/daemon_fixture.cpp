@@ -1,0 +1,64 @@
+#include "daemon_fixture.hpp"
+
+#include <fmt/format.h>
+#include <sys/stat.h>
+
+#include <regex>
+
+namespace norvo::testing {
+
+DaemonTest::DaemonTest() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "norvo-e2e-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        ADD_FAILURE() << "mkdtemp failed";
+    dir_ = pattern;
+}
+
+DaemonTest::~DaemonTest() {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+}
+
+std::unique_ptr<Process> DaemonTest::start_daemon(std::vector<std::string> env) {
+    auto daemon = run_daemon(endpoint(), sensor_socket(), std::move(env));
+    EXPECT_TRUE(daemon->take_error(host_line('6', "RpcServer created"))) << daemon->error_text();
+    return daemon;
+}
+
+std::unique_ptr<Process> DaemonTest::run_daemon(const std::string& socket,
+                                                const std::string& sensor,
+                                                std::vector<std::string> env) const {
+    return std::make_unique<Process>(
+        std::vector<std::string>{NORVO_VTAPD_PATH, "--socket", socket, "--sensor-socket", sensor},
+        std::move(env));
+}
+
+std::unique_ptr<Process> DaemonTest::session() const {
+    return vtapctl({"session"});
+}
+
+std::unique_ptr<Process> DaemonTest::vtapctl(std::vector<std::string> args) const {
+    std::vector<std::string> argv{VTAPCTL_PATH, "--socket", endpoint()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return std::make_unique<Process>(std::move(argv));
+}
+
+std::unique_ptr<Process> DaemonTest::sensor() const {
+    return std::make_unique<Process>(
+        std::vector<std::string>{VTAP_SENSOR_PATH, "--socket", sensor_socket()});
+}
+
+std::string host_line(char priority, std::string_view message) {
+    return fmt::format("<{}>QuelVextoraService: {}", priority, message);
+}
+
+std::string core_line(char priority, std::string_view message) {
+    return fmt::format("<{}>vxt_impl::rpc_server: {}", priority, message);
+}
+
+std::string without_timestamp(const std::optional<std::string>& line) {
+    static const std::regex timestamp(" ts=[0-9]+");
+    return line ? std::regex_replace(*line, timestamp, "") : "(none)";
+}
+
+}  // namespace norvo::testing

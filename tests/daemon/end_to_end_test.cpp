@@ -1,0 +1,233 @@
+// norvo-vtapd end to end: the real daemon in a temporary folder, driven by
+// vtap-sensor and vtapctl session, stopped and paused by signals.
+
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+
+#include "daemon_fixture.hpp"
+
+namespace {
+
+using namespace norvo::testing;
+
+using EndToEnd = DaemonTest;
+
+// The client has started a run; the sensor enters and reports Ready to it.
+void start_and_enter(Process& client, Process& sensor) {
+    ASSERT_TRUE(client.take_output("SignalReturn 0x0 cookie=7"));
+    sensor.write("enter\n");
+    EXPECT_EQ(without_timestamp(client.take_output("SensorStateChanged")),
+              "SensorStateChanged state=SensorStateReady cookie=7");
+}
+
+void stop_and_close(Process& client) {
+    client.write("stop\nwait\nclose\n");
+    EXPECT_TRUE(client.take_output("start -> 0x0"));
+    EXPECT_TRUE(client.take_output("close -> ok"));
+    client.close_input();
+    EXPECT_EQ(client.wait(), 0);
+}
+
+void stop_daemon(Process& daemon) {
+    daemon.signal(SIGTERM);
+    EXPECT_TRUE(daemon.take_error(host_line('6', "Service stop")));
+    EXPECT_TRUE(daemon.take_error(host_line('6', "RpcServer stopped")));
+    EXPECT_TRUE(daemon.take_error(host_line('6', "Application stop")));
+    EXPECT_EQ(daemon.wait(), 0) << daemon.error_text();
+}
+
+TEST_F(EndToEnd, PhoneAndLaptopTapAreConfirmed) {
+    auto daemon = start_daemon();
+    auto client = session();
+    auto device = sensor();
+    client->write("open\nset 3 5000\nstart 7\n");  // a wide range: slow sanitized builds
+    start_and_enter(*client, *device);
+    client->write("phone\n");
+    ASSERT_TRUE(client->take_output("phone -> 0x0"));
+    device->write("tap\n");
+    EXPECT_EQ(without_timestamp(client->take_output("TapEvent")), "TapEvent Confirmed cookie=7");
+    stop_and_close(*client);
+    stop_daemon(*daemon);
+}
+
+TEST_F(EndToEnd, LoneLaptopTapIsUnconfirmed) {
+    auto daemon = start_daemon();
+    auto client = session();
+    auto device = sensor();
+    client->write("open\nset 9 1\nstart 7\n");
+    start_and_enter(*client, *device);
+    device->write("tap\n");
+    EXPECT_EQ(without_timestamp(client->take_output("TapEvent")),
+              "TapEvent UnconfirmedTap cookie=7");
+    EXPECT_TRUE(daemon->take_error(core_line('6', "Timeout reached, unconfirmed tap")));
+    stop_and_close(*client);
+    stop_daemon(*daemon);
+}
+
+TEST_F(EndToEnd, SensorAbsentAtStartEntersLeavesAndComesBack) {
+    auto daemon = start_daemon();
+    auto client = session();
+    client->write("open\nstart 7\n");
+    ASSERT_TRUE(client->take_output("SignalReturn 0x0 cookie=7"));
+    auto device = sensor();
+    ASSERT_TRUE(daemon->take_error("<6>norvo_linux::sensor_device: Sensor device connected"));
+    device->write("enter\nleave\nenter 2\n");
+    for (const auto* state : {"SensorStateReady", "SensorStateError", "SensorStateNoData"}) {
+        EXPECT_EQ(without_timestamp(client->take_output("SensorStateChanged")),
+                  fmt::format("SensorStateChanged state={} cookie=7", state));
+    }
+    stop_and_close(*client);
+    stop_daemon(*daemon);
+}
+
+TEST_F(EndToEnd, KilledClientIsRunDownAndTheNextOneIsServed) {
+    auto daemon = start_daemon();
+    auto killed = session();
+    killed->write("open\nstart 1\n");
+    ASSERT_TRUE(killed->take_output("SignalReturn 0x0 cookie=1"));
+    killed->signal(SIGKILL);
+    EXPECT_EQ(killed->wait(), 128 + SIGKILL);
+    EXPECT_TRUE(daemon->take_error(core_line('7', "PCONTEXT_HANDLE_TYPE_rundown() called")));
+    EXPECT_TRUE(daemon->take_error(core_line('6', "Data processing finished")));
+
+    auto client = session();
+    client->write("open\nstart 7\n");
+    ASSERT_TRUE(client->take_output("SignalReturn 0x0 cookie=7"));
+    client->write("query 4\nstop\nwait\nquery 4\nclose\n");
+    EXPECT_TRUE(client->take_output("query 4 -> 0x0 len=4 01 00 00 00"));
+    EXPECT_TRUE(client->take_output("start -> 0x0"));
+    EXPECT_TRUE(client->take_output("query 4 -> 0x0 len=4 00 00 00 00"));
+    EXPECT_TRUE(client->take_output("close -> ok"));
+    client->close_input();
+    EXPECT_EQ(client->wait(), 0);
+    stop_daemon(*daemon);
+}
+
+TEST_F(EndToEnd, StopWhileAStartIsOutstandingEndsTheClientsConnection) {
+    auto daemon = start_daemon();
+    auto client = session();
+    client->write("open\nstart 7\n");
+    ASSERT_TRUE(client->take_output("SignalReturn 0x0 cookie=7"));
+    daemon->signal(SIGTERM);
+    for (const auto& line :
+         {host_line('7', "Service control event: Stop"), host_line('6', "Service stop"),
+          host_line('6', "RpcServer stopped"), host_line('6', "Application stop")}) {
+        EXPECT_TRUE(daemon->take_error(line)) << line << " in\n" << daemon->error_text();
+    }
+    EXPECT_EQ(daemon->wait(), 0);
+    EXPECT_TRUE(client->take_output("start -> rpc error 1726"));
+    client->close_input();
+    EXPECT_EQ(client->wait(), 0);
+}
+
+// Receives systemd's notifications the way the service manager does.
+class NotifySocket {
+  public:
+    explicit NotifySocket(const std::string& path)
+        : fd_(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, path.c_str(), path.size());
+        EXPECT_EQ(::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    }
+    ~NotifySocket() { ::close(fd_); }
+
+    std::string next() const {
+        pollfd ready{fd_, POLLIN, 0};
+        if (::poll(&ready, 1, static_cast<int>(kGuard.count() * 1000)) != 1)
+            return "(none)";
+        char message[256];
+        const auto n = ::recv(fd_, message, sizeof message, 0);
+        return n < 0 ? "(error)" : std::string(message, static_cast<std::size_t>(n));
+    }
+
+  private:
+    int fd_;
+};
+
+TEST_F(EndToEnd, PauseContinueAndStopWhilePausedAreNotified) {
+    NotifySocket notify(path("notify").string());
+    auto daemon = start_daemon({"NOTIFY_SOCKET=" + path("notify").string()});
+    EXPECT_EQ(notify.next(), "READY=1\nSTATUS=Running");
+    daemon->signal(SIGTSTP);
+    EXPECT_TRUE(daemon->take_error(host_line('6', "Service pause")));
+    EXPECT_EQ(notify.next(), "STATUS=Paused");
+    daemon->signal(SIGCONT);
+    EXPECT_TRUE(daemon->take_error(host_line('6', "Service continue")));
+    EXPECT_EQ(notify.next(), "STATUS=Running");
+    daemon->signal(SIGTSTP);
+    EXPECT_TRUE(daemon->take_error(host_line('6', "Service pause")));
+    EXPECT_EQ(notify.next(), "STATUS=Paused");
+
+    auto served = vtapctl({"query", "1"});  // paused still serves
+    EXPECT_TRUE(served->take_output("query 1 -> 0x0"));
+    EXPECT_EQ(served->wait(), 0);
+
+    stop_daemon(*daemon);
+    EXPECT_EQ(notify.next(), "STOPPING=1");
+}
+
+TEST_F(EndToEnd, AStatusThatCannotBeReportedEndsTheRunBeforeServing) {
+    auto daemon =
+        run_daemon(endpoint(), sensor_socket(), {"NOTIFY_SOCKET=" + path("nobody").string()});
+    EXPECT_TRUE(daemon->take_error(
+        host_line('3', "Application exited with an error: Failed to set service status")));
+    EXPECT_TRUE(daemon->take_error(host_line('6', "Application stop")));
+    EXPECT_EQ(daemon->wait(), 0);
+    EXPECT_EQ(daemon->error_text().find("RpcServer created"), std::string::npos);
+}
+
+TEST_F(EndToEnd, ShutdownAndOtherSignalsAreControls) {
+    auto daemon = start_daemon();
+    daemon->signal(SIGHUP);
+    EXPECT_TRUE(daemon->take_error(host_line('7', "Service control event: ParamChange")));
+    daemon->signal(SIGPWR);
+    EXPECT_TRUE(daemon->take_error(host_line('7', "Service control event: Shutdown")));
+    EXPECT_TRUE(daemon->take_error(host_line('6', "RpcServer stopped")));
+    EXPECT_TRUE(daemon->take_error(host_line('6', "Application stop")));
+    EXPECT_EQ(daemon->wait(), 0);
+    EXPECT_EQ(daemon->error_text().find("Service stop"), std::string::npos);
+}
+
+struct Occupied {
+    const char* name;
+    bool same_endpoint;
+    const char* error;
+    friend void PrintTo(const Occupied& o, std::ostream* os) { *os << o.name; }
+};
+
+class SecondDaemon : public DaemonTest, public ::testing::WithParamInterface<Occupied> {};
+
+TEST_P(SecondDaemon, FailsAndLeavesTheFirstServing) {
+    auto first = start_daemon();
+    const auto& occupied = GetParam();
+    auto second =
+        run_daemon(occupied.same_endpoint ? endpoint() : path("other").string(),
+                   occupied.same_endpoint ? path("other-sensor").string() : sensor_socket());
+    EXPECT_TRUE(second->take_error(host_line('6', "Application start")));
+    EXPECT_TRUE(second->take_error(
+        host_line('3', fmt::format("Application exited with an error: {}", occupied.error))))
+        << second->error_text();
+    EXPECT_TRUE(second->take_error(host_line('6', "Application stop")));
+    EXPECT_EQ(second->wait(), 0);
+
+    auto served = vtapctl({"query", "1"});
+    EXPECT_TRUE(served->take_output("query 1 -> 0x0"));
+    EXPECT_EQ(served->wait(), 0);
+    stop_daemon(*first);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sockets, SecondDaemon,
+                         ::testing::Values(Occupied{"Endpoint", true, "Failed to run service"},
+                                           Occupied{"SensorSocket", false,
+                                                    "Failed to build async runtime"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace

@@ -1,0 +1,159 @@
+// The daemon's own pieces: log lines for journald, systemd notifications, options,
+// signals as controls, and fatal reports.
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+#include <thread>
+
+#include "norvo/linux_host/fatal_reporting.hpp"
+#include "norvo/linux_host/journal_sink.hpp"
+#include "norvo/linux_host/notify_status.hpp"
+#include "norvo/linux_host/options.hpp"
+#include "norvo/linux_host/signal_dispatcher.hpp"
+
+namespace {
+
+using namespace norvo;
+using namespace norvo::linux_host;
+
+TEST(JournalLine, CarriesThePriorityOfEachLevel) {
+    const struct {
+        log::Level level;
+        const char* line;
+    } cases[] = {
+        {log::Level::Error, "<3>rpc_server: m\n"}, {log::Level::Warn, "<4>rpc_server: m\n"},
+        {log::Level::Info, "<6>rpc_server: m\n"},  {log::Level::Debug, "<7>rpc_server: m\n"},
+        {log::Level::Trace, "<7>rpc_server: m\n"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(journal_line({c.level, "rpc_server", "f.cpp", 1, "m"}), c.line);
+    }
+}
+
+TEST(JournalLine, KeepsARecordOnOneLine) {
+    EXPECT_EQ(journal_line({log::Level::Error, "t", "", 0, "a\r\nb\n"}), "<3>t: a\\r\\nb\\n\n");
+}
+
+TEST(JournalSink, WritesOneLinePerRecord) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    JournalSink sink(fds[1]);
+    sink.write({log::Level::Info, "QuelVextoraService", "", 0, "Application start"});
+    sink.write({log::Level::Warn, "x", "", 0, "y"});
+    ::close(fds[1]);
+    char text[128];
+    const auto n = ::read(fds[0], text, sizeof text);
+    ::close(fds[0]);
+    EXPECT_EQ(std::string(text, n > 0 ? n : 0),
+              "<6>QuelVextoraService: Application start\n<4>x: y\n");
+}
+
+class Datagrams {
+  public:
+    explicit Datagrams(std::string name) : fd_(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path + 1, name.data(), name.size());  // abstract
+        EXPECT_EQ(::bind(fd_, reinterpret_cast<const sockaddr*>(&address),
+                         offsetof(sockaddr_un, sun_path) + 1 + name.size()),
+                  0);
+    }
+    ~Datagrams() { ::close(fd_); }
+    std::string next() const {
+        char message[128];
+        const auto n = ::recv(fd_, message, sizeof message, MSG_DONTWAIT);
+        return n < 0 ? "(none)" : std::string(message, static_cast<std::size_t>(n));
+    }
+
+  private:
+    int fd_;
+};
+
+TEST(NotifyStatus, ReadyOnceThenStatusesThenStopping) {
+    const auto name = fmt::format("norvo-notify-test-{}", ::getpid());
+    Datagrams received(name);
+    NotifyStatusReporter status("@" + name);
+    for (const auto& s :
+         {host::kStatusRunning, host::kStatusPaused, host::kStatusRunning, host::kStatusStopped}) {
+        ASSERT_TRUE(status.set_status(s));
+    }
+    for (const auto* expected :
+         {"READY=1\nSTATUS=Running", "STATUS=Paused", "STATUS=Running", "STOPPING=1"}) {
+        EXPECT_EQ(received.next(), expected);
+    }
+}
+
+TEST(NotifyStatus, WithoutASocketEveryStatusGoesNowhere) {
+    NotifyStatusReporter status(std::nullopt);
+    EXPECT_TRUE(status.set_status(host::kStatusRunning));
+}
+
+TEST(NotifyStatus, ASocketNobodyListensOnFailsTheStatus) {
+    NotifyStatusReporter status("/nonexistent/notify");
+    const auto set = status.set_status(host::kStatusRunning);
+    ASSERT_FALSE(set);
+    EXPECT_EQ(set.error().message(), "Failed to set service status");
+    ASSERT_NE(set.error().cause(), nullptr);
+}
+
+TEST(Options, DefaultsAndOverrides) {
+    const std::filesystem::path folder = "/run/user/1000/norvo-vtap";
+    using Args = std::vector<std::string_view>;
+    const auto defaults = parse_options(Args{}, folder);
+    ASSERT_TRUE(defaults);
+    const auto& run = std::get<RunOptions>(*defaults);
+    EXPECT_EQ(run.socket, folder / "NorvoVxtRpcEndpoint");
+    EXPECT_EQ(run.sensor_socket, folder / "sensor");
+
+    const auto given = parse_options(Args{"--sensor-socket", "/s", "--socket", "/e"}, folder);
+    ASSERT_TRUE(given);
+    EXPECT_EQ(std::get<RunOptions>(*given).socket, "/e");
+    EXPECT_EQ(std::get<RunOptions>(*given).sensor_socket, "/s");
+
+    EXPECT_TRUE(std::holds_alternative<ShowHelp>(*parse_options(Args{"--help"}, folder)));
+    EXPECT_TRUE(std::holds_alternative<ShowVersion>(*parse_options(Args{"--version"}, folder)));
+    EXPECT_EQ(parse_options(Args{"--socket"}, folder).error(), "--socket needs a PATH");
+    EXPECT_EQ(parse_options(Args{"-x"}, folder).error(), "unknown argument '-x'");
+}
+
+TEST(Options, DefaultFolderFollowsTheUser) {
+    EXPECT_EQ(default_folder(true, "/run/user/0"), "/run/norvo-vtap");
+    EXPECT_EQ(default_folder(false, "/run/user/1000"), "/run/user/1000/norvo-vtap");
+    EXPECT_EQ(default_folder(false, nullptr), "/run/norvo-vtap");
+}
+
+TEST(Signals, BecomeTheControlsOfTheServiceControlManager) {
+    const struct {
+        int signal;
+        std::optional<std::uint32_t> control;
+    } cases[] = {{SIGTERM, 1}, {SIGINT, 1}, {SIGTSTP, 2},           {SIGCONT, 3},
+                 {SIGPWR, 5},  {SIGHUP, 6}, {SIGUSR1, std::nullopt}};
+    for (const auto& c : cases) EXPECT_EQ(control_for_signal(c.signal), c.control) << c.signal;
+}
+
+TEST(FatalReportingDeathTest, ReportsTheThreadTheLocationAndAFixedMessage) {
+    EXPECT_DEATH(
+        {
+            install_fatal_reporting("norvo-daemon-tests");
+            std::thread([] { fatal("RUNTIME_HANDLE must be initialized"); }).join();
+        },
+        "<3>thread '<unnamed>' panicked at .*host_pieces_test.cpp:[0-9]+:[0-9]+:\n"
+        "<3>RUNTIME_HANDLE must be initialized\n");
+}
+
+TEST(FatalReportingDeathTest, AComposedMessageLeavesTheLocationOnly) {
+    EXPECT_DEATH(
+        {
+            install_fatal_reporting("norvo-daemon-tests");
+            fatal({});
+        },
+        "<3>thread 'main' panicked at .*host_pieces_test.cpp:[0-9]+:[0-9]+\n");
+}
+
+}  // namespace
