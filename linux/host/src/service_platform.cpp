@@ -11,17 +11,13 @@ namespace norvo::linux_host {
 namespace {
 
 // The transport's error in the host's terms: the two types have the same forms.
-host::RpcError to_host_error(const rpc::RpcError& error) {
-    return {static_cast<host::RpcError::Kind>(error.kind), error.platform, {error.rpc.status}};
-}
-
 class TransportServer final : public host::RpcServerHandle {
   public:
     explicit TransportServer(rpc::RpcServer server) : server_(std::move(server)) {}
 
     std::expected<void, host::RpcError> stop() override {
         if (auto stopped = server_.stop(); !stopped)
-            return std::unexpected(to_host_error(stopped.error()));
+            return std::unexpected(stopped.error());
         return {};
     }
 
@@ -68,7 +64,7 @@ std::expected<std::unique_ptr<host::RpcServerHandle>, host::RpcError>
 LinuxServicePlatform::start_rpc_server() {
     auto server = rpc::RpcServer::start(options_.socket);
     if (!server)
-        return std::unexpected(to_host_error(server.error()));
+        return std::unexpected(server.error());
     return std::make_unique<TransportServer>(std::move(*server));
 }
 
