@@ -39,7 +39,7 @@ std::expected<void, RpcError> check(RPC_STATUS status, std::string_view done) {
 
 }  // namespace
 
-std::expected<std::unique_ptr<RpcServer>, RpcError> RpcServer::start(RPC_IF_HANDLE spec) {
+std::expected<std::unique_ptr<RpcServer>, RpcError> RpcServer::start(RPC_IF_HANDLE if_handle) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kSecurityDescriptor, SDDL_REVISION_1,
                                                               &descriptor, nullptr)) {
@@ -48,7 +48,7 @@ std::expected<std::unique_ptr<RpcServer>, RpcError> RpcServer::start(RPC_IF_HAND
     if (!descriptor)
         fatal("ptr cannot be null");
     LocalMemory owned_descriptor(descriptor);
-    std::unique_ptr<RpcServer> server(new RpcServer(spec));
+    std::unique_ptr<RpcServer> server(new RpcServer(if_handle));
     if (auto listening = server->listen(descriptor); !listening)
         return std::unexpected(listening.error());
     return server;
@@ -61,7 +61,7 @@ std::expected<void, RpcError> RpcServer::listen(void* descriptor) {
         !s) {
         return s;
     }
-    if (auto s = check(RpcServerRegisterIf3(spec_, nullptr, nullptr, kInterfaceFlags, kMaxCalls, 0,
+    if (auto s = check(RpcServerRegisterIf3(if_handle_, nullptr, nullptr, kInterfaceFlags, kMaxCalls, 0,
                                             nullptr, descriptor),
                        "Rpc Server registered");
         !s) {
@@ -70,7 +70,7 @@ std::expected<void, RpcError> RpcServer::listen(void* descriptor) {
     // Kept as soon as inquired, so that a later failure still releases it.
     if (auto s = check(RpcServerInqBindings(&bindings_), "Rpc Server bindings inquired"); !s)
         return s;
-    if (auto s = check(RpcEpRegisterW(spec_, bindings_, nullptr, nullptr),
+    if (auto s = check(RpcEpRegisterW(if_handle_, bindings_, nullptr, nullptr),
                        "Rpc Server endpoint registered");
         !s) {
         return s;
@@ -81,10 +81,10 @@ std::expected<void, RpcError> RpcServer::listen(void* descriptor) {
 std::expected<void, RpcError> RpcServer::stop() {
     if (!bindings_)
         return {};
-    if (auto s = check(RpcServerUnregisterIf(spec_, nullptr, 0), "Rpc Server unregistered"); !s)
+    if (auto s = check(RpcServerUnregisterIf(if_handle_, nullptr, 0), "Rpc Server unregistered"); !s)
         return s;
     if (auto s =
-            check(RpcEpUnregister(spec_, bindings_, nullptr), "Rpc Server endpoint unregistered");
+            check(RpcEpUnregister(if_handle_, bindings_, nullptr), "Rpc Server endpoint unregistered");
         !s)
         return s;
     return check(RpcBindingVectorFree(&bindings_), "Rpc Server bindings freed");

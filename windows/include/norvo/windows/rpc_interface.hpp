@@ -1,5 +1,5 @@
 #pragma once
-// The server interface specification the RPC server registers.
+// The server interface the RPC server registers.
 
 #include <windows.h>
 

@@ -15,7 +15,7 @@ namespace norvo::windows {
 class RpcServer final : public host::RpcServerHandle {
   public:
     // Protocol sequence, interface, bindings, endpoint, then listening without waiting.
-    static std::expected<std::unique_ptr<RpcServer>, host::RpcError> start(RPC_IF_HANDLE spec);
+    static std::expected<std::unique_ptr<RpcServer>, host::RpcError> start(RPC_IF_HANDLE if_handle);
 
     RpcServer(const RpcServer&) = delete;
     RpcServer& operator=(const RpcServer&) = delete;
@@ -25,10 +25,10 @@ class RpcServer final : public host::RpcServerHandle {
     std::expected<void, host::RpcError> stop() override;
 
   private:
-    explicit RpcServer(RPC_IF_HANDLE spec) : spec_(spec) {}
+    explicit RpcServer(RPC_IF_HANDLE if_handle) : if_handle_(if_handle) {}
     std::expected<void, host::RpcError> listen(void* security_descriptor);
 
-    RPC_IF_HANDLE spec_;                      // the interface specification
+    RPC_IF_HANDLE if_handle_;                      // the registered interface
     RPC_BINDING_VECTOR* bindings_ = nullptr;  // owned; null once freed
 };
 
