@@ -132,9 +132,10 @@ TEST_F(RpcServerLifecycle, StartFailingAfterTheBindingReleasesIt) {
     for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
         highest = std::max(highest, std::stoi(entry.path().filename().string()));
     }
-    std::vector<wire::FileDescriptor>
-        holes;  // filled, so the next descriptors come after `highest`
-    for (wire::FileDescriptor fd(::open("/dev/null", O_RDONLY)); fd.valid() && fd.get() < highest;
+    // Filled up to `highest` itself, which may be the listing's own, now closed,
+    // descriptor: the next descriptors then come after `highest`.
+    std::vector<wire::FileDescriptor> holes;
+    for (wire::FileDescriptor fd(::open("/dev/null", O_RDONLY)); fd.valid() && fd.get() <= highest;
          fd = wire::FileDescriptor(::open("/dev/null", O_RDONLY))) {
         holes.push_back(std::move(fd));
     }
