@@ -1,0 +1,155 @@
+// The service routines of the interface: MS-RPC parameters adapted to the portable
+// procedures. A context handle's value is the address of its ClientContext.
+
+#include "norvo/service/client_callbacks.hpp"
+#include "norvo/service/procedures.hpp"
+#include "norvo/windows/rpc/context_leases.hpp"
+#include "norvo/windows/rpc/norvo_vtap.h"
+#include "norvo/windows/rpc/rpc_guard.h"
+
+#include <fmt/format.h>
+
+namespace {
+
+using namespace norvo;
+using windows::rpc::ContextLeases;
+using windows::rpc::Lease;
+
+ContextLeases& leases() {
+    static ContextLeases instance;
+    return instance;
+}
+
+// The callbacks of one NorvoStartSensor call, through the guard. The start's lease goes at
+// the first callback: the start then holds the context's processing gate (or is on its way
+// out), so a close can stop it and wait for it there.
+class CurrentCallCallbacks final : public service::ClientCallbacks {
+  public:
+    explicit CurrentCallCallbacks(Lease& start_lease) : start_lease_(start_lease) {}
+
+    service::CallbackResult tap_event(std::int32_t kind, std::uint64_t timestamp,
+                                      std::uint64_t cookie) override {
+        return call([=] { vtap_cb_TapEvent(kind, timestamp, cookie); });
+    }
+
+    service::CallbackResult send_client_event(std::span<const std::uint8_t> packet,
+                                              std::uint64_t cookie) override {
+        // The stub only reads the bytes; NDR declares them without const.
+        auto* data = const_cast<signed char*>(reinterpret_cast<const signed char*>(packet.data()));
+        const auto size = static_cast<short>(packet.size());
+        return call([=] { vtap_cb_SendClientEvent(size, data, cookie); });
+    }
+
+    service::CallbackResult sensor_state_changed(std::uint64_t timestamp, std::uint16_t state,
+                                                 std::uint64_t cookie) override {
+        const auto value = static_cast<NORVO_SENSOR_STATE>(state);
+        return call([=] { vtap_cb_SensorStateChanged(timestamp, value, cookie); });
+    }
+
+    service::CallbackResult signal_return(std::int32_t status, std::uint64_t cookie) override {
+        return call([=] { vtap_cb_SignalReturn(status, cookie); });
+    }
+
+  private:
+    template <class Stub>
+    service::CallbackResult call(Stub stub) {
+        start_lease_.release();
+        if (auto done = windows::rpc::guarded(stub); !done) {
+            return std::unexpected(
+                service::CallbackFailure{fmt::format("RPC exception {}", done.error())});
+        }
+        return {};
+    }
+
+    Lease& start_lease_;
+};
+
+service::ClientContext& context_of(PCONTEXT_HANDLE_TYPE handle) {
+    return *static_cast<service::ClientContext*>(handle);
+}
+
+// A call on a context that is being closed finds none.
+template <class Run>
+long with_context(PCONTEXT_HANDLE_TYPE handle, Run run) {
+    Lease lease(leases(), handle);
+    if (!lease)
+        return service::hr::unexpected;
+    return run(context_of(handle));
+}
+
+std::span<const std::uint8_t> bytes(const signed char* data, short size) {
+    return {reinterpret_cast<const std::uint8_t*>(data), static_cast<std::uint16_t>(size)};
+}
+
+}  // namespace
+
+extern "C" {
+
+void vtap_s_RemoteOpen(handle_t, PCONTEXT_HANDLE_TYPE* context) {
+    service::ContextHandle handle;
+    service::RemoteOpen(handle);
+    leases().add(handle.get());
+    *context = handle.release();
+}
+
+void vtap_s_RemoteClose(PCONTEXT_HANDLE_TYPE* context) {
+    if (*context == nullptr) {
+        service::ContextHandle none;
+        return service::RemoteClose(none);
+    }
+    if (leases().close(*context)) {
+        service::ContextHandle handle(&context_of(*context));
+        service::RemoteClose(handle);
+    }
+    *context = nullptr;
+}
+
+void __RPC_USER PCONTEXT_HANDLE_TYPE_rundown(PCONTEXT_HANDLE_TYPE context) {
+    if (leases().close(context))
+        service::PCONTEXT_HANDLE_TYPE_rundown(service::ContextHandle(&context_of(context)));
+}
+
+long vtap_s_NorvoStartSensor(PCONTEXT_HANDLE_TYPE context, hyper cookie) {
+    Lease lease(leases(), context);
+    if (!lease)
+        return service::hr::unexpected;
+    CurrentCallCallbacks callbacks(lease);
+    service::CurrentCallScope scope(callbacks);
+    return service::NorvoStartSensor(context_of(context), static_cast<std::uint64_t>(cookie));
+}
+
+long vtap_s_NorvoStopSensor(PCONTEXT_HANDLE_TYPE context) {
+    return with_context(context, [](service::ClientContext& c) { return service::NorvoStopSensor(c); });
+}
+
+long vtap_s_NorvoReceiveClientEvent(PCONTEXT_HANDLE_TYPE context, short size, signed char* data) {
+    return with_context(context, [&](service::ClientContext& c) {
+        return service::NorvoReceiveClientEvent(c, bytes(data, size));
+    });
+}
+
+long vtap_s_NorvoSetProperty(PCONTEXT_HANDLE_TYPE context, PROPERTY_KEY key, PROPERTY_BUFFER* value) {
+    return with_context(context, [&](service::ClientContext& c) {
+        return service::NorvoSetProperty(c, key.key, bytes(value->data, value->size));
+    });
+}
+
+long vtap_s_NorvoQueryProperty(PCONTEXT_HANDLE_TYPE context, PROPERTY_KEY key, long* size,
+                               PROPERTY_BUFFER* buffer, PROPERTY_BUFFER* input) {
+    return with_context(context, [&](service::ClientContext& c) {
+        std::optional<std::span<std::uint8_t>> room;
+        if (buffer) {
+            room = std::span(reinterpret_cast<std::uint8_t*>(buffer->data),
+                             static_cast<std::uint16_t>(buffer->size));
+        }
+        std::optional<std::span<const std::uint8_t>> in;
+        if (input)
+            in = bytes(input->data, input->size);
+        std::int32_t length = 0;
+        const auto result = service::NorvoQueryProperty(c, key.key, length, room, in);
+        *size = length;
+        return result;
+    });
+}
+
+}  // extern "C"

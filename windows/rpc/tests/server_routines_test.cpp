@@ -1,0 +1,77 @@
+// The service routines called directly, the way the Windows runtime calls them where Wine's
+// cannot: concurrently on one handle, and the rundown of a context whose start is running.
+
+#include "norvo/windows/rpc/norvo_vtap.h"
+#include "test_service.hpp"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace norvo::windows::rpc::test {
+namespace {
+
+constexpr long kUnexpected = static_cast<long>(0x8000FFFF);
+
+class ServiceRoutines : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        log().clear();
+        test_service().sensors->simulated_manager = true;
+    }
+
+    LogWatch& log() { return *test_service().log; }
+
+    // An open context set to simulation mode.
+    static PCONTEXT_HANDLE_TYPE open_simulated() {
+        PCONTEXT_HANDLE_TYPE context = nullptr;
+        vtap_s_RemoteOpen(nullptr, &context);
+        PROPERTY_BUFFER on{1, {1}};
+        EXPECT_EQ(vtap_s_NorvoSetProperty(context, PROPERTY_KEY{2}, &on), 0);
+        return context;
+    }
+};
+
+TEST_F(ServiceRoutines, StopOnTheHandleOfARunningStartEndsIt) {
+    auto context = open_simulated();
+    long started = -1;
+    std::thread start([&] { started = vtap_s_NorvoStartSensor(context, 5); });
+    ASSERT_TRUE(log().wait_for("Sensor loop started"));
+
+    EXPECT_EQ(vtap_s_NorvoStopSensor(context), 0);
+    start.join();
+    EXPECT_EQ(started, 0);
+    EXPECT_TRUE(log().logged("Stop message receive, exiting sensor loop"));
+
+    vtap_s_RemoteClose(&context);
+    EXPECT_EQ(context, nullptr);
+}
+
+TEST_F(ServiceRoutines, RundownStopsARunningStartWaitsForItAndForgetsTheContext) {
+    auto context = open_simulated();
+    long started = -1;
+    std::thread start([&] { started = vtap_s_NorvoStartSensor(context, 5); });
+    ASSERT_TRUE(log().wait_for("Sensor loop started"));
+
+    PCONTEXT_HANDLE_TYPE_rundown(context);
+    EXPECT_TRUE(log().logged("Data processing finished"));
+    start.join();
+    EXPECT_EQ(started, 0);
+
+    // Only the address is looked at: a call naming a context that is gone finds none.
+    EXPECT_EQ(vtap_s_NorvoStopSensor(context), kUnexpected);
+    log().clear();
+    auto stale = context;
+    vtap_s_RemoteClose(&stale);
+    EXPECT_EQ(stale, nullptr);
+    EXPECT_FALSE(log().logged("RemoteClose() called"));
+}
+
+TEST_F(ServiceRoutines, CloseOfANullHandleIsLoggedAndHarmless) {
+    PCONTEXT_HANDLE_TYPE none = nullptr;
+    vtap_s_RemoteClose(&none);
+    EXPECT_TRUE(log().logged("RemoteClose() called with null context"));
+}
+
+}  // namespace
+}  // namespace norvo::windows::rpc::test

@@ -1,0 +1,86 @@
+#include "test_service.hpp"
+
+#include "norvo/service/runtime.hpp"
+#include "norvo/windows/com_apartment.hpp"
+#include "norvo/windows/qpc_clock.hpp"
+#include "norvo/windows/rpc_interface.hpp"
+
+#include <algorithm>
+#include <chrono>
+
+namespace norvo::windows::rpc::test {
+namespace {
+
+constexpr auto kPatience = std::chrono::seconds(60);
+
+struct NoSensor final : sensors::SensorManager {
+    std::expected<std::unique_ptr<sensors::SensorSubscription>, sensors::SensorError> subscribe(
+        const Guid&, sensors::SensorCallbacks) override {
+        return std::unexpected(sensors::SensorError{sensors::SensorError::Kind::SensorNotFound});
+    }
+};
+
+}  // namespace
+
+void LogWatch::write(const log::Record& record) {
+    {
+        std::lock_guard lock(mutex_);
+        messages_.emplace_back(record.message);
+    }
+    changed_.notify_all();
+}
+
+bool LogWatch::wait_for(const std::string& message, std::size_t count) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, kPatience, [&] {
+        return static_cast<std::size_t>(std::ranges::count(messages_, message)) >= count;
+    });
+}
+
+bool LogWatch::logged(const std::string& message) {
+    std::lock_guard lock(mutex_);
+    return std::ranges::find(messages_, message) != messages_.end();
+}
+
+void LogWatch::clear() {
+    std::lock_guard lock(mutex_);
+    messages_.clear();
+}
+
+std::expected<std::unique_ptr<sensors::SensorManager>, sensors::SensorError>
+TestSensors::create_manager() {
+    if (!simulated_manager)
+        return pending_.create_manager();
+    return std::make_unique<NoSensor>();
+}
+
+void TestService::SetUp() {
+    service::RUNTIME_HANDLE.publish(std::make_shared<const service::Runtime>(service::Runtime{
+        .clock = std::make_shared<QpcClock>(),
+        .com = std::make_shared<MtaApartment>(),
+        .sensors = sensors,
+    }));
+    log::set_max_level(log::Level::Trace);
+    log::set_sink(log);
+    auto started = RpcServer::start(tap_interface());
+    ASSERT_TRUE(started) << fmt::format("{}", started.error());
+    server_ = std::move(*started);
+}
+
+void TestService::TearDown() {
+    server_.reset();
+}
+
+TestService& test_service() {
+    static auto* service = static_cast<TestService*>(
+        ::testing::AddGlobalTestEnvironment(new TestService));
+    return *service;
+}
+
+}  // namespace norvo::windows::rpc::test
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    norvo::windows::rpc::test::test_service();
+    return RUN_ALL_TESTS();
+}

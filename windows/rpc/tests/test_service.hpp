@@ -1,0 +1,63 @@
+#pragma once
+// The service side of the interface tests, in the test process for the whole run: the
+// published runtime, the RPC server, and the log the service writes.
+
+#include "norvo/log.hpp"
+#include "norvo/sensors/sensor_library.hpp"
+#include "norvo/windows/rpc_server.hpp"
+#include "norvo/windows/sensors_pending.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace norvo::windows::rpc::test {
+
+// The service's log lines, waited for as they come.
+class LogWatch final : public log::Sink {
+  public:
+    void write(const log::Record& record) override;
+    // Waits, within a bound that turns a hang into a failure, until `message` has been
+    // logged `count` times since the last clear.
+    bool wait_for(const std::string& message, std::size_t count = 1);
+    bool logged(const std::string& message);
+    void clear();
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::string> messages_;
+};
+
+// This build's sensor library fails every start. A start in simulation mode subscribes to
+// nothing, so with `simulated_manager` on it gets a manager with no sensor behind it.
+class TestSensors final : public sensors::SensorLibrary {
+  public:
+    std::expected<std::unique_ptr<sensors::SensorManager>, sensors::SensorError> create_manager()
+        override;
+    std::atomic<bool> simulated_manager = false;
+
+  private:
+    SensorsPending pending_;
+};
+
+class TestService final : public ::testing::Environment {
+  public:
+    void SetUp() override;
+    void TearDown() override;
+
+    std::shared_ptr<TestSensors> sensors = std::make_shared<TestSensors>();
+    std::shared_ptr<LogWatch> log = std::make_shared<LogWatch>();
+
+  private:
+    std::unique_ptr<RpcServer> server_;
+};
+
+TestService& test_service();
+
+}  // namespace norvo::windows::rpc::test
