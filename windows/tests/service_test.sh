@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# The service under Wine's service control manager: installed with sc.exe it starts, serves
-# its RPC endpoint, rewrites its failure actions, pauses, continues and stops; started by
-# hand it fails to start.
-#   service_test.sh NORVO_VTAP_EXE SERVICE_PROBE_EXE
+# The service under Wine's service control manager: installed with the install script it
+# starts, serves its RPC endpoint, rewrites its failure actions, pauses, continues, stops and
+# is removed by the script; started by hand it fails to start.
+#   service_test.sh NORVO_VTAP_EXE SERVICE_PROBE_EXE INSTALL_SCRIPT
 set -uo pipefail
 exe=$1
 probe=$2
+script=$(winepath -w "$3")
 failures=0
 
 check() {  # check NAME EXPECTED ACTUAL: ACTUAL must contain EXPECTED
@@ -26,8 +27,9 @@ run() {
 }
 
 binpath=$(winepath -w "$exe")
-check "sc create" "exit=0" "$(run wine sc create NorvoVTap binpath= "$binpath" type= own start= demand)"
-trap 'wine sc stop NorvoVTap >/dev/null 2>&1; wine sc delete NorvoVTap >/dev/null 2>&1' EXIT
+check "installed" "exit=0" "$(run wine cmd /c "$script" install "$binpath")"
+check "installed once only" "exit=1" "$(run wine cmd /c "$script" install "$binpath")"
+trap 'wine cmd /c "$script" remove >/dev/null 2>&1' EXIT
 wine sc failure NorvoVTap reset= 30 reboot= "Rebooting for NorvoVTap" command= "C:\\repair.cmd" \
     actions= reboot/5000 >/dev/null 2>&1
 
@@ -56,6 +58,9 @@ check "sc stop" "exit=0" "$(run wine sc stop NorvoVTap)"
 check "stopped, endpoint gone with the process" "state=STOPPED exit=0 endpoint=not-listening" \
     "$(run wine "$probe" wait-exit "$pid")"
 check "sc query after stop" "1  STOPPED" "$(run wine sc query NorvoVTap)"
+check "removed" "exit=0" "$(run wine cmd /c "$script" remove)"
+check "gone after removal" "exit=1" "$(run wine sc query NorvoVTap)"
+check "removed once only" "is not installed" "$(run wine cmd /c "$script" remove)"
 
 # (Last: in a prefix where no service ever ran, Wine's dispatcher takes 10 s to give up.)
 by_hand=$(WINEDEBUG=-all,err+eventlog run wine "$exe")
