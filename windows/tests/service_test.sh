@@ -2,11 +2,13 @@
 # The service under Wine's service control manager: installed with the install script it
 # starts, serves its RPC endpoint, rewrites its failure actions, pauses, continues, stops and
 # is removed by the script; started by hand it fails to start.
-#   service_test.sh NORVO_VTAP_EXE SERVICE_PROBE_EXE INSTALL_SCRIPT
+# Through its interface, the service answers the test client.
+#   service_test.sh NORVO_VTAP_EXE SERVICE_PROBE_EXE INSTALL_SCRIPT RPC_TEST_CLIENT_EXE
 set -uo pipefail
 exe=$1
 probe=$2
 script=$(winepath -w "$3")
+client=$4
 failures=0
 
 check() {  # check NAME EXPECTED ACTUAL: ACTUAL must contain EXPECTED
@@ -39,6 +41,9 @@ check "running and serving its endpoint" "state=RUNNING accepted=0x7FF" "$servin
 check "endpoint listening" "endpoint=listening" "$serving"
 pid=$(sed -n 's/.*pid=\([0-9]*\).*/\1/p' <<<"$serving")
 check "sc query" "4  RUNNING" "$(run wine sc query NorvoVTap)"
+# No Sensor API under Wine: the start fails with E_UNEXPECTED.
+check "interface round trip" "set=0x0 range=250 start=0x8000ffff closed=null" \
+    "$(run wine "$client" round-trip)"
 
 actions=$(run wine "$probe" failure-actions)
 if [[ "$actions" == *"QueryServiceConfig2W failed"*"Invalid level"* ]]; then

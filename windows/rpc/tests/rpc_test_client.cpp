@@ -1,20 +1,70 @@
-// rpc_test_client.exe open|start: opens a context on the service's endpoint (with `start`,
-// also starts the sensor in simulation mode on a second thread), says "ready" on stdout, and
-// holds the context until it is killed or its stdin closes; then it ends without closing.
+// The test client, a process of its own:
+//   rpc_test_client open|start   opens a context on the service's endpoint (with `start`, also
+//                                starts the sensor in simulation mode on a second thread), says
+//                                "ready" on stdout, and holds the context until it is killed or
+//                                its stdin closes; then it ends without closing
+//   rpc_test_client round-trip   sets and reads back the confirmation range, starts the sensor,
+//                                closes, and prints what came back
 
 #include "client_session.hpp"
 
+#include <fmt/format.h>
+
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <optional>
+#include <string_view>
 #include <thread>
 
+namespace {
+
+using namespace norvo::windows::rpc::test;
+
+constexpr long kSimulationMode = 2;
+constexpr long kConfirmationRange = 3;
+
+int hold(Session& session, bool start) {
+    if (start) {
+        const std::uint8_t on[] = {1};
+        if (auto set = session.set(kSimulationMode, on); !set || *set != 0)
+            return 5;
+    }
+    std::optional<std::thread> running;
+    if (start)
+        running.emplace([&] { (void)session.start(7); });
+    std::puts("ready");
+    std::fflush(stdout);
+    (void)std::getchar();
+    // Gone without closing: the service runs the context down.
+    std::_Exit(0);
+}
+
+std::string shown(const auto& result) {
+    if (!result)
+        return fmt::format("rpc-exception-{}", result.error());
+    return fmt::format("{:#x}", static_cast<std::uint32_t>(*result));
+}
+
+int round_trip(Session& session) {
+    const std::uint8_t range[] = {250, 0, 0, 0};
+    const auto set = session.set(kConfirmationRange, range);
+    const auto query = session.query(kConfirmationRange, 4);
+    std::string value = "none";
+    if (query && query->buffer.size() == 4)
+        value = std::to_string(query->buffer[0] | query->buffer[1] << 8);
+    const auto start = session.start(7);
+    const auto closed = session.close();
+    std::printf("set=%s range=%s start=%s closed=%s\n", shown(set).c_str(), value.c_str(),
+                shown(start).c_str(), closed && !session.handle() ? "null" : "failed");
+    return 0;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-    using namespace norvo::windows::rpc::test;
-    const bool start = argc == 2 && std::strcmp(argv[1], "start") == 0;
-    if (argc != 2 || (!start && std::strcmp(argv[1], "open") != 0)) {
-        std::fputs("usage: rpc_test_client open|start\n", stderr);
+    const std::string_view mode = argc == 2 ? argv[1] : "";
+    if (mode != "open" && mode != "start" && mode != "round-trip") {
+        std::fputs("usage: rpc_test_client open|start|round-trip\n", stderr);
         return 2;
     }
     auto binding = Binding::local();
@@ -23,17 +73,7 @@ int main(int argc, char** argv) {
     auto session = Session::open(*binding);
     if (!session)
         return 4;
-    if (start) {
-        const std::uint8_t on[] = {1};
-        if (auto set = session->set(2, on); !set || *set != 0)
-            return 5;
-    }
-    std::optional<std::thread> running;
-    if (start)
-        running.emplace([&] { (void)session->start(7); });
-    std::puts("ready");
-    std::fflush(stdout);
-    (void)std::getchar();
-    // Gone without closing: the service runs the context down.
-    std::_Exit(0);
+    if (mode == "round-trip")
+        return round_trip(*session);
+    return hold(*session, mode == "start");
 }
