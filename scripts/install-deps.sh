@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libfmt-dev libgtest-dev libgmock-dev libbenchmark-dev python3)
-[[ ${1:-} == linux ]] || packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64)
+[[ ${1:-} == linux ]] || packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools clang wine wine64)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -119,7 +119,8 @@ long vtap_s_NorvoStartSensor(PCONTEXT_HANDLE_TYPE context, hyper cookie) {
 }
 
 long vtap_s_NorvoStopSensor(PCONTEXT_HANDLE_TYPE context) {
-    return with_context(context, [](service::ClientContext& c) { return service::NorvoStopSensor(c); });
+    return with_context(context,
+                        [](service::ClientContext& c) { return service::NorvoStopSensor(c); });
 }
 
 long vtap_s_NorvoReceiveClientEvent(PCONTEXT_HANDLE_TYPE context, short size, signed char* data) {
@@ -128,7 +129,8 @@ long vtap_s_NorvoReceiveClientEvent(PCONTEXT_HANDLE_TYPE context, short size, si
     });
 }
 
-long vtap_s_NorvoSetProperty(PCONTEXT_HANDLE_TYPE context, PROPERTY_KEY key, PROPERTY_BUFFER* value) {
+long vtap_s_NorvoSetProperty(PCONTEXT_HANDLE_TYPE context, PROPERTY_KEY key,
+                             PROPERTY_BUFFER* value) {
     return with_context(context, [&](service::ClientContext& c) {
         return service::NorvoSetProperty(c, key.key, bytes(value->data, value->size));
     });

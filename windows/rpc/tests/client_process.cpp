@@ -43,8 +43,8 @@ ClientProcess::ClientProcess(const wchar_t* mode) {
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION info{};
     auto command = client_command(mode);
-    EXPECT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                               nullptr, &startup, &info));
+    EXPECT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                               &startup, &info));
     process_.reset(info.hProcess);
     UniqueHandle thread(info.hThread);
 }
@@ -53,8 +53,7 @@ std::string ClientProcess::line() {
     std::string text;
     char c = 0;
     DWORD got = 0;
-    while (ReadFile(output_.get(), &c, 1, &got, nullptr) && got == 1 && c != '\n')
-        text += c;
+    while (ReadFile(output_.get(), &c, 1, &got, nullptr) && got == 1 && c != '\n') text += c;
     if (text.ends_with('\r'))  // the client's stdout is in text mode
         text.pop_back();
     return text;

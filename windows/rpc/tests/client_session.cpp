@@ -24,7 +24,8 @@ auto call(Call stub) -> Rpc<decltype(stub())> {
 
 // PROPERTY_BUFFER with `size` elements behind it.
 std::vector<std::uint8_t> property_buffer(std::span<const std::uint8_t> data) {
-    std::vector<std::uint8_t> storage(offsetof(PROPERTY_BUFFER, data) + std::max<std::size_t>(data.size(), 1));
+    std::vector<std::uint8_t> storage(offsetof(PROPERTY_BUFFER, data) +
+                                      std::max<std::size_t>(data.size(), 1));
     const auto size = static_cast<std::uint16_t>(data.size());
     storage[0] = static_cast<std::uint8_t>(size);
     storage[1] = static_cast<std::uint8_t>(size >> 8);
@@ -95,13 +96,15 @@ Rpc<long> Session::stop() {
 Rpc<long> Session::receive(std::span<const std::uint8_t> packet) {
     std::vector<signed char> data(packet.begin(), packet.end());
     return call([&] {
-        return vtap_c_NorvoReceiveClientEvent(context_, static_cast<short>(data.size()), data.data());
+        return vtap_c_NorvoReceiveClientEvent(context_, static_cast<short>(data.size()),
+                                              data.data());
     });
 }
 
 Rpc<long> Session::set(long key, std::span<const std::uint8_t> value) {
     auto storage = property_buffer(value);
-    return call([&] { return vtap_c_NorvoSetProperty(context_, PROPERTY_KEY{key}, as_buffer(storage)); });
+    return call(
+        [&] { return vtap_c_NorvoSetProperty(context_, PROPERTY_KEY{key}, as_buffer(storage)); });
 }
 
 Rpc<QueryResult> Session::query(long key, std::optional<std::uint16_t> room,

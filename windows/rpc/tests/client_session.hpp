@@ -13,6 +13,18 @@
 
 namespace norvo::windows::rpc::test {
 
+// Property keys and result codes the tests use.
+namespace key {
+constexpr long simulation_mode = 2;
+constexpr long confirmation_range = 3;
+constexpr long forward_confirm_tap = 6;
+}  // namespace key
+namespace result {
+constexpr long invalid_arg = static_cast<long>(0x80070057);
+constexpr long unexpected = static_cast<long>(0x8000FFFF);
+constexpr long abort = static_cast<long>(0x80004004);
+}  // namespace result
+
 template <class T>
 using Rpc = std::expected<T, std::uint32_t>;
 
@@ -61,8 +73,8 @@ class Session {
 
 // The callbacks this process received, in order.
 struct CallbackRecord {
-    int callback;  // callback opnum
-    std::int64_t first;   // parameters in wire order, the packet of callback 1 apart
+    int callback;        // callback opnum
+    std::int64_t first;  // parameters in wire order, the packet of callback 1 apart
     std::int64_t second;
     std::vector<std::uint8_t> bytes;
     std::int64_t cookie;

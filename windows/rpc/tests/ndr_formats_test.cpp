@@ -2,9 +2,9 @@
 
 #include "norvo/windows/rpc/ndr_formats.h"
 
+#include <ndrtypes.h>
 #include <rpc.h>
 #include <rpcndr.h>
-#include <ndrtypes.h>
 
 #include <gtest/gtest.h>
 
@@ -68,8 +68,7 @@ TEST(NdrFormats, ProceduresAndCallbacksFollowEachOtherInOpnumOrder) {
         EXPECT_EQ(proc.handle_type, callback ? FC_CALLBACK_HANDLE : 0);
         EXPECT_EQ(proc.number, callback ? i - NORVO_VTAP_PROCEDURES : i);
         EXPECT_EQ(proc.params.size(), param_counts[i]);
-        for (const auto& param : proc.params)
-            EXPECT_LT(param.stack_offset, proc.stack_size);
+        for (const auto& param : proc.params) EXPECT_LT(param.stack_offset, proc.stack_size);
         const auto next = i + 1 < starts.size() ? starts[i + 1] : norvo_vtap_proc_format_size - 1;
         EXPECT_EQ(proc.end, next);
     }

@@ -11,13 +11,7 @@
 namespace norvo::windows::rpc::test {
 namespace {
 
-constexpr long kSimulationMode = 2;
-constexpr long kConfirmationRange = 3;
-constexpr long kForwardConfirmTap = 6;
 constexpr long kUnknownKey = 77;
-constexpr long kUnexpected = static_cast<long>(0x8000FFFF);
-constexpr long kInvalidArg = static_cast<long>(0x80070057);
-constexpr long kAbort = static_cast<long>(0x80004004);
 
 class RpcInterface : public ::testing::Test {
   protected:
@@ -52,8 +46,9 @@ TEST_F(RpcInterface, PropertiesTravelBothWaysInTheConformantBuffer) {
         long key;
         std::vector<std::uint8_t> value;
     };
-    for (const auto& [key, value] : {Case{kConfirmationRange, u32_le(750)},
-                                     Case{kSimulationMode, {1}}, Case{kForwardConfirmTap, {1}}}) {
+    for (const auto& [key, value] :
+         {Case{key::confirmation_range, u32_le(750)}, Case{key::simulation_mode, {1}},
+          Case{key::forward_confirm_tap, {1}}}) {
         SCOPED_TRACE(key);
         EXPECT_EQ(session.set(key, value), 0);
 
@@ -71,14 +66,16 @@ TEST_F(RpcInterface, PropertiesTravelBothWaysInTheConformantBuffer) {
         EXPECT_EQ(full->buffer, value);
     }
     // Results other than success come back unchanged.
-    EXPECT_EQ(session.set(kConfirmationRange, std::vector<std::uint8_t>{1, 2}), kInvalidArg);
-    EXPECT_EQ(session.set(kUnknownKey, std::vector<std::uint8_t>{1}), kInvalidArg);
+    EXPECT_EQ(session.set(key::confirmation_range, std::vector<std::uint8_t>{1, 2}),
+              result::invalid_arg);
+    EXPECT_EQ(session.set(kUnknownKey, std::vector<std::uint8_t>{1}), result::invalid_arg);
     EXPECT_TRUE(log().wait_for("NorvoSetProperty() Called key: 3, input size: 2"));
 }
 
 TEST_F(RpcInterface, ClientEventBytesArriveIntact) {
     auto session = open();
-    for (const auto& packet : {std::vector<std::uint8_t>{}, std::vector<std::uint8_t>{1, 0x80, 0xff, 7}}) {
+    for (const auto& packet :
+         {std::vector<std::uint8_t>{}, std::vector<std::uint8_t>{1, 0x80, 0xff, 7}}) {
         log().clear();
         // No start is running: nothing takes the event.
         EXPECT_TRUE(session.receive(packet).has_value());
@@ -88,7 +85,7 @@ TEST_F(RpcInterface, ClientEventBytesArriveIntact) {
 
 TEST_F(RpcInterface, StopWithoutStartIsAborted) {
     auto session = open();
-    EXPECT_EQ(session.stop(), kAbort);
+    EXPECT_EQ(session.stop(), result::abort);
     EXPECT_TRUE(log().logged("Stop channel not initialized"));
 }
 
@@ -109,17 +106,16 @@ TEST_F(RpcInterface, CloseNullsTheHandleWhichTheClientThenRefuses) {
 TEST_F(RpcInterface, FailedStartReturnsUnexpectedAndItsCallbackFailureStaysInTheGuard) {
     auto session = open();
     const auto before = received_callbacks().size();
-    EXPECT_EQ(session.start(0x1234567890), kUnexpected);
+    EXPECT_EQ(session.start(0x1234567890), result::unexpected);
     EXPECT_TRUE(log().logged("End of the NorvoStartSensor() called, result: 0x8000ffff"));
     const auto received = received_callbacks();
     if (received.size() == before) {
         EXPECT_TRUE(log().logged("Rpc call SafeNorvoSignalReturn failed"));
     } else {
-        EXPECT_EQ(received.back(), (CallbackRecord{3, kUnexpected, 0, {}, 0x1234567890}));
+        EXPECT_EQ(received.back(), (CallbackRecord{3, result::unexpected, 0, {}, 0x1234567890}));
         EXPECT_FALSE(log().logged("Rpc call SafeNorvoSignalReturn failed"));
     }
 }
-
 
 // A client that goes away holding its context: the service runs it down.
 TEST_F(RpcInterface, ContextOfAClientGoneWithoutClosingIsRunDown) {
@@ -139,14 +135,14 @@ TEST_F(RpcInterface, CallsOnOtherHandlesRunWhileAStartIsInProgress) {
     ASSERT_TRUE(log().wait_for("Sensor loop started"));
 
     auto session = open();
-    EXPECT_EQ(session.set(kConfirmationRange, u32_le(120)), 0);
-    const auto range = session.query(kConfirmationRange, 4);
+    EXPECT_EQ(session.set(key::confirmation_range, u32_le(120)), 0);
+    const auto range = session.query(key::confirmation_range, 4);
     ASSERT_TRUE(range) << range.error();
     EXPECT_EQ(range->buffer, u32_le(120));
     const std::uint8_t packet[] = {1, 2, 3};
     EXPECT_TRUE(session.receive(packet).has_value());
     // This handle runs no start of its own.
-    EXPECT_EQ(session.stop(), kAbort);
+    EXPECT_EQ(session.stop(), result::abort);
     EXPECT_TRUE(session.close().has_value());
     EXPECT_FALSE(log().logged("Stop message receive, exiting sensor loop"));
     // Wine runs down no context whose call is in progress: the start ends with this process.

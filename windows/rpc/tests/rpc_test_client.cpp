@@ -20,13 +20,10 @@ namespace {
 
 using namespace norvo::windows::rpc::test;
 
-constexpr long kSimulationMode = 2;
-constexpr long kConfirmationRange = 3;
-
 int hold(Session& session, bool start) {
     if (start) {
         const std::uint8_t on[] = {1};
-        if (auto set = session.set(kSimulationMode, on); !set || *set != 0)
+        if (auto set = session.set(key::simulation_mode, on); !set || *set != 0)
             return 5;
     }
     std::optional<std::thread> running;
@@ -47,8 +44,8 @@ std::string shown(const auto& result) {
 
 int round_trip(Session& session) {
     const std::uint8_t range[] = {250, 0, 0, 0};
-    const auto set = session.set(kConfirmationRange, range);
-    const auto query = session.query(kConfirmationRange, 4);
+    const auto set = session.set(key::confirmation_range, range);
+    const auto query = session.query(key::confirmation_range, 4);
     std::string value = "none";
     if (query && query->buffer.size() == 4)
         value = std::to_string(query->buffer[0] | query->buffer[1] << 8);

@@ -1,7 +1,7 @@
 // The service routines called directly, the way the Windows runtime calls them where Wine's
 // cannot: concurrently on one handle, and the rundown of a context whose start is running.
 
-#include "norvo/windows/rpc/norvo_vtap.h"
+#include "client_session.hpp"
 #include "test_service.hpp"
 
 #include <gtest/gtest.h>
@@ -10,8 +10,6 @@
 
 namespace norvo::windows::rpc::test {
 namespace {
-
-constexpr long kUnexpected = static_cast<long>(0x8000FFFF);
 
 class ServiceRoutines : public ::testing::Test {
   protected:
@@ -27,7 +25,7 @@ class ServiceRoutines : public ::testing::Test {
         PCONTEXT_HANDLE_TYPE context = nullptr;
         vtap_s_RemoteOpen(nullptr, &context);
         PROPERTY_BUFFER on{1, {1}};
-        EXPECT_EQ(vtap_s_NorvoSetProperty(context, PROPERTY_KEY{2}, &on), 0);
+        EXPECT_EQ(vtap_s_NorvoSetProperty(context, PROPERTY_KEY{key::simulation_mode}, &on), 0);
         return context;
     }
 };
@@ -59,7 +57,7 @@ TEST_F(ServiceRoutines, RundownStopsARunningStartWaitsForItAndForgetsTheContext)
     EXPECT_EQ(started, 0);
 
     // Only the address is looked at: a call naming a context that is gone finds none.
-    EXPECT_EQ(vtap_s_NorvoStopSensor(context), kUnexpected);
+    EXPECT_EQ(vtap_s_NorvoStopSensor(context), result::unexpected);
     log().clear();
     auto stale = context;
     vtap_s_RemoteClose(&stale);

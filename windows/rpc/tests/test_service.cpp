@@ -72,8 +72,8 @@ void TestService::TearDown() {
 }
 
 TestService& test_service() {
-    static auto* service = static_cast<TestService*>(
-        ::testing::AddGlobalTestEnvironment(new TestService));
+    static auto* service =
+        static_cast<TestService*>(::testing::AddGlobalTestEnvironment(new TestService));
     return *service;
 }
 

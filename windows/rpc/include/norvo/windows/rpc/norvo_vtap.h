@@ -31,38 +31,37 @@ typedef enum _NORVO_SENSOR_STATE {
     NorvoSensorStateError = 5
 } NORVO_SENSOR_STATE;
 
-/* Service side. */
-extern RPC_IF_HANDLE norvo_vtap_server_interface;
-void vtap_s_RemoteOpen(handle_t binding, PCONTEXT_HANDLE_TYPE* context);
-void vtap_s_RemoteClose(PCONTEXT_HANDLE_TYPE* context);
-long vtap_s_NorvoStartSensor(PCONTEXT_HANDLE_TYPE context, hyper cookie);
-long vtap_s_NorvoStopSensor(PCONTEXT_HANDLE_TYPE context);
-long vtap_s_NorvoReceiveClientEvent(PCONTEXT_HANDLE_TYPE context, short size, signed char* data);
-long vtap_s_NorvoSetProperty(PCONTEXT_HANDLE_TYPE context, PROPERTY_KEY key, PROPERTY_BUFFER* value);
-long vtap_s_NorvoQueryProperty(PCONTEXT_HANDLE_TYPE context, PROPERTY_KEY key, long* size,
-                               PROPERTY_BUFFER* buffer, PROPERTY_BUFFER* input);
-void __RPC_USER PCONTEXT_HANDLE_TYPE_rundown(PCONTEXT_HANDLE_TYPE context);
-/* Callback stubs: valid only on the thread of a NorvoStartSensor call in progress; they
- * raise the RPC runtime's exception on failure. */
-void vtap_cb_TapEvent(long kind, hyper timestamp, hyper cookie);
-void vtap_cb_SendClientEvent(short size, signed char* data, hyper cookie);
-void vtap_cb_SensorStateChanged(hyper timestamp, NORVO_SENSOR_STATE state, hyper cookie);
-void vtap_cb_SignalReturn(long status, hyper cookie);
+/* The procedures' and the callbacks' signatures, under a prefix for each side. */
+#define NORVO_VTAP_PROCEDURES_NAMED(prefix)                                                      \
+    void prefix##RemoteOpen(handle_t binding, PCONTEXT_HANDLE_TYPE* context);                   \
+    void prefix##RemoteClose(PCONTEXT_HANDLE_TYPE* context);                                    \
+    long prefix##NorvoStartSensor(PCONTEXT_HANDLE_TYPE context, hyper cookie);                  \
+    long prefix##NorvoStopSensor(PCONTEXT_HANDLE_TYPE context);                                 \
+    long prefix##NorvoReceiveClientEvent(PCONTEXT_HANDLE_TYPE context, short size,              \
+                                         signed char* data);                                    \
+    long prefix##NorvoSetProperty(PCONTEXT_HANDLE_TYPE context, PROPERTY_KEY key,               \
+                                  PROPERTY_BUFFER* value);                                      \
+    long prefix##NorvoQueryProperty(PCONTEXT_HANDLE_TYPE context, PROPERTY_KEY key, long* size, \
+                                    PROPERTY_BUFFER* buffer, PROPERTY_BUFFER* input);
+#define NORVO_VTAP_CALLBACKS_NAMED(prefix)                                                        \
+    void prefix##TapEvent(long kind, hyper timestamp, hyper cookie);                              \
+    void prefix##SendClientEvent(short size, signed char* data, hyper cookie);                    \
+    void prefix##SensorStateChanged(hyper timestamp, NORVO_SENSOR_STATE state, hyper cookie);     \
+    void prefix##SignalReturn(long status, hyper cookie);
 
-/* Client side: the stubs raise the RPC runtime's exception on failure. */
+/* Service side: it implements the procedures and calls the callback stubs, which are valid
+ * only on the thread of a NorvoStartSensor call in progress and raise the RPC runtime's
+ * exception on failure. */
+extern RPC_IF_HANDLE norvo_vtap_server_interface;
+NORVO_VTAP_PROCEDURES_NAMED(vtap_s_)
+void __RPC_USER PCONTEXT_HANDLE_TYPE_rundown(PCONTEXT_HANDLE_TYPE context);
+NORVO_VTAP_CALLBACKS_NAMED(vtap_cb_)
+
+/* Client side: the stubs raise the RPC runtime's exception on failure; the client implements
+ * the callbacks. */
 extern RPC_IF_HANDLE norvo_vtap_client_interface;
-void vtap_c_RemoteOpen(handle_t binding, PCONTEXT_HANDLE_TYPE* context);
-void vtap_c_RemoteClose(PCONTEXT_HANDLE_TYPE* context);
-long vtap_c_NorvoStartSensor(PCONTEXT_HANDLE_TYPE context, hyper cookie);
-long vtap_c_NorvoStopSensor(PCONTEXT_HANDLE_TYPE context);
-long vtap_c_NorvoReceiveClientEvent(PCONTEXT_HANDLE_TYPE context, short size, signed char* data);
-long vtap_c_NorvoSetProperty(PCONTEXT_HANDLE_TYPE context, PROPERTY_KEY key, PROPERTY_BUFFER* value);
-long vtap_c_NorvoQueryProperty(PCONTEXT_HANDLE_TYPE context, PROPERTY_KEY key, long* size,
-                               PROPERTY_BUFFER* buffer, PROPERTY_BUFFER* input);
-void vtap_client_TapEvent(long kind, hyper timestamp, hyper cookie);
-void vtap_client_SendClientEvent(short size, signed char* data, hyper cookie);
-void vtap_client_SensorStateChanged(hyper timestamp, NORVO_SENSOR_STATE state, hyper cookie);
-void vtap_client_SignalReturn(long status, hyper cookie);
+NORVO_VTAP_PROCEDURES_NAMED(vtap_c_)
+NORVO_VTAP_CALLBACKS_NAMED(vtap_client_)
 
 #ifdef __cplusplus
 }
