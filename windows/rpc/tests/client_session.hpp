@@ -20,6 +20,7 @@ constexpr long confirmation_range = 3;
 constexpr long forward_confirm_tap = 6;
 }  // namespace key
 namespace result {
+constexpr long ok = 0;
 constexpr long invalid_arg = static_cast<long>(0x80070057);
 constexpr long unexpected = static_cast<long>(0x8000FFFF);
 constexpr long abort = static_cast<long>(0x80004004);
@@ -57,6 +58,8 @@ class Session {
     ~Session();
 
     PCONTEXT_HANDLE_TYPE handle() const { return context_; }
+    // The handle, for stubs of another make; this session forgets it.
+    PCONTEXT_HANDLE_TYPE release() { return std::exchange(context_, nullptr); }
     Rpc<void> close();
     Rpc<long> start(std::int64_t cookie);
     Rpc<long> stop();
