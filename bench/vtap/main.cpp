@@ -89,28 +89,30 @@ Figures measure(const BenchOptions& options) {
     auto daemon = value_or_exit(Daemon::start(options.daemon, kStartGuard));
     const auto baseline = read_process(daemon->pid());
     figures.baseline_rss_kib = baseline ? baseline->rss_kib : 0;
-    {
-        // Started before the sensor is present, so the sensor's arrival shows that
-        // this run's subscription takes its reports.
-        auto client = value_or_exit(BenchClient::open(daemon->endpoint()));
-        value_or_exit(client->start());
-        const auto sensor = value_or_exit(SensorDevice::enter(daemon->sensor_socket()));
-        if (!client->state_changed())
-            value_or_exit<void>(std::unexpected("the sensor's arrival was not reported"));
+    // Started before the sensor is present, so the sensor's arrival shows that this
+    // run's subscription takes its reports.
+    auto client = value_or_exit(BenchClient::open(daemon->endpoint()));
+    value_or_exit(client->start());
+    const auto sensor = value_or_exit(SensorDevice::enter(daemon->sensor_socket()));
+    if (!client->state_changed())
+        value_or_exit<void>(std::unexpected("the sensor's arrival was not reported"));
 
-        step("round trips");
-        const auto trips = value_or_exit(measure_round_trips(*client, raw, sizes.round_trips));
-        figures.round_trip = trips.transport;
-        figures.raw_ping_pong = trips.raw;
-        step("confirmations");
-        figures.confirmation =
-            value_or_exit(measure_confirmations(*client, sensor, sizes.confirmations));
-        step("timer lateness");
-        figures.lateness = value_or_exit(
-            measure_lateness(*client, sensor, sizes.timeouts, sizes.timeout_range));
-    }
+    step("round trips");
+    const auto trips = value_or_exit(measure_round_trips(*client, raw, sizes.round_trips));
+    figures.round_trip = trips.transport;
+    figures.raw_ping_pong = trips.raw;
+    step("confirmations");
+    const auto confirmations =
+        value_or_exit(measure_confirmations(*client, sensor, sizes.confirmations));
+    figures.confirmation = confirmations.confirmed;
+    figures.laptop_tap = confirmations.laptop_tap;
+    step("timer lateness");
+    figures.lateness =
+        value_or_exit(measure_lateness(*client, sensor, sizes.timeouts, sizes.timeout_range));
 
+    // The first client and the sensor stay: their teardown would not be idle time.
     std::vector<std::unique_ptr<BenchClient>> clients;
+    clients.push_back(std::move(client));
     step(fmt::format("idle with {} running clients", sizes.idle_clients));
     value_or_exit(add_running_clients(*daemon, clients, sizes.idle_clients));
     figures.idle_context_switches = value_or_exit(measure_idle(*daemon, sizes.idle_time));

@@ -19,7 +19,8 @@ constexpr client::PropertyKey kClientId = 7;
 constexpr client::PropertyKey kIgnoreUnidentified = 8;
 constexpr client::PropertyKey kUnconfirmedTaps = 9;
 constexpr client::PropertyKey kDebugMode = 0x3C5A0E91;
-constexpr std::size_t kTurn = 100;  // round trips of one kind before the other takes a turn
+
+constexpr std::chrono::seconds kSettle{1};
 
 const std::vector<std::uint8_t> kPhoneTap{1, 0, 1, 0, 0, 0};
 
@@ -72,29 +73,24 @@ std::expected<RoundTrips, std::string> measure_round_trips(BenchClient& client, 
     std::vector<double> transport, direct;
     transport.reserve(count);
     direct.reserve(count);
-    while (transport.size() < count) {
-        const std::size_t turn = std::min(kTurn, count - transport.size());
-        for (std::size_t i = 0; i < turn; ++i) {
-            const auto begin = BenchClock::now();
-            const auto out = client.connection().NorvoQueryProperty(client.context(),
-                                                                     kConfirmationRange, u32(0));
-            transport.push_back(micros(BenchClock::now() - begin));
-            if (!out || out->value != 0)
-                return std::unexpected("NorvoQueryProperty failed");
-        }
-        for (std::size_t i = 0; i < turn; ++i) {
-            const auto begin = BenchClock::now();
-            if (!raw.exchange())
-                return std::unexpected("the raw ping-pong peer has gone");
-            direct.push_back(micros(BenchClock::now() - begin));
-        }
+    for (std::size_t i = 0; i < count; ++i) {
+        auto begin = BenchClock::now();
+        const auto out =
+            client.connection().NorvoQueryProperty(client.context(), kConfirmationRange, u32(0));
+        transport.push_back(micros(BenchClock::now() - begin));
+        if (!out || out->value != 0)
+            return std::unexpected("NorvoQueryProperty failed");
+        begin = BenchClock::now();
+        if (!raw.exchange())
+            return std::unexpected("the raw ping-pong peer has gone");
+        direct.push_back(micros(BenchClock::now() - begin));
     }
     return RoundTrips{percentiles(transport), percentiles(direct)};
 }
 
-std::expected<Percentiles, std::string> measure_confirmations(BenchClient& client,
-                                                              const SensorDevice& sensor,
-                                                              std::size_t count) {
+std::expected<Confirmations, std::string> measure_confirmations(BenchClient& client,
+                                                                const SensorDevice& sensor,
+                                                                std::size_t count) {
     // A long range, so a busy machine cannot turn a pending tap into a timeout. The
     // laptop tap is seen through its debug event, which needs an identified client
     // and the service-wide switch on; debug mode is off again before the phone event,
@@ -105,14 +101,17 @@ std::expected<Percentiles, std::string> measure_confirmations(BenchClient& clien
                                     {kIgnoreUnidentified, flag(true)}});
         !set)
         return std::unexpected(set.error());
-    std::vector<double> samples;
+    std::vector<double> samples, taps;
     for (std::size_t i = 0; i < count; ++i) {
         if (auto set = client.set(kDebugMode, flag(true)); !set)
             return std::unexpected(set.error());
+        const auto tapped = BenchClock::now();
         if (!sensor.tap())
             return std::unexpected("the daemon closed the device socket");
-        if (!client.next(TapKind::LaptopTap))
+        const auto seen = client.next(TapKind::LaptopTap);
+        if (!seen)
             return missing("LaptopTap event");
+        taps.push_back(micros(*seen - tapped));
         if (auto set = client.set(kDebugMode, flag(false)); !set)
             return std::unexpected(set.error());
         const auto sent = BenchClock::now();
@@ -126,7 +125,7 @@ std::expected<Percentiles, std::string> measure_confirmations(BenchClient& clien
     }
     if (auto set = client.set(kIgnoreUnidentified, flag(false)); !set)
         return std::unexpected(set.error());
-    return percentiles(samples);
+    return Confirmations{percentiles(samples), percentiles(taps)};
 }
 
 double measure_loop_pairs(std::chrono::milliseconds length) {
@@ -177,8 +176,11 @@ std::expected<void, std::string> add_running_clients(
 
 std::expected<std::uint64_t, std::string> measure_idle(const Daemon& daemon,
                                                        std::chrono::milliseconds length) {
+    // The threads that answered the last start block again only after their answer
+    // is out: the window opens once they have settled.
+    std::this_thread::sleep_for(kSettle);
     const auto before = context_switches(daemon.pid());
-    std::this_thread::sleep_for(length);  // the window measured, not a wait for anything
+    std::this_thread::sleep_for(length);  // the window measured
     const auto after = context_switches(daemon.pid());
     if (!before || !after)
         return std::unexpected("cannot read the daemon's threads from /proc");

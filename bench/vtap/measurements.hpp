@@ -28,15 +28,18 @@ struct RoundTrips {
     Percentiles transport;
     Percentiles raw;
 };
-// Queries the confirmation range with a buffer of its size, in turns with as many raw
-// ping-pongs of the same sizes, so both see the same machine.
+// Queries the confirmation range with a buffer of its size, each query followed by a
+// raw ping-pong of the same sizes, so both see the same machine.
 std::expected<RoundTrips, std::string> measure_round_trips(BenchClient& client, RawPeer& raw,
                                                            std::size_t count);
 
-// With a laptop tap pending, from sending the phone event to the Confirmed callback.
-std::expected<Percentiles, std::string> measure_confirmations(BenchClient& client,
-                                                              const SensorDevice& sensor,
-                                                              std::size_t count);
+struct Confirmations {
+    Percentiles confirmed;  // with a laptop tap pending, phone event sent -> Confirmed
+    Percentiles laptop_tap;  // the tap's report written to the device -> LaptopTap
+};
+std::expected<Confirmations, std::string> measure_confirmations(BenchClient& client,
+                                                                const SensorDevice& sensor,
+                                                                std::size_t count);
 
 // Confirmed pairs per second of a sensor loop in this process.
 double measure_loop_pairs(std::chrono::milliseconds duration);
@@ -52,7 +55,8 @@ std::expected<Percentiles, std::string> measure_lateness(BenchClient& client,
 std::expected<void, std::string> add_running_clients(
     const Daemon& daemon, std::vector<std::unique_ptr<BenchClient>>& clients, std::size_t count);
 
-// The daemon's context switches over `duration` with nothing happening.
+// The daemon's context switches over `duration` with nothing happening, from a
+// second after the last call.
 std::expected<std::uint64_t, std::string> measure_idle(const Daemon& daemon,
                                                        std::chrono::milliseconds duration);
 

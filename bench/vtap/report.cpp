@@ -45,6 +45,7 @@ std::vector<Row> rows(const Figures& f) {
         {"confirmation: phone event sent -> Confirmed", p50_p99(f.confirmation),
          fmt::format("p99 <= 2x raw p99 ({:.1f} µs)", confirmation_limit),
          verdict(f.confirmation.p99 <= confirmation_limit)},
+        {"laptop tap: report written to the device -> LaptopTap", p50_p99(f.laptop_tap), "", ""},
         {"loop throughput in process", fmt::format("{:.0f} confirmed pairs/s", f.pairs_per_second),
          "", ""},
         {fmt::format("timer lateness, UnconfirmedTap (range {} ms)", f.timeout_range_ms),

@@ -19,6 +19,7 @@ struct Figures {
     Percentiles round_trip;
     Percentiles raw_ping_pong;
     Percentiles confirmation;
+    Percentiles laptop_tap;  // report written to the device -> LaptopTap callback
     double pairs_per_second = 0;
     Percentiles lateness;
     std::uint32_t timeout_range_ms = 0;
