@@ -11,8 +11,8 @@ void BM_ConfirmedPairs(benchmark::State& state) {
     norvo::log::set_sink(nullptr);
     norvo::bench::LoopPairs loop;
     for (auto _ : state) loop.confirm_one();
-    state.counters["pairs_per_second"] = benchmark::Counter(
-        static_cast<double>(loop.confirmed()), benchmark::Counter::kIsRate);
+    state.counters["pairs_per_second"] =
+        benchmark::Counter(static_cast<double>(loop.confirmed()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_ConfirmedPairs)->UseRealTime();
 

@@ -36,8 +36,7 @@ class LoopPairs {
     // Counts Confirmed events and wakes the feeder for each one.
     class Counter final : public service::ClientCallbacks {
       public:
-        service::CallbackResult tap_event(std::int32_t kind, std::uint64_t,
-                                          std::uint64_t) override;
+        service::CallbackResult tap_event(std::int32_t kind, std::uint64_t, std::uint64_t) override;
         service::CallbackResult send_client_event(std::span<const std::uint8_t>,
                                                   std::uint64_t) override {
             return {};

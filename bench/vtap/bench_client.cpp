@@ -128,9 +128,9 @@ std::expected<void, std::string> BenchClient::start() {
     if (signal == 0 && connection_->NorvoQueryProperty(context_, 1, std::nullopt))
         return {};
     (void)stop();
-    return std::unexpected(signal ? fmt::format("the sensor run signalled {:#x}",
-                                                static_cast<std::uint32_t>(*signal))
-                                  : std::string("the sensor run did not start"));
+    return std::unexpected(
+        signal ? fmt::format("the sensor run signalled {:#x}", static_cast<std::uint32_t>(*signal))
+               : std::string("the sensor run did not start"));
 }
 
 std::expected<void, std::string> BenchClient::stop() {

@@ -139,7 +139,8 @@ int main(int argc, char** argv) {
         return kUsageError;
     }
     log::set_sink(nullptr);
-    value_or_exit(raise_descriptor_limit(options->sizes.scale_clients + options->sizes.idle_clients));
+    value_or_exit(
+        raise_descriptor_limit(options->sizes.scale_clients + options->sizes.idle_clients));
 
     const auto figures = measure(*options);
     const auto table = rows(figures);

@@ -37,6 +37,12 @@ double micros(BenchClock::duration d) {
     return Micros(d).count();
 }
 
+std::expected<void, std::string> tapped(bool written) {
+    if (!written)
+        return std::unexpected("the daemon closed the device socket");
+    return {};
+}
+
 // Sets each property in turn, the first failure ending it. The loop reads the range
 // for a whole iteration, so a report without a tap takes it round once before the
 // next tap.
@@ -47,20 +53,27 @@ std::expected<void, std::string> set_all(
         if (auto set = client.set(key, value); !set)
             return set;
     }
-    if (!sensor.no_tap())
-        return std::unexpected("the daemon closed the device socket");
-    return {};
+    return tapped(sensor.no_tap());
 }
 
-std::unexpected<std::string> missing(std::string_view what) {
-    return std::unexpected(fmt::format("no {} within {} s", what, kGuard.count()));
+// From just before `act` to the arrival of the next TapEvent of `kind`, in µs.
+template <class Act>
+std::expected<double, std::string> time_to(BenchClient& client, TapKind kind, std::string_view name,
+                                           Act act) {
+    const auto begin = BenchClock::now();
+    if (auto done = act(); !done)
+        return std::unexpected(done.error());
+    const auto arrived = client.next(kind);
+    if (!arrived)
+        return std::unexpected(fmt::format("no {} event within {} s", name, kGuard.count()));
+    return micros(*arrived - begin);
 }
 
 }  // namespace
 
 FrameSizes query_frame_sizes() {
-    const wire::call::NorvoQueryProperty call{
-        .key = kConfirmationRange, .buffer = wire::PropertyBuffer{u32(0)}};
+    const wire::call::NorvoQueryProperty call{.key = kConfirmationRange,
+                                              .buffer = wire::PropertyBuffer{u32(0)}};
     const wire::result::NorvoQueryProperty result{.size = 4,
                                                   .buffer = wire::PropertyBuffer{u32(0)}};
     constexpr auto opnum = wire::kOpnum<wire::call::NorvoQueryProperty>;
@@ -95,33 +108,35 @@ std::expected<Confirmations, std::string> measure_confirmations(BenchClient& cli
     // laptop tap is seen through its debug event, which needs an identified client
     // and the service-wide switch on; debug mode is off again before the phone event,
     // so no PhoneTap callback comes before the Confirmed one.
-    if (auto set = set_all(client, sensor, {{kConfirmationRange, u32(10'000)},
-                                    {kUnconfirmedTaps, flag(false)},
-                                    {kClientId, {'b', 'e', 'n', 'c', 'h'}},
-                                    {kIgnoreUnidentified, flag(true)}});
+    if (auto set = set_all(client, sensor,
+                           {{kConfirmationRange, u32(10'000)},
+                            {kUnconfirmedTaps, flag(false)},
+                            {kClientId, {'b', 'e', 'n', 'c', 'h'}},
+                            {kIgnoreUnidentified, flag(true)}});
         !set)
         return std::unexpected(set.error());
     std::vector<double> samples, taps;
+    const auto phone_event = [&]() -> std::expected<void, std::string> {
+        const auto accepted =
+            client.connection().NorvoReceiveClientEvent(client.context(), kPhoneTap);
+        if (!accepted || *accepted != 0)
+            return std::unexpected("NorvoReceiveClientEvent failed");
+        return {};
+    };
     for (std::size_t i = 0; i < count; ++i) {
         if (auto set = client.set(kDebugMode, flag(true)); !set)
             return std::unexpected(set.error());
-        const auto tapped = BenchClock::now();
-        if (!sensor.tap())
-            return std::unexpected("the daemon closed the device socket");
-        const auto seen = client.next(TapKind::LaptopTap);
-        if (!seen)
-            return missing("LaptopTap event");
-        taps.push_back(micros(*seen - tapped));
+        const auto tap =
+            time_to(client, TapKind::LaptopTap, "LaptopTap", [&] { return tapped(sensor.tap()); });
+        if (!tap)
+            return std::unexpected(tap.error());
+        taps.push_back(*tap);
         if (auto set = client.set(kDebugMode, flag(false)); !set)
             return std::unexpected(set.error());
-        const auto sent = BenchClock::now();
-        const auto accepted = client.connection().NorvoReceiveClientEvent(client.context(), kPhoneTap);
-        if (!accepted || *accepted != 0)
-            return std::unexpected("NorvoReceiveClientEvent failed");
-        const auto confirmed = client.next(TapKind::Confirmed);
+        const auto confirmed = time_to(client, TapKind::Confirmed, "Confirmed", phone_event);
         if (!confirmed)
-            return missing("Confirmed event");
-        samples.push_back(micros(*confirmed - sent));
+            return std::unexpected(confirmed.error());
+        samples.push_back(*confirmed);
     }
     if (auto set = client.set(kIgnoreUnidentified, flag(false)); !set)
         return std::unexpected(set.error());
@@ -143,20 +158,19 @@ std::expected<Percentiles, std::string> measure_lateness(BenchClient& client,
                                                          const SensorDevice& sensor,
                                                          std::size_t count,
                                                          std::chrono::milliseconds range) {
-    if (auto set = set_all(client, sensor, {{kConfirmationRange, u32(static_cast<std::uint32_t>(range.count()))},
-                                    {kUnconfirmedTaps, flag(true)},
-                                    {kDebugMode, flag(false)}});
+    if (auto set = set_all(client, sensor,
+                           {{kConfirmationRange, u32(static_cast<std::uint32_t>(range.count()))},
+                            {kUnconfirmedTaps, flag(true)},
+                            {kDebugMode, flag(false)}});
         !set)
         return std::unexpected(set.error());
     std::vector<double> samples;
     for (std::size_t i = 0; i < count; ++i) {
-        const auto sent = BenchClock::now();
-        if (!sensor.tap())
-            return std::unexpected("the daemon closed the device socket");
-        const auto arrived = client.next(TapKind::UnconfirmedTap);
-        if (!arrived)
-            return missing("UnconfirmedTap event");
-        samples.push_back(micros(*arrived - (sent + range)));
+        const auto expired = time_to(client, TapKind::UnconfirmedTap, "UnconfirmedTap",
+                                     [&] { return tapped(sensor.tap()); });
+        if (!expired)
+            return std::unexpected(expired.error());
+        samples.push_back(*expired - micros(range));
     }
     return percentiles(samples);
 }

@@ -34,7 +34,7 @@ std::expected<RoundTrips, std::string> measure_round_trips(BenchClient& client, 
                                                            std::size_t count);
 
 struct Confirmations {
-    Percentiles confirmed;  // with a laptop tap pending, phone event sent -> Confirmed
+    Percentiles confirmed;   // with a laptop tap pending, phone event sent -> Confirmed
     Percentiles laptop_tap;  // the tap's report written to the device -> LaptopTap
 };
 std::expected<Confirmations, std::string> measure_confirmations(BenchClient& client,

@@ -10,21 +10,9 @@
 namespace norvo::bench {
 namespace {
 
-bool receive_exact(int fd, std::span<std::uint8_t> bytes) {
-    while (!bytes.empty()) {
-        const auto n = ::recv(fd, bytes.data(), bytes.size(), 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes = bytes.subspan(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
 [[noreturn]] void echo(int fd, std::size_t in, std::size_t out) {
     std::vector<std::uint8_t> ping(in), pong(out);
-    while (receive_exact(fd, ping) && wire::write_all(fd, pong)) {
+    while (wire::read_exact(fd, ping) && wire::write_all(fd, pong)) {
     }
     ::_exit(0);
 }
@@ -64,7 +52,7 @@ RawPeer::~RawPeer() {
 }
 
 bool RawPeer::exchange() {
-    return wire::write_all(socket_.get(), ping_) && receive_exact(socket_.get(), pong_);
+    return wire::write_all(socket_.get(), ping_) && wire::read_exact(socket_.get(), pong_);
 }
 
 }  // namespace norvo::bench

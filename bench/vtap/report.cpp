@@ -52,8 +52,7 @@ std::vector<Row> rows(const Figures& f) {
          p50_p99(f.lateness), "p99 <= 2000 µs", verdict(f.lateness.p99 <= kLatenessGoalUs)},
         {fmt::format("idle: context switches, {} starts outstanding, {:g} s", f.idle_clients,
                      f.idle_seconds),
-         fmt::format("{}", f.idle_context_switches), "0",
-         verdict(f.idle_context_switches == 0)},
+         fmt::format("{}", f.idle_context_switches), "0", verdict(f.idle_context_switches == 0)},
         {"daemon VmRSS with no client", mib(f.baseline_rss_kib), "", ""},
     };
     const bool at_scale = f.scale_clients >= kScaleGoalClients;
@@ -74,8 +73,8 @@ std::string text_table(const std::vector<Row>& table, double ratio) {
     }
     std::string text;
     for (const auto& row : table) {
-        auto line = fmt::format("{:<{}}  {:<{}}  {:<{}}  {}", row.measurement, width[0],
-                                row.figure, width[1], row.goal, width[2], row.verdict);
+        auto line = fmt::format("{:<{}}  {:<{}}  {:<{}}  {}", row.measurement, width[0], row.figure,
+                                width[1], row.goal, width[2], row.verdict);
         line.erase(line.find_last_not_of(' ') + 1);
         text += line + '\n';
     }

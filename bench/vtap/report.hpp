@@ -14,7 +14,7 @@ namespace norvo::bench {
 
 // Latencies in microseconds.
 struct Figures {
-    std::size_t frame_bytes_in = 0;  // the query's Call frame
+    std::size_t frame_bytes_in = 0;   // the query's Call frame
     std::size_t frame_bytes_out = 0;  // and its Result frame
     Percentiles round_trip;
     Percentiles raw_ping_pong;
@@ -35,7 +35,7 @@ struct Figures {
 struct Row {
     std::string measurement;
     std::string figure;
-    std::string goal;    // empty where none is set
+    std::string goal;     // empty where none is set
     std::string verdict;  // "met", "missed", or empty
 };
 

@@ -49,7 +49,8 @@ std::string verdict_of(const std::vector<Row>& table, std::string_view prefix) {
 
 TEST(Rows, GoalsAtTheirLimitsAreMet) {
     const auto table = rows(meeting_every_goal());
-    for (const auto* row : {"round trip /", "confirmation", "timer lateness", "idle", "daemon VmRSS, "})
+    for (const auto* row :
+         {"round trip /", "confirmation", "timer lateness", "idle", "daemon VmRSS, "})
         EXPECT_EQ(verdict_of(table, row), "met") << row;
 }
 
@@ -124,7 +125,8 @@ TEST(Report, SpliceReplacesOnlyTheGeneratedPart) {
 }
 
 TEST(Report, ReportWithoutBothMarkersGetsTheSectionFirst) {
-    const std::string section = std::string(kBeginMarker) + "\nx\n" + std::string(kEndMarker) + "\n";
+    const std::string section =
+        std::string(kBeginMarker) + "\nx\n" + std::string(kEndMarker) + "\n";
     EXPECT_EQ(splice_report("", section), "# Performance\n\n" + section);
     const std::string unterminated = std::string(kBeginMarker) + "\nnotes\n";
     EXPECT_EQ(splice_report(unterminated, section),

@@ -1,8 +1,8 @@
+#include "options.hpp"
+
 #include <gtest/gtest.h>
 
 #include <vector>
-
-#include "options.hpp"
 
 namespace norvo::bench {
 namespace {

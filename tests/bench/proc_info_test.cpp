@@ -1,9 +1,9 @@
+#include "proc_info.hpp"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <thread>
-
-#include "proc_info.hpp"
 
 namespace norvo::bench {
 namespace {

@@ -16,7 +16,9 @@ struct SocketPair {
         writer = FileDescriptor(fds[0]);
         reader = FileDescriptor(fds[1]);
     }
-    void send(const std::vector<std::uint8_t>& bytes) { ASSERT_TRUE(write_all(writer.get(), bytes)); }
+    void send(const std::vector<std::uint8_t>& bytes) {
+        ASSERT_TRUE(write_all(writer.get(), bytes));
+    }
     void hang_up() { writer = {}; }
 
     FileDescriptor writer;
@@ -33,9 +35,8 @@ std::vector<std::uint8_t> frame_with_payload(std::uint32_t call_id, std::size_t 
 TEST(FrameReader, FramesArrivingTogetherComeOutWholeAndInOrder) {
     SocketPair pair;
     const std::size_t ahead = FrameReader::kReadAhead;
-    const std::vector<std::size_t> payloads{0,    3,         ahead - kHeaderSize - 1,
-                                            ahead - kHeaderSize, ahead - kHeaderSize + 1,
-                                            7,    20'000,    1};
+    const std::vector<std::size_t> payloads{
+        0, 3, ahead - kHeaderSize - 1, ahead - kHeaderSize, ahead - kHeaderSize + 1, 7, 20'000, 1};
     std::vector<std::uint8_t> stream;
     for (std::uint32_t id = 0; id < payloads.size(); ++id) {
         const auto frame = frame_with_payload(id + 1, payloads[id]);

@@ -11,18 +11,6 @@ namespace {
 
 constexpr std::size_t kReadChunk = 16 * 1024;
 
-bool read_exact(int fd, std::span<std::uint8_t> bytes) {
-    while (!bytes.empty()) {
-        const auto n = ::recv(fd, bytes.data(), bytes.size(), 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes = bytes.subspan(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
 // The buffer grows only as bytes arrive: a length alone costs the reader nothing.
 bool read_body(int fd, std::vector<std::uint8_t>& body, std::size_t length) {
     while (body.size() < length) {
@@ -117,6 +105,18 @@ std::span<const std::uint8_t> FrameReader::take(std::size_t count) {
     if (begin_ == end_)
         begin_ = end_ = 0;
     return bytes;
+}
+
+bool read_exact(int fd, std::span<std::uint8_t> bytes) {
+    while (!bytes.empty()) {
+        const auto n = ::recv(fd, bytes.data(), bytes.size(), 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes = bytes.subspan(static_cast<std::size_t>(n));
+    }
+    return true;
 }
 
 bool write_all(int fd, std::span<const std::uint8_t> bytes) {

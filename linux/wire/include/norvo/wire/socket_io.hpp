@@ -66,6 +66,9 @@ class FrameReader {
     std::size_t end_ = 0;
 };
 
+// Blocks until `bytes` are filled; false once the peer is gone.
+bool read_exact(int fd, std::span<std::uint8_t> bytes);
+
 // Blocks until every byte is written; false once the peer is gone. Never raises SIGPIPE.
 bool write_all(int fd, std::span<const std::uint8_t> bytes);
 
