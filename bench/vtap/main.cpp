@@ -142,12 +142,13 @@ int main(int argc, char** argv) {
     value_or_exit(
         raise_descriptor_limit(options->sizes.scale_clients + options->sizes.idle_clients));
 
+    const auto load = read_load_average();
     const auto figures = measure(*options);
     const auto table = rows(figures);
     std::string command = "vtap-bench";
     for (const auto arg : args) command += fmt::format(" {}", arg);
     if (options->output) {
-        const RunInfo run{read_machine(), command, utc_now()};
+        const RunInfo run{read_machine(), command, utc_now(), load};
         value_or_exit(write_report(*options->output, generated_section(run, table)));
         step("report written to " + options->output->string());
     }

@@ -65,6 +65,17 @@ Machine read_machine() {
                         slurp("/proc/sys/kernel/osrelease").value_or("unknown"));
 }
 
+std::string load_average_from(std::string_view loadavg) {
+    std::size_t end = 0;
+    for (int field = 0; field < 3 && end != std::string_view::npos; ++field)
+        end = loadavg.find(' ', end + (field > 0));
+    return std::string(trim(loadavg.substr(0, end)));
+}
+
+std::string read_load_average() {
+    return load_average_from(slurp("/proc/loadavg").value_or("unknown"));
+}
+
 TaskStatus parse_status(std::string_view text) {
     TaskStatus status;
     for_each_field(text, [&](std::string_view name, std::string_view value) {

@@ -21,6 +21,10 @@ struct Machine {
 Machine machine_from(std::string_view cpuinfo, std::string_view osrelease);
 Machine read_machine();
 
+// The 1, 5 and 15 minute load averages as /proc/loadavg gives them, e.g. "0.52 0.58 0.59".
+std::string load_average_from(std::string_view loadavg);
+std::string read_load_average();
+
 // The fields of a /proc/.../status text that the bench uses; absent ones stay 0.
 struct TaskStatus {
     std::uint64_t rss_kib = 0;

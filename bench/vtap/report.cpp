@@ -85,7 +85,8 @@ std::string generated_section(const RunInfo& run, const std::vector<Row>& table)
     std::string text = fmt::format("{}\n\n", kBeginMarker);
     text += fmt::format("Machine: {}, {} logical cores, Linux {}  \n", run.machine.cpu_model,
                         run.machine.cores, run.machine.kernel);
-    text += fmt::format("Command: `{}`  \nDate: {}\n\n", run.command, run.date);
+    text += fmt::format("Command: `{}`  \nDate: {}  \nLoad average when it began: {}\n\n",
+                        run.command, run.date, run.load);
     text += "| measurement | figure | goal | |\n|---|---|---|---|\n";
     for (const auto& row : table)
         text += fmt::format("| {} | {} | {} | {} |\n", row.measurement, row.figure, row.goal,

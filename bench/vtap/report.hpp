@@ -49,6 +49,7 @@ struct RunInfo {
     Machine machine;
     std::string command;
     std::string date;  // UTC, e.g. "2026-12-09 14:03 UTC"
+    std::string load;  // the load averages when the run began
 };
 
 // The generated part of the report, between its markers.

@@ -104,11 +104,13 @@ TEST(Report, SectionNamesTheMachineCommandAndDate) {
     run.machine.kernel = "6.1.0";
     run.command = "vtap-bench";
     run.date = "2026-12-09 14:03 UTC";
+    run.load = "0.52 0.58 0.59";
     const auto section = generated_section(run, {{"m", "f", "g", "met"}});
     EXPECT_TRUE(section.starts_with(kBeginMarker));
     EXPECT_TRUE(section.ends_with(std::string(kEndMarker) + "\n"));
-    for (const auto* part : {"Some CPU, 2 logical cores, Linux 6.1.0", "`vtap-bench`",
-                             "2026-12-09 14:03 UTC", "| m | f | g | met |"})
+    for (const auto* part :
+         {"Some CPU, 2 logical cores, Linux 6.1.0", "`vtap-bench`", "2026-12-09 14:03 UTC",
+          "began: 0.52 0.58 0.59", "| m | f | g | met |"})
         EXPECT_NE(section.find(part), std::string::npos) << part;
 }
 

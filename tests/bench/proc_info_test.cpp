@@ -40,6 +40,11 @@ TEST(ProcInfo, MachineCountsProcessorsAndTakesTheFirstModel) {
     EXPECT_EQ(machine_from("", "").cpu_model, "unknown");
 }
 
+TEST(ProcInfo, LoadAverageKeepsTheThreeAverages) {
+    EXPECT_EQ(load_average_from("38.06 32.60 24.99 5/1203 40177\n"), "38.06 32.60 24.99");
+    EXPECT_EQ(load_average_from("0.52 0.58 0.59\n"), "0.52 0.58 0.59");
+}
+
 TEST(ProcInfo, ThisProcessSeenThroughProc) {
     const auto status = read_process(::getpid());
     ASSERT_TRUE(status);
