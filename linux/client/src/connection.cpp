@@ -132,8 +132,9 @@ void Connection::disconnect() {
 }
 
 void Connection::read_frames() {
+    wire::FrameReader reader(socket_.get());
     for (;;) {
-        auto frame = wire::read_frame(socket_.get());
+        auto frame = reader.next();
         if (!frame) {
             if (frame.error() == wire::ReadFailure::Malformed)
                 continue;

@@ -44,8 +44,9 @@ Connection::~Connection() = default;
 void Connection::serve() {
     const auto hello = wire::encode(wire::Hello{});
     if (send(wire::make_frame(wire::FrameKind::Hello, 0, 0, *hello))) {
+        wire::FrameReader reader(socket_.get());
         for (;;) {
-            auto frame = wire::read_frame(socket_.get());
+            auto frame = reader.next();
             if (frame) {
                 route(*frame);
             } else if (frame.error() == wire::ReadFailure::Malformed) {

@@ -40,7 +40,34 @@ enum class ReadFailure {
 };
 
 // Blocks until one whole frame has arrived. Never allocates more than kMaxFrameSize.
+// Reads no byte past the frame, so another reader can take over the socket after it.
 std::expected<ReceivedFrame, ReadFailure> read_frame(int fd);
+
+// Reads the frames of one socket for as long as it lives, taking whatever has arrived
+// in one read: a small frame costs one read instead of two, and frames that arrive
+// together cost one read in all. Holds kReadAhead bytes that later frames may need.
+class FrameReader {
+  public:
+    static constexpr std::size_t kReadAhead = 1024;
+
+    explicit FrameReader(int fd) : fd_(fd), buffer_(kReadAhead) {}
+
+    // As read_frame.
+    std::expected<ReceivedFrame, ReadFailure> next();
+
+  private:
+    // Reads until `count` bytes are held; false once the stream has ended.
+    bool hold(std::size_t count);
+    std::span<const std::uint8_t> take(std::size_t count);
+
+    int fd_;
+    std::vector<std::uint8_t> buffer_;
+    std::size_t begin_ = 0;  // held bytes are [begin_, end_)
+    std::size_t end_ = 0;
+};
+
+// Blocks until `bytes` are filled; false once the peer is gone.
+bool read_exact(int fd, std::span<std::uint8_t> bytes);
 
 // Blocks until every byte is written; false once the peer is gone. Never raises SIGPIPE.
 bool write_all(int fd, std::span<const std::uint8_t> bytes);

@@ -1,0 +1,65 @@
+#pragma once
+// The figures of one run, the table they make, and the report file they go into.
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "proc_info.hpp"
+#include "stats.hpp"
+
+namespace norvo::bench {
+
+// Latencies in microseconds.
+struct Figures {
+    std::size_t frame_bytes_in = 0;   // the query's Call frame
+    std::size_t frame_bytes_out = 0;  // and its Result frame
+    Percentiles round_trip;
+    Percentiles raw_ping_pong;
+    Percentiles confirmation;
+    Percentiles laptop_tap;  // report written to the device -> LaptopTap callback
+    double pairs_per_second = 0;
+    Percentiles lateness;
+    std::uint32_t timeout_range_ms = 0;
+    std::size_t idle_clients = 0;
+    double idle_seconds = 0;
+    std::uint64_t idle_context_switches = 0;
+    std::size_t scale_clients = 0;
+    std::uint64_t baseline_rss_kib = 0;  // the daemon with no client
+    std::uint64_t scale_rss_kib = 0;
+    std::uint64_t scale_threads = 0;
+};
+
+struct Row {
+    std::string measurement;
+    std::string figure;
+    std::string goal;     // empty where none is set
+    std::string verdict;  // "met", "missed", or empty
+};
+
+double round_trip_ratio(const Figures& figures);
+std::vector<Row> rows(const Figures& figures);
+
+// Plain columns for the terminal; the last line is the round-trip ratio.
+std::string text_table(const std::vector<Row>& rows, double ratio);
+
+struct RunInfo {
+    Machine machine;
+    std::string command;
+    std::string date;  // UTC, e.g. "2026-12-09 14:03 UTC"
+    std::string load;  // the load averages when the run began
+};
+
+// The generated part of the report, between its markers.
+std::string generated_section(const RunInfo& run, const std::vector<Row>& rows);
+
+// The report with its generated part replaced by `section`; what lies outside the
+// markers is kept. An empty or markerless report gets a title and the section first.
+std::string splice_report(std::string_view existing, std::string_view section);
+
+inline constexpr std::string_view kBeginMarker = "<!-- vtap-bench: generated, begin -->";
+inline constexpr std::string_view kEndMarker = "<!-- vtap-bench: generated, end -->";
+
+}  // namespace norvo::bench

@@ -1,0 +1,30 @@
+#pragma once
+// The simulated tap sensor, driven by the bench itself over the daemon's device socket.
+
+#include <expected>
+#include <filesystem>
+#include <string>
+
+#include "norvo/wire/socket_io.hpp"
+
+namespace norvo::bench {
+
+class SensorDevice {
+  public:
+    // Connects and makes the sensor present.
+    static std::expected<SensorDevice, std::string> enter(const std::filesystem::path& socket);
+
+    // One data report with the tap flag set.
+    bool tap() const;
+    // One data report without it: the loop takes it and goes round once, so a
+    // confirmation range set before it applies to the taps after it.
+    bool no_tap() const;
+
+  private:
+    explicit SensorDevice(wire::FileDescriptor socket) : socket_(std::move(socket)) {}
+    bool send_line(const std::string& line) const;
+
+    wire::FileDescriptor socket_;
+};
+
+}  // namespace norvo::bench
