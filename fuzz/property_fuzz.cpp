@@ -47,7 +47,7 @@ class DroppingSink final : public norvo::log::Sink {
 Model fresh_model() {
     Model model{{1, {0xE8, 0x03, 0x71, 0x00, 0x72, 0x00, 0x79, 0x25}},
                 {kRangeKey, {0xF4, 0x01, 0x00, 0x00}},
-                {4, {0, 0, 0, 0}},
+                {4, {0, 0, 0, 0}},  // no start runs in this process
                 {kClientIdKey, {0}}};
     for (auto key : kSwitchKeys) model[key] = {0};
     return model;
@@ -99,14 +99,7 @@ class Run {
     Run() {
         service::RemoteOpen(contexts_[0]);
         service::RemoteOpen(contexts_[1]);
-        const auto connected = static_cast<std::uint32_t>(service::connected_user_count.load());
-        for (auto& model : models_) {
-            model = fresh_model();
-            model[4] = {static_cast<std::uint8_t>(connected),
-                        static_cast<std::uint8_t>(connected >> 8),
-                        static_cast<std::uint8_t>(connected >> 16),
-                        static_cast<std::uint8_t>(connected >> 24)};
-        }
+        for (auto& model : models_) model = fresh_model();
         // The switch is process-wide: an earlier input may have left it on.
         const std::uint8_t off = 0;
         check(service::NorvoSetProperty(*contexts_[0], kSharedSwitchKey, {&off, 1}) == hr::ok,
