@@ -3,7 +3,8 @@
 # `install-deps.sh linux` leaves out the Windows cross-compiler and Wine.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ libfmt-dev libgtest-dev libgmock-dev libbenchmark-dev python3)
+packages=(cmake ninja-build g++ libfmt-dev libgtest-dev libgmock-dev libbenchmark-dev python3
+          clang-19 libclang-rt-19-dev)
 [[ ${1:-} == linux ]] || packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools clang wine wine64)
 missing=()
 for p in "${packages[@]}"; do

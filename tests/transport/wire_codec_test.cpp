@@ -150,6 +150,22 @@ TEST(WireCodec, InconsistentCallsAreRejectedWithTheirStatus) {
     }
 }
 
+// Found by fuzzing: an unknown callback with a short payload was reported as bad stub data.
+TEST(WireCodec, InconsistentCallbacksAreRejectedWithTheirStatus) {
+    const std::vector<Mutation> cases{
+        {"opnum past the table, no sequence", 4, {0x20, 0x01}, status::procnum_out_of_range},
+        {"opnum past the table, empty", 255, {}, status::procnum_out_of_range},
+        {"opnum past the table, sequence only", 4, {1, 0, 0, 0}, status::procnum_out_of_range},
+        {"short sequence", 0, {1, 0}, status::bad_stub_data},
+        {"sequence only", 3, {1, 0, 0, 0}, status::bad_stub_data},
+    };
+    for (const auto& c : cases) {
+        const auto decoded = decode_callback(c.opnum, c.payload);
+        ASSERT_FALSE(decoded) << c.what;
+        EXPECT_EQ(decoded.error(), c.expected) << c.what;
+    }
+}
+
 TEST(WireCodec, ArraysLongerThanTheirCountAllowsAreNotEncoded) {
     std::vector<std::uint8_t> big(kMaxArraySize + 1);
     EXPECT_FALSE(encode_call(call::NorvoReceiveClientEvent{token(1), {big}}));

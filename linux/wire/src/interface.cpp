@@ -15,10 +15,15 @@ std::optional<Variant> decode_alternative(std::size_t index, std::span<const std
 }
 
 template <class Variant>
+bool in_table(std::uint8_t opnum) {
+    return opnum < std::variant_size_v<Variant>;
+}
+
+template <class Variant>
 std::expected<Variant, RpcStatus> decode_variant(std::uint8_t opnum,
                                                  std::span<const std::uint8_t> payload) {
     constexpr auto count = std::variant_size_v<Variant>;
-    if (opnum >= count)
+    if (!in_table<Variant>(opnum))
         return std::unexpected(status::procnum_out_of_range);
     auto decoded = decode_alternative<Variant>(opnum, payload, std::make_index_sequence<count>());
     if (!decoded)
@@ -35,6 +40,9 @@ std::expected<Call, RpcStatus> decode_call(std::uint8_t opnum,
 
 std::expected<CallbackCall, RpcStatus> decode_callback(std::uint8_t opnum,
                                                        std::span<const std::uint8_t> payload) {
+    // An unknown callback is named as such however short its payload.
+    if (!in_table<Callback>(opnum))
+        return std::unexpected(status::procnum_out_of_range);
     std::uint32_t sequence = 0;
     if (payload.size() < sizeof(sequence))
         return std::unexpected(status::bad_stub_data);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <thread>
 
 namespace norvo::replay {
@@ -26,17 +27,11 @@ struct Step {
 
 // Inputs grouped by instant, in time order; the implicit stop appended when the scenario has none.
 std::vector<Step> timeline(const Scenario& scenario, const Input& implicit_stop) {
-    std::vector<const TimedInput*> sorted;
-    for (const auto& input : scenario.inputs) sorted.push_back(&input);
-    std::ranges::stable_sort(sorted, {}, &TimedInput::at_ms);
+    std::map<std::uint64_t, std::vector<const Input*>> by_time;
+    for (const auto& input : scenario.inputs) by_time[input.at_ms].push_back(&input.input);
 
     std::vector<Step> steps;
-    for (const TimedInput* input : sorted) {
-        if (steps.empty() || steps.back().at_ms != input->at_ms) {
-            steps.push_back({input->at_ms, {}});
-        }
-        steps.back().inputs.push_back(&input->input);
-    }
+    for (auto& [at_ms, inputs] : by_time) steps.push_back({at_ms, std::move(inputs)});
     bool stops = std::ranges::any_of(scenario.inputs, [](const TimedInput& input) {
         return std::holds_alternative<input::Stop>(input.input);
     });

@@ -1,0 +1,189 @@
+// Writes the seed files of the binary corpora, built with the real encoders:
+//   fuzz_seeds DIR   (DIR/<target>/<seed>, usually fuzz/corpus)
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "norvo/wire/interface.hpp"
+
+namespace {
+
+namespace wire = norvo::wire;
+using Bytes = std::vector<std::uint8_t>;
+
+class Corpus {
+  public:
+    Corpus(std::filesystem::path root, const std::string& target) : dir_(root / target) {
+        std::filesystem::create_directories(dir_);
+    }
+
+    void add(const std::string& name, const Bytes& bytes) const {
+        std::ofstream(dir_ / name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+    }
+
+  private:
+    std::filesystem::path dir_;
+};
+
+Bytes cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+Bytes le32(std::uint32_t value) {
+    return {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+            static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+}
+
+wire::ContextToken token(std::uint8_t seed) {
+    wire::ContextToken t;
+    for (std::size_t i = 0; i < t.bytes.size(); ++i)
+        t.bytes[i] = static_cast<std::uint8_t>(seed + i);
+    return t;
+}
+
+Bytes frame(wire::FrameKind kind, std::uint8_t opnum, std::uint32_t call_id, const Bytes& payload) {
+    return wire::make_frame(kind, opnum, call_id, payload);
+}
+
+Bytes call(std::uint32_t id, const wire::Call& c) {
+    return frame(wire::FrameKind::Call, wire::opnum_of(c), id, *wire::encode_call(c));
+}
+
+template <class Result>
+Bytes result(std::uint8_t opnum, std::uint32_t id, const Result& r) {
+    return frame(wire::FrameKind::Result, opnum, id, *wire::encode(r));
+}
+
+Bytes callback(std::uint32_t call_id, std::uint32_t sequence, const wire::Callback& c) {
+    return frame(wire::FrameKind::Callback, wire::opnum_of(c), call_id,
+                 *wire::encode_callback({sequence, c}));
+}
+
+void client_events(const Corpus& corpus) {
+    corpus.add("phone_v1", {1, 0, 1, 0, 0, 0});
+    corpus.add("phone_pulse_1", {2, 0, 1, 0, 4, 0, 0x00, 0x00, 0x80, 0x3F});
+    corpus.add("phone_trailing_bytes", {1, 0, 1, 0, 0, 0, 0xFF, 0xFF});
+    corpus.add("v1_with_payload", {1, 0, 1, 0, 4, 0, 0x00, 0x00, 0x80, 0x3F});
+    corpus.add("v2_without_payload", {2, 0, 1, 0, 0, 0});
+    corpus.add("v3", {3, 0, 1, 0, 0, 0});
+    corpus.add("confirmed_tap", {2, 0, 2, 0, 0, 0});
+    corpus.add("confirmed_tap_v2_payload", {2, 0, 2, 0, 4, 0, 0, 0, 0, 0});
+    corpus.add("unknown_type", {1, 0, 7, 0, 0, 0});
+    corpus.add("short_header", {1, 0, 1});
+    corpus.add("truncated_pulse", {2, 0, 1, 0, 4, 0, 0x00, 0x00});
+}
+
+// Operations as property_fuzz.cpp reads them.
+Bytes set(std::uint8_t context, std::int32_t key, const Bytes& value) {
+    return cat({{static_cast<std::uint8_t>(context << 7)},
+                le32(static_cast<std::uint32_t>(key)),
+                {static_cast<std::uint8_t>(value.size())},
+                value});
+}
+Bytes query(std::uint8_t context, std::int32_t key, std::uint8_t room) {
+    return cat({{static_cast<std::uint8_t>((context << 7) | 1)},
+                le32(static_cast<std::uint32_t>(key)),
+                {room}});
+}
+Bytes dry_query(std::uint8_t context, std::int32_t key) {
+    return cat(
+        {{static_cast<std::uint8_t>((context << 7) | 2)}, le32(static_cast<std::uint32_t>(key))});
+}
+
+void properties(const Corpus& corpus) {
+    constexpr std::int32_t kDebugMode = 0x3C5A0E91;
+    corpus.add("version", cat({dry_query(0, 1), query(0, 1, 8), query(0, 1, 7)}));
+    corpus.add("switches", cat({set(0, 2, {7}), set(0, 6, {1}), set(0, 9, {0}),
+                                set(1, kDebugMode, {1}), query(0, 2, 1), query(1, kDebugMode, 4)}));
+    corpus.add("shared_switch", cat({set(0, 8, {1}), query(1, 8, 1), set(1, 8, {0})}));
+    corpus.add("range", cat({set(0, 3, {0x2C, 0x01, 0, 0}), query(0, 3, 2), query(0, 3, 4)}));
+    corpus.add("client_id", cat({set(0, 7, {'a', 'b', 'c'}), dry_query(0, 7), query(0, 7, 4)}));
+    corpus.add(
+        "client_id_invalid_utf8",
+        cat({set(0, 7, {0xFF, 'A'}), set(1, 7, {0xE0, 0x80, 0xF4, 0x90, 0xED, 0xA0, 0x80})}));
+    corpus.add("client_id_limits",
+               cat({set(0, 7, Bytes(128, 'x')), set(0, 7, Bytes(129, 'y')), set(0, 7, {})}));
+    corpus.add("wrong_sizes", cat({set(0, 2, {}), set(0, 3, {1, 2}), set(0, 6, {1, 1})}));
+    corpus.add("read_only_and_unknown",
+               cat({set(0, 1, {0}), set(0, 4, {0, 0, 0, 0}), set(0, 5, {0}), set(0, 0, {1}),
+                    query(0, 5, 4), query(0, 10, 8), dry_query(0, -1)}));
+}
+
+void server_frames(const Corpus& corpus) {
+    const auto t = token(1);
+    corpus.add("open_close",
+               cat({call(1, wire::call::RemoteOpen{}), call(2, wire::call::RemoteClose{t})}));
+    corpus.add("start_stop", cat({call(3, wire::call::NorvoStartSensor{t, 7}),
+                                  call(4, wire::call::NorvoStopSensor{t})}));
+    corpus.add("client_event",
+               call(5, wire::call::NorvoReceiveClientEvent{t, {{1, 0, 1, 0, 0, 0}}}));
+    corpus.add("set_property", call(6, wire::call::NorvoSetProperty{t, 7, {{'a', 'b', 'c'}}}));
+    corpus.add("query_property",
+               cat({call(7, wire::call::NorvoQueryProperty{t, 1, std::nullopt, std::nullopt}),
+                    call(8, wire::call::NorvoQueryProperty{t, 1, wire::PropertyBuffer{Bytes(8)},
+                                                           wire::PropertyBuffer{{1}}})}));
+    corpus.add("callback_reply", frame(wire::FrameKind::CallbackReply, 0, 3,
+                                       *wire::encode(wire::CallbackReply{1, 0})));
+    corpus.add("unknown_opnum", frame(wire::FrameKind::Call, 9, 1, {}));
+    corpus.add("bad_conformance",
+               frame(wire::FrameKind::Call, 4, 1,
+                     cat({Bytes(t.bytes.begin(), t.bytes.end()), {2, 0, 3, 0, 0, 0, 1, 2}})));
+    auto reserved = call(1, wire::call::RemoteOpen{});
+    reserved[6] = 1;
+    corpus.add("reserved_set_then_open", cat({reserved, call(2, wire::call::RemoteOpen{})}));
+    corpus.add("oversized_length", cat({le32(256 * 1024 + 1), Bytes(8)}));
+    auto truncated = call(1, wire::call::NorvoStopSensor{t});
+    truncated.resize(truncated.size() - 3);
+    corpus.add("truncated", truncated);
+}
+
+void client_frames(const Corpus& corpus) {
+    using wire::FrameKind;
+    const auto t = token(9);
+    corpus.add("hello", frame(FrameKind::Hello, 0, 0, *wire::encode(wire::Hello{})));
+    corpus.add("hello_refused", frame(FrameKind::Hello, 0, 0,
+                                      *wire::encode(wire::Hello{1, wire::status::access_denied})));
+    corpus.add(
+        "results",
+        cat({result(0, 1, wire::result::RemoteOpen{t}), result(1, 2, wire::result::RemoteClose{}),
+             result(2, 3, wire::result::Status{0}),
+             result(4, 4, wire::result::Status{static_cast<std::int32_t>(0x80070057)})}));
+    corpus.add(
+        "query_result",
+        cat({result(6, 1, wire::result::NorvoQueryProperty{8, std::nullopt, 0}),
+             result(6, 2,
+                    wire::result::NorvoQueryProperty{
+                        8, wire::PropertyBuffer{{0xE8, 3, 0x71, 0, 0x72, 0, 0x79, 0x25}}, 0})}));
+    corpus.add("fault", frame(FrameKind::Fault, 3, 5,
+                              *wire::encode(wire::Fault{wire::status::context_mismatch})));
+    corpus.add("callbacks",
+               cat({callback(3, 1, wire::callback::SignalReturn{0, 7}),
+                    callback(3, 2, wire::callback::TapEvent{1, 400, 7}),
+                    callback(3, 3, wire::callback::SendClientEvent{{{2, 0, 2, 0, 0, 0}}, 7}),
+                    callback(3, 4, wire::callback::SensorStateChanged{300, 4, 7})}));
+    corpus.add("unknown_callback", frame(FrameKind::Callback, 4, 3, le32(1)));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s DIR\n", argv[0]);
+        return 2;
+    }
+    const std::filesystem::path root = argv[1];
+    client_events(Corpus(root, "client_event"));
+    properties(Corpus(root, "property"));
+    server_frames(Corpus(root, "server_frames"));
+    client_frames(Corpus(root, "client_frames"));
+    return 0;
+}
