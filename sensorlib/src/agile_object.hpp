@@ -9,10 +9,6 @@
 
 namespace norvo::sensorlib {
 
-// IID_IInspectable, spelled out: the Windows import libraries of the usual toolchains lack it.
-inline constexpr IID kIidInspectable{
-    0xAF86E2E0, 0xB12D, 0x4C6A, {0x9C, 0x5A, 0xD7, 0xAA, 0x65, 0x10, 0x1E, 0x90}};
-
 template <class Interface, const IID& Iid>
 class AgileObject : public Interface, public IInspectable {
   public:
