@@ -1,20 +1,16 @@
 #pragma once
 // The COM identity of the library's event sinks: free-threaded (IAgileObject), so
-// the platform calls them on its own threads without marshalling, with an atomic
-// reference count. Interface is the sink's own event interface, Iid its ID.
+// the platform calls them on its own threads without marshalling, with ComObject's
+// atomic reference count. Interface is the sink's own event interface, Iid its ID.
 
-#include <atomic>
-
-#include "norvo/sensorlib/com.hpp"
+#include "norvo/sensorlib/com_object.hpp"
 
 namespace norvo::sensorlib {
 
-// IID_IInspectable, spelled out: the Windows import libraries of the usual toolchains lack it.
-inline constexpr IID kIidInspectable{
-    0xAF86E2E0, 0xB12D, 0x4C6A, {0x9C, 0x5A, 0xD7, 0xAA, 0x65, 0x10, 0x1E, 0x90}};
-
 template <class Interface, const IID& Iid>
-class AgileObject : public Interface, public IInspectable {
+class AgileObject : public ComObject<Interface, Iid>, public IInspectable {
+    using Counted = ComObject<Interface, Iid>;
+
   public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
         if (!out)
@@ -32,16 +28,9 @@ class AgileObject : public Interface, public IInspectable {
         return S_OK;
     }
 
-    ULONG STDMETHODCALLTYPE AddRef() override {
-        return refs_.fetch_add(1, std::memory_order_relaxed) + 1;
-    }
-
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
-        if (left == 0)
-            delete this;
-        return left;
-    }
+    // One count for both bases.
+    ULONG STDMETHODCALLTYPE AddRef() override { return Counted::AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return Counted::Release(); }
 
     // No runtime class: no WinRT interfaces, an empty class name, base trust.
     HRESULT STDMETHODCALLTYPE GetIids(ULONG* count, IID** iids) override {
@@ -66,10 +55,7 @@ class AgileObject : public Interface, public IInspectable {
 
   protected:
     AgileObject() = default;
-    virtual ~AgileObject() = default;
-
-  private:
-    std::atomic<ULONG> refs_{1};
+    ~AgileObject() override = default;
 };
 
 }  // namespace norvo::sensorlib

@@ -234,7 +234,8 @@ TEST_F(EventSinkTest, QueryInterfaceAnswersTheAgileIdentityAndNothingElse) {
         SCOPED_TRACE(sink.name);
         void* identity = nullptr;
         ASSERT_EQ(sink.object->QueryInterface(IID_IUnknown, &identity), S_OK);
-        for (const IID* iid : {&IID_IUnknown, &IID_IAgileObject, &sink.own, &IID_IInspectable}) {
+        for (const IID* iid :
+             {&IID_IUnknown, &IID_IAgileObject, &sink.own, &sensorlib::kIidInspectable}) {
             void* out = nullptr;
             ASSERT_EQ(sink.object->QueryInterface(*iid, &out), S_OK);
             ASSERT_NE(out, nullptr);
@@ -246,7 +247,7 @@ TEST_F(EventSinkTest, QueryInterfaceAnswersTheAgileIdentityAndNothingElse) {
             answered->Release();
         }
         void* inspectable = nullptr;
-        sink.object->QueryInterface(IID_IInspectable, &inspectable);
+        sink.object->QueryInterface(sensorlib::kIidInspectable, &inspectable);
         auto* as_inspectable = static_cast<IInspectable*>(inspectable);
         TrustLevel trust = FullTrust;
         ULONG count = 7;

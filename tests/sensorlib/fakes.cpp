@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "norvo/sensorlib/platform_error.hpp"
 #include "norvo/service/sensor_callbacks.hpp"
 #include "norvo/text.hpp"
 
@@ -27,6 +28,11 @@ GUID platform_guid(const Guid& g) {
     GUID out{g.data1, g.data2, g.data3, {}};
     std::memcpy(out.Data4, g.data4.data(), 8);
     return out;
+}
+
+std::string error_text(HRESULT code) {
+    return fmt::format("Error {{ code: HRESULT(0x{:08X}), message: \"{}\" }}",
+                       static_cast<std::uint32_t>(code), sensorlib::platform_error(code).message);
 }
 
 PROPERTYKEY field_key(DWORD pid) {

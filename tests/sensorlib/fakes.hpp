@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "norvo/channel.hpp"
-#include "norvo/linux/com_object.hpp"
+#include "norvo/sensorlib/com_object.hpp"
 #include "norvo/sensorlib/com_ptr.hpp"
 #include "norvo/sensors/tap_sensor.hpp"
 #include "norvo/sensors/types.hpp"
@@ -24,13 +24,16 @@ using sensorlib::ComPtr;
 std::atomic<int>& live_fakes();
 
 template <class Interface, const IID& Iid>
-class Fake : public linux_platform::ComObject<Interface, Iid> {
+class Fake : public sensorlib::ComObject<Interface, Iid> {
   protected:
     Fake() { ++live_fakes(); }
     ~Fake() override { --live_fakes(); }
 };
 
 GUID platform_guid(const Guid& g);
+// A platform error's debug form, with the running system's message for the code (the
+// stand-in's are Windows' own; Wine's differ).
+std::string error_text(HRESULT code);
 PROPERTYKEY field_key(DWORD pid);
 inline const GUID kTapId = platform_guid(sensors::tap_sensor::kSensorId);
 

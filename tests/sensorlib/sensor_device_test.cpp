@@ -12,9 +12,9 @@
 #include <thread>
 
 #include "device_process.hpp"
-#include "norvo/linux/com_object.hpp"
 #include "norvo/linux/steady_clock.hpp"
 #include "norvo/log_capture.hpp"
+#include "norvo/sensorlib/com_object.hpp"
 #include "norvo/sensorlib/com_ptr.hpp"
 #include "norvo/sensorlib/sensor_library.hpp"
 #include "norvo/service/procedures.hpp"
@@ -41,7 +41,7 @@ std::vector<std::string> without_timestamps(const std::vector<std::string>& line
 
 // Sees the sensor enter through a manager of its own, as any client of the Sensor API would.
 class EnterWatcher final
-    : public linux_platform::ComObject<ISensorManagerEvents, IID_ISensorManagerEvents> {
+    : public sensorlib::ComObject<ISensorManagerEvents, IID_ISensorManagerEvents> {
   public:
     HRESULT STDMETHODCALLTYPE OnSensorEnter(ISensor*, SensorState) override {
         std::lock_guard lock(mutex_);

@@ -1,4 +1,4 @@
-// The library over the stand-in's COM runtime: apartments, CoCreateInstance, messages.
+// The library over the stand-in's COM runtime: the manager class it serves, in the apartment only.
 
 #include <fmt/format.h>
 #include <gmock/gmock.h>
@@ -8,7 +8,6 @@
 
 #include "fakes.hpp"
 #include "norvo/log_capture.hpp"
-#include "norvo/sensorlib/platform_error.hpp"
 #include "norvo/sensorlib/sensor_library.hpp"
 
 namespace norvo::testing {
@@ -44,18 +43,6 @@ TEST(StandInCom, ManagersNeedTheMultithreadedApartment) {
     EXPECT_THAT(log->messages(),
                 Contains("Failed to create SensorManager instance: Error { code: "
                          "HRESULT(0x800401F0), message: \"CoInitialize has not been called.\" }"));
-}
-
-TEST(StandInCom, AThreadInAnotherApartmentCannotJoin) {
-    on_new_thread([] {
-        ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
-        auto joined = sensorlib::MtaApartment().initialize();
-        ASSERT_FALSE(joined);
-        EXPECT_EQ(fmt::format("{}", joined.error()),
-                  "Error { code: HRESULT(0x80010106), message: \"Cannot change thread mode after "
-                  "it is set.\" }");
-        CoUninitialize();
-    });
 }
 
 TEST(StandInCom, CoCreateInstanceServesTheSensorManagerAlone) {
@@ -98,14 +85,12 @@ TEST(StandInCom, CoCreateInstanceServesTheSensorManagerAlone) {
     });
 }
 
-TEST(PlatformError, CarriesTheSystemMessageWithoutItsLineBreak) {
-    const auto known = sensorlib::platform_error(E_FAIL);
-    EXPECT_EQ(known.code, E_FAIL);
-    EXPECT_EQ(known.message, "Unspecified error");
-    EXPECT_EQ(fmt::format("{}", sensorlib::Displayed{known}), "Unspecified error (0x80004005)");
-    const auto unknown = sensorlib::platform_error(static_cast<HRESULT>(0x8000DEAD));
-    EXPECT_EQ(unknown.message, "");
-    EXPECT_EQ(fmt::format("{}", sensorlib::Displayed{unknown}), "0x8000DEAD");
+TEST(StandInCom, SystemMessagesAreWindowsOwn) {
+    EXPECT_EQ(error_text(E_FAIL),
+              "Error { code: HRESULT(0x80004005), message: \"Unspecified error\" }");
+    EXPECT_EQ(error_text(RPC_E_CHANGED_MODE),
+              "Error { code: HRESULT(0x80010106), message: \"Cannot change thread mode after it "
+              "is set.\" }");
 }
 
 }  // namespace

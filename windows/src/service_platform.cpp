@@ -1,13 +1,12 @@
 #include "norvo/windows/service_platform.hpp"
 
 #include "norvo/host/control_handler.hpp"
+#include "norvo/sensorlib/sensor_library.hpp"
 #include "norvo/service/runtime.hpp"
-#include "norvo/windows/com_apartment.hpp"
 #include "norvo/windows/qpc_clock.hpp"
 #include "norvo/windows/recovery.hpp"
 #include "norvo/windows/rpc_interface.hpp"
 #include "norvo/windows/rpc_server.hpp"
-#include "norvo/windows/sensors_pending.hpp"
 #include "norvo/windows/win32.hpp"
 
 namespace norvo::windows {
@@ -59,8 +58,8 @@ std::expected<host::ServiceObject, host::HostError> ScmServicePlatform::create_s
 std::expected<void, host::HostError> ScmServicePlatform::start_runtime() {
     service::RUNTIME_HANDLE.publish(std::make_shared<const service::Runtime>(service::Runtime{
         .clock = std::make_shared<QpcClock>(),
-        .com = std::make_shared<MtaApartment>(),
-        .sensors = std::make_shared<SensorsPending>(),
+        .com = std::make_shared<sensorlib::MtaApartment>(),
+        .sensors = std::make_shared<sensorlib::ComSensorLibrary>(),
     }));
     return {};
 }

@@ -1,6 +1,7 @@
 #include "norvo/windows/win32.hpp"
 
 #include "norvo/host/rpc_error.hpp"
+#include "norvo/sensorlib/platform_error.hpp"
 
 namespace norvo::windows {
 
@@ -26,17 +27,7 @@ std::string to_utf8(std::wstring_view wide) {
 }
 
 sensors::PlatformError hresult_error(std::int32_t code) {
-    wchar_t* text = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    LocalMemory owned(text);
-    std::wstring_view message(text, length);
-    while (!message.empty() &&
-           (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' ')) {
-        message.remove_suffix(1);
-    }
-    return {code, to_utf8(message)};
+    return sensorlib::platform_error(static_cast<HRESULT>(code));
 }
 
 sensors::PlatformError platform_error(DWORD code) {

@@ -1,18 +1,12 @@
-// The Win32 pieces that run in-process: clock, COM, ETW records, control data, event-log
-// strings, and a sensor start on the published runtime.
+// The Win32 pieces that run in-process: clock, ETW records, control data, event-log strings.
 
 #include "norvo/host/control_decoder.hpp"
-#include "norvo/log_capture.hpp"
-#include "norvo/service/procedures.hpp"
-#include "norvo/windows/com_apartment.hpp"
 #include "norvo/windows/etw_provider.hpp"
 #include "norvo/windows/event_log.hpp"
 #include "norvo/windows/qpc_clock.hpp"
-#include "norvo/windows/service_platform.hpp"
 
 #include <gtest/gtest.h>
 
-#include <objbase.h>
 #include <winuser.h>
 
 #include <cstring>
@@ -38,23 +32,6 @@ TEST(QpcClock, WakeupsKeepANotificationAndHonourDeadlines) {
     std::thread notifier([&] { wakeup->notify(); });
     wakeup->wait(clock.now() + 1h);
     notifier.join();
-}
-
-TEST(MtaApartment, JoinsTheMultithreadedApartmentAndReportsAWrongOne) {
-    std::thread([] {
-        MtaApartment com;
-        ASSERT_TRUE(com.initialize());
-        ASSERT_TRUE(com.initialize());  // already joined: still a success, uninitialised once each
-        com.uninitialize();
-        com.uninitialize();
-    }).join();
-    std::thread([] {
-        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-        const auto joined = MtaApartment().initialize();
-        ASSERT_FALSE(joined);
-        EXPECT_EQ(joined.error().code, RPC_E_CHANGED_MODE);
-        CoUninitialize();
-    }).join();
 }
 
 TEST(EtwProvider, RecordsBecomeThePlatformsDescriptors) {
@@ -131,23 +108,6 @@ TEST(EventLog, OneWideStringPerReportLine) {
         event_log_strings("thread 'main' panicked at C:\\src\\main.cpp:3:9:\r\nBad \xC3\xA9tat\n");
     EXPECT_EQ(strings, (std::vector<std::wstring>{
                            L"thread 'main' panicked at C:\\src\\main.cpp:3:9:", L"Bad \u00E9tat"}));
-}
-
-// The runtime the service publishes, through a sensor start: the Sensor API library is not
-// part of this build, so the start ends at once with E_UNEXPECTED and says why.
-TEST(ServiceRuntime, ASensorStartFailsClearlyUntilTheSensorLibraryLands) {
-    ASSERT_TRUE(ScmServicePlatform().start_runtime());
-    auto sink = log::CaptureSink::install();
-    service::ContextHandle context;
-    service::RemoteOpen(context);
-    EXPECT_EQ(service::NorvoStartSensor(*context, 7), service::hr::unexpected);
-    const auto messages = sink->messages();
-    EXPECT_NE(std::find(messages.begin(), messages.end(),
-                        "Failed to create sensor manager: Win32(Error { code: HRESULT(0x80004001), "
-                        "message: \"The "
-                        "Sensor API library is not part of this build yet\" })"),
-              messages.end());
-    service::RemoteClose(context);
 }
 
 }  // namespace

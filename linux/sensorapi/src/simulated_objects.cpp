@@ -4,13 +4,14 @@
 #include <cstring>
 
 #include "device_hub.hpp"
-#include "norvo/linux/com_object.hpp"
+#include "norvo/sensorlib/com_object.hpp"
 #include "norvo/sensors/tap_sensor.hpp"
 
 namespace norvo::linux_platform {
 namespace {
 
 namespace tap = sensors::tap_sensor;
+using sensorlib::ComObject;
 
 bool same_key(REFPROPERTYKEY a, const sensors::PropertyKey& b) {
     return a.pid == b.pid && a.fmtid.Data1 == b.fmtid.data1 && a.fmtid.Data2 == b.fmtid.data2 &&

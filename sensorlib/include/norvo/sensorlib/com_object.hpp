@@ -1,12 +1,12 @@
 #pragma once
 // A plain COM object with one interface and an atomic reference count, for the
-// stand-in's own objects and for test fakes.
+// Linux stand-in's own objects and for test fakes on every platform.
 
 #include <atomic>
 
-#include "norvo/linux/sensorapi.h"
+#include "norvo/sensorlib/com.hpp"
 
-namespace norvo::linux_platform {
+namespace norvo::sensorlib {
 
 template <class Interface, const IID& Iid>
 class ComObject : public Interface {
@@ -40,4 +40,4 @@ class ComObject : public Interface {
     std::atomic<ULONG> refs_{1};
 };
 
-}  // namespace norvo::linux_platform
+}  // namespace norvo::sensorlib
