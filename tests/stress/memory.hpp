@@ -1,0 +1,21 @@
+#pragma once
+// The daemon's resident memory after each round, and whether it stayed flat.
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+namespace norvo::stress {
+
+// VmRSS in KiB from the text of /proc/PID/status.
+std::optional<long> parse_rss_kib(std::string_view status);
+std::optional<long> rss_kib(pid_t pid);
+
+// Flat: no round from the third on holds more than `bound_kib` above the second
+// (the first round fills pools, caches and the sanitizer's quarantine). None when
+// flat; otherwise why not. Fewer than three rounds cannot show it either way.
+std::optional<std::string> judge_rss(std::span<const long> per_round_kib, long bound_kib);
+
+}  // namespace norvo::stress
