@@ -101,10 +101,12 @@ class Driver {
         std::vector<std::string> failures;
         for (auto& worker : workers) collect(*worker, tally, failures);
         failures_of_settling(failures);
-        const auto rss = rss_kib(daemon_.pid());
-        rss_.push_back(rss.value_or(0));
+        const auto status = read_status(daemon_.pid());
+        const auto rss = parse_status_field(status, "VmRSS").value_or(0);
+        rss_.push_back(rss);
         total_ += tally;
-        fmt::print("round {}: {} rss_kib={}\n", number, format_tally(tally), rss.value_or(0));
+        fmt::print("round {}: {} rss_kib={} threads={}\n", number, format_tally(tally), rss,
+                   parse_status_field(status, "Threads").value_or(0));
         std::fflush(stdout);
         return failures;
     }

@@ -8,25 +8,31 @@
 
 namespace norvo::stress {
 
-std::optional<long> parse_rss_kib(std::string_view status) {
-    constexpr std::string_view kField = "\nVmRSS:";
-    auto at = status.find(kField);
-    if (at == std::string_view::npos)
-        return std::nullopt;
-    auto rest = status.substr(at + kField.size());
-    rest.remove_prefix(std::min(rest.find_first_not_of(" \t"), rest.size()));
-    long kib = 0;
-    const auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), kib);
-    if (error != std::errc{} || !std::string_view(end, rest.data() + rest.size()).starts_with(" kB"))
-        return std::nullopt;
-    return kib;
+std::optional<long> parse_status_field(std::string_view status, std::string_view name) {
+    for (std::size_t at = 0; at < status.size();) {
+        auto end = status.find('\n', at);
+        if (end == std::string_view::npos)
+            end = status.size();
+        auto line = status.substr(at, end - at);
+        at = end + 1;
+        if (!line.starts_with(name) || line.substr(name.size()).substr(0, 1) != ":")
+            continue;
+        line.remove_prefix(name.size() + 1);
+        line.remove_prefix(std::min(line.find_first_not_of(" \t"), line.size()));
+        long value = 0;
+        const auto [rest, error] = std::from_chars(line.data(), line.data() + line.size(), value);
+        if (error != std::errc{})
+            return std::nullopt;
+        return value;
+    }
+    return std::nullopt;
 }
 
-std::optional<long> rss_kib(pid_t pid) {
+std::string read_status(pid_t pid) {
     std::ifstream file(fmt::format("/proc/{}/status", pid));
     std::stringstream text;
     text << file.rdbuf();
-    return parse_rss_kib("\n" + text.str());
+    return text.str();
 }
 
 std::optional<std::string> judge_rss(std::span<const long> per_round_kib, long bound_kib) {

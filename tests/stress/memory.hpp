@@ -9,9 +9,9 @@
 
 namespace norvo::stress {
 
-// VmRSS in KiB from the text of /proc/PID/status.
-std::optional<long> parse_rss_kib(std::string_view status);
-std::optional<long> rss_kib(pid_t pid);
+// A number field of /proc/PID/status ("VmRSS" in KiB, "Threads"), from its text.
+std::optional<long> parse_status_field(std::string_view status, std::string_view name);
+std::string read_status(pid_t pid);
 
 // Flat: no round from the third on holds more than `bound_kib` above the second
 // (the first round fills pools, caches and the sanitizer's quarantine). None when
