@@ -107,11 +107,10 @@ std::optional<std::string> vanish(const std::filesystem::path& socket, std::uint
     auto client = StressClient::connect(socket, deadline);
     if (!client)
         return client.error();
-    const auto open = client->await(client->send(call::RemoteOpen{}), deadline);
-    const auto opened = open ? wire::decode<wire::result::RemoteOpen>(open->payload) : std::nullopt;
-    if (!opened)
+    const auto context = client->open(deadline);
+    if (!context)
         return "open on a vanishing connection failed";
-    const auto start = client->send(call::NorvoStartSensor{opened->context, 3});
+    const auto start = client->send(call::NorvoStartSensor{*context, 3});
     std::string why;
     if (!client->pump_until([&] { return !client->run(start).signals.empty(); },
                             Clock::now() + deadline, why)) {

@@ -56,6 +56,13 @@ std::expected<Answer, std::string> StressClient::await(std::uint32_t call_id,
     return answer;
 }
 
+std::optional<wire::ContextToken> StressClient::open(std::chrono::milliseconds limit) {
+    const auto answer = await(send(wire::call::RemoteOpen{}), limit);
+    const auto opened =
+        answer ? wire::decode<wire::result::RemoteOpen>(answer->payload) : std::nullopt;
+    return opened ? std::optional(opened->context) : std::nullopt;
+}
+
 bool StressClient::pump_until(const std::function<bool()>& done, Clock::time_point deadline,
                               std::string& why) {
     while (!done()) {

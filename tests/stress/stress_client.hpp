@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "norvo/wire/interface.hpp"
@@ -49,6 +50,8 @@ class StressClient {
 
     // The answer to `call_id`, or why none came within `limit`.
     std::expected<Answer, std::string> await(std::uint32_t call_id, std::chrono::milliseconds limit);
+    // RemoteOpen's handle; none when no result came in time.
+    std::optional<wire::ContextToken> open(std::chrono::milliseconds limit);
     // Reads (answering callbacks) until `done` holds; false with `why` set when the
     // deadline passes or the connection ends first.
     bool pump_until(const std::function<bool()>& done, Clock::time_point deadline,
