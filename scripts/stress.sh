@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A long stress run against the real daemon of one build:
 #   scripts/stress.sh [PRESET] [SECONDS] [vtap-stress options...]
-# PRESET is dev (ASan+UBSan, the default) or tsan; SECONDS defaults to 600.
+# PRESET is dev (ASan+UBSan, the default), tsan or release; SECONDS defaults to 600.
 # Prints one line per round (calls, starts, phone events, kills, RSS, threads).
 set -euo pipefail
 cd "$(dirname "$0")/.."

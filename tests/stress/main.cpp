@@ -35,7 +35,7 @@ constexpr std::string_view kUsage =
 #if defined(__SANITIZE_ADDRESS__)
 constexpr long kRssBoundKib = 64 * 1024;
 #elif defined(__SANITIZE_THREAD__)
-constexpr long kRssBoundKib = 64 * 1024;
+constexpr long kRssBoundKib = 192 * 1024;
 #else
 constexpr long kRssBoundKib = 4 * 1024;
 #endif
