@@ -49,9 +49,10 @@ void Daemon::read_log() {
         if (auto line = process_->take_error("")) {
             log_.take(*line);
         } else if (stopping_) {
-            return;  // a daemon that will not end: wait() kills it
+            break;  // a daemon that will not end: wait() kills it
         }
     }
+    log_.end();
 }
 
 int Daemon::stop() {

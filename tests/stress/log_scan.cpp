@@ -52,9 +52,18 @@ void LogScan::take(std::string_view line) {
     changed_.notify_all();
 }
 
+void LogScan::end() {
+    {
+        std::lock_guard lock(mutex_);
+        ended_ = true;
+    }
+    changed_.notify_all();
+}
+
 bool LogScan::wait_settled(std::chrono::steady_clock::time_point deadline) {
     std::unique_lock lock(mutex_);
-    return changed_.wait_until(lock, deadline, [&] { return counts_.settled(); });
+    changed_.wait_until(lock, deadline, [&] { return ended_ || counts_.settled(); });
+    return counts_.settled();
 }
 
 LogCounts LogScan::counts() const {

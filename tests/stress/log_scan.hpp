@@ -25,7 +25,9 @@ class LogScan {
   public:
     // Called for every line, on the thread that reads the stream.
     void take(std::string_view line);
-    // Blocks until the counts are settled; false when the deadline comes first.
+    // The stream has ended: nothing will settle any more.
+    void end();
+    // Blocks until the counts are settled; false when the deadline or the end comes first.
     bool wait_settled(std::chrono::steady_clock::time_point deadline);
 
     LogCounts counts() const;
@@ -36,6 +38,7 @@ class LogScan {
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     LogCounts counts_;
+    bool ended_ = false;
     std::vector<std::string> reports_;
 };
 

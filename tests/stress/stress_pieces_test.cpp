@@ -86,6 +86,15 @@ TEST(LogScan, WaitSettledWakesWhenTheLastStartEnds) {
     ender.join();
 }
 
+TEST(LogScan, WaitSettledGivesUpWhenTheDaemonsLogEnds) {
+    LogScan scan;
+    scan.take("<7>vxt_impl::rpc_server: RemoteOpen() called");
+    std::thread ender([&] { scan.end(); });
+    // Far beyond the test's own timeout: only the end can wake it in time.
+    EXPECT_FALSE(scan.wait_settled(std::chrono::steady_clock::now() + 600s));
+    ender.join();
+}
+
 TEST(Memory, ReadsNumberFieldsOfProcStatus) {
     const std::string status =
         "Name:\tnorvo-vtapd\nVmRSSmax:\t1 kB\nVmRSS:\t   51234 kB\nThreads:\t17\n";
