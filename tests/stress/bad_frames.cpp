@@ -27,14 +27,17 @@ Bytes frame_of(std::uint8_t kind, std::uint8_t opnum, std::uint32_t id, const By
 FaultCase fault_case(std::mt19937_64& rng) {
     const wire::ContextToken stranger{{7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7}};
     switch (rng() % 6) {
-        case 0: return {frame_of(9, 0, 5, {}), 5, wire::status::protocol_error};
+        case 0:
+            return {frame_of(9, 0, 5, {}), 5, wire::status::protocol_error};
         case 1: {
             auto frame = frame_of(2, 3, 5, Bytes(16));
             frame[6] = 1;  // a reserved byte
             return {frame, 0, wire::status::protocol_error};
         }
-        case 2: return {frame_of(2, 12, 5, {}), 5, wire::status::procnum_out_of_range};
-        case 3: return {frame_of(2, 1, 5, {1, 2, 3}), 5, wire::status::bad_stub_data};
+        case 2:
+            return {frame_of(2, 12, 5, {}), 5, wire::status::procnum_out_of_range};
+        case 3:
+            return {frame_of(2, 1, 5, {1, 2, 3}), 5, wire::status::bad_stub_data};
         case 4:
             return {frame_of(2, 3, 5, *wire::encode(call::NorvoStopSensor{stranger})), 5,
                     wire::status::context_mismatch};
@@ -58,8 +61,8 @@ std::optional<std::string> expect_fault(StressClient& client, const FaultCase& c
 
 }  // namespace
 
-std::optional<std::string> feed_bad_frames(const std::filesystem::path& socket,
-                                           std::uint64_t seed, std::chrono::milliseconds deadline) {
+std::optional<std::string> feed_bad_frames(const std::filesystem::path& socket, std::uint64_t seed,
+                                           std::chrono::milliseconds deadline) {
     std::mt19937_64 rng(seed);
     auto client = StressClient::connect(socket, deadline);
     if (!client)
@@ -72,9 +75,9 @@ std::optional<std::string> feed_bad_frames(const std::filesystem::path& socket,
             return std::nullopt;
         }
         case 1: {  // a call cut short, then gone
-            auto frame = wire::make_frame(wire::FrameKind::Call, 4, 1,
-                                          *wire::encode(call::NorvoReceiveClientEvent{
-                                              {}, {{1, 0, 1, 0, 0, 0}}}));
+            auto frame = wire::make_frame(
+                wire::FrameKind::Call, 4, 1,
+                *wire::encode(call::NorvoReceiveClientEvent{{}, {{1, 0, 1, 0, 0, 0}}}));
             frame.resize(1 + rng() % (frame.size() - 1));
             client->send_frame(frame);
             return std::nullopt;

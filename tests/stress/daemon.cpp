@@ -10,7 +10,8 @@ std::vector<std::string> sanitizer_env() {
     const auto exit = std::to_string(kSanitizerExit);
     return {
         "ASAN_OPTIONS=halt_on_error=1:exitcode=" + exit +
-            ":quarantine_size_mb=16:thread_local_quarantine_size_kb=16:allocator_release_to_os_interval_ms=100:detect_leaks=1",
+            ":quarantine_size_mb=16:thread_local_quarantine_size_kb=16:allocator_release_to_os_"
+            "interval_ms=100:detect_leaks=1",
         "UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1",
         "LSAN_OPTIONS=exitcode=" + exit,
         "TSAN_OPTIONS=halt_on_error=1:exitcode=" + exit + ":second_deadlock_stack=1",

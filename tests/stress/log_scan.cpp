@@ -23,7 +23,8 @@ std::string_view core_message(std::string_view line, char priority) {
 bool is_sanitizer_line(std::string_view line) {
     if (line.starts_with('<'))
         return false;
-    constexpr std::array kMarks = {std::string_view("Sanitizer"), std::string_view("runtime error:")};
+    constexpr std::array kMarks = {std::string_view("Sanitizer"),
+                                   std::string_view("runtime error:")};
     for (const auto mark : kMarks) {
         if (line.find(mark) != std::string_view::npos)
             return true;

@@ -9,8 +9,8 @@
 
 #include <algorithm>
 #include <charconv>
-#include <csignal>
 #include <chrono>
+#include <csignal>
 #include <random>
 
 #include "daemon.hpp"
@@ -143,8 +143,8 @@ class Driver {
         tally += *counted;
         const bool killed_on_purpose = counted->kills == 1 && status == 128 + SIGKILL;
         if (status != 0 && !killed_on_purpose && failures.empty())
-            failures.push_back(fmt::format("worker {} ended with {}: {}", worker.pid(), status,
-                                           errors));
+            failures.push_back(
+                fmt::format("worker {} ended with {}: {}", worker.pid(), status, errors));
     }
 
     // Every context closed and every start returned; then nobody may be counted.
@@ -152,9 +152,9 @@ class Driver {
         const auto deadline = std::chrono::steady_clock::now() + 3 * o_.deadline;
         if (!daemon_.log().wait_settled(deadline)) {
             const auto c = daemon_.log().counts();
-            failures.push_back(fmt::format(
-                "the daemon did not settle: {} opens, {} closes, {} starts, {} ends", c.opens,
-                c.closes, c.starts, c.ends));
+            failures.push_back(
+                fmt::format("the daemon did not settle: {} opens, {} closes, {} starts, {} ends",
+                            c.opens, c.closes, c.starts, c.ends));
             return;
         }
         const auto users = connected_users();
@@ -172,10 +172,9 @@ class Driver {
         const auto context = client->open(o_.deadline);
         if (!context)
             return std::unexpected("the key 4 probe could not open a context");
-        const auto query = client->await(
-            client->send(
-                wire::call::NorvoQueryProperty{*context, 4, wire::PropertyBuffer{{0, 0, 0, 0}}}),
-            o_.deadline);
+        const auto query = client->await(client->send(wire::call::NorvoQueryProperty{
+                                             *context, 4, wire::PropertyBuffer{{0, 0, 0, 0}}}),
+                                         o_.deadline);
         const auto out =
             query ? wire::decode<wire::result::NorvoQueryProperty>(query->payload) : std::nullopt;
         client->await(client->send(wire::call::RemoteClose{*context}), o_.deadline);
@@ -240,8 +239,7 @@ int drive(const Options& o) {
         failures.push_back(fmt::format("vtap-sensor ended with {}: {}", status, sensor.errors()));
     if (const int status = daemon->stop(); status != 0)
         failures.push_back(fmt::format("the daemon ended with {}", status));
-    for (const auto& report : daemon->log().reports())
-        failures.push_back("sanitizer: " + report);
+    for (const auto& report : daemon->log().reports()) failures.push_back("sanitizer: " + report);
     std::error_code ignored;
     fs::remove_all(folder, ignored);
 

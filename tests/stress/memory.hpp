@@ -1,11 +1,12 @@
 #pragma once
 // The daemon's resident memory after each round, and whether it stayed flat.
 
+#include <sys/types.h>
+
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 
 namespace norvo::stress {
 

@@ -10,9 +10,9 @@
 namespace norvo::stress {
 namespace {
 
+// Rounded up: a call is never given up before its deadline.
 int millis_left(Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
@@ -29,8 +29,8 @@ wire::FileDescriptor connect_socket(const std::filesystem::path& socket) {
     return fd;
 }
 
-std::expected<StressClient, std::string> StressClient::connect(
-    const std::filesystem::path& socket, std::chrono::milliseconds limit) {
+std::expected<StressClient, std::string> StressClient::connect(const std::filesystem::path& socket,
+                                                               std::chrono::milliseconds limit) {
     auto fd = connect_socket(socket);
     if (!fd.valid())
         return std::unexpected(fmt::format("cannot connect to {}", socket.string()));
@@ -85,7 +85,7 @@ bool StressClient::take_frame(Clock::time_point deadline, std::string& why) {
     auto frame = wire::read_frame(socket_.get());
     if (!frame) {
         why = frame.error() == wire::ReadFailure::Closed ? "the service hung up"
-                                                          : "the service sent a bad frame";
+                                                         : "the service sent a bad frame";
         return false;
     }
     switch (static_cast<wire::FrameKind>(frame->header.kind)) {

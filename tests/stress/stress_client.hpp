@@ -49,7 +49,8 @@ class StressClient {
     void send_frame(const std::vector<std::uint8_t>& frame);
 
     // The answer to `call_id`, or why none came within `limit`.
-    std::expected<Answer, std::string> await(std::uint32_t call_id, std::chrono::milliseconds limit);
+    std::expected<Answer, std::string> await(std::uint32_t call_id,
+                                             std::chrono::milliseconds limit);
     // RemoteOpen's handle; none when no result came in time.
     std::optional<wire::ContextToken> open(std::chrono::milliseconds limit);
     // Reads (answering callbacks) until `done` holds; false with `why` set when the

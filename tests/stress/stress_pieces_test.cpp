@@ -2,7 +2,6 @@
 // log lines it counts and the sanitizer lines it catches, and its memory verdict.
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <thread>
@@ -111,11 +110,10 @@ TEST(Memory, FlatMeansNoLaterRoundAboveTheSecondByMoreThanTheBound) {
         bool flat;
     };
     const Case cases[] = {
-        {{100, 500, 500, 499}, true},    // the first round may fill pools
-        {{100, 500, 600, 508}, false},   // one round over is enough
-        {{100, 500, 510, 505}, true},    // the bound itself is allowed
-        {{100, 500, 511}, false},
-        {{100, 500}, false},             // too few rounds to tell
+        {{100, 500, 500, 499}, true},                        // the first round may fill pools
+        {{100, 500, 600, 508}, false},                       // one round over is enough
+        {{100, 500, 510, 505}, true},                        // the bound itself is allowed
+        {{100, 500, 511}, false},      {{100, 500}, false},  // too few rounds to tell
     };
     for (const auto& c : cases) {
         const auto verdict = judge_rss(c.rounds, 10);

@@ -35,8 +35,7 @@ Tally& Tally::operator+=(const Tally& other) {
 
 std::string format_tally(const Tally& tally) {
     std::string line(kPrefix);
-    for (const auto& [name, value] : fields(tally))
-        line += fmt::format(" {}={}", name, *value);
+    for (const auto& [name, value] : fields(tally)) line += fmt::format(" {}={}", name, *value);
     return line;
 }
 

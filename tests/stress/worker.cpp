@@ -66,7 +66,7 @@ struct QueryCase {
 };
 
 const std::vector<QueryCase> kQueries = {
-    {1, 8, false}, {2, 1, false}, {3, 4, false}, {4, 4, false},        {5, 4, true},
+    {1, 8, false}, {2, 1, false},  {3, 4, false}, {4, 4, false}, {5, 4, true},
     {6, 1, false}, {7, {}, false}, {8, 1, false}, {9, 1, false}, {kDebugMode, 1, false},
 };
 
@@ -120,20 +120,29 @@ class Worker {
     void do_one() {
         if (contexts_.empty())
             return open();
-        auto& context = contexts_[static_cast<std::size_t>(pick(static_cast<int>(contexts_.size())))];
+        auto& context =
+            contexts_[static_cast<std::size_t>(pick(static_cast<int>(contexts_.size())))];
         switch (pick(14)) {
-            case 0: return contexts_.size() < 3 ? open() : query(context);
+            case 0:
+                return contexts_.size() < 3 ? open() : query(context);
             case 1:
-            case 2: return set(context);
+            case 2:
+                return set(context);
             case 3:
-            case 4: return query(context);
-            case 5: return context.start ? restart(context) : start(context);
+            case 4:
+                return query(context);
+            case 5:
+                return context.start ? restart(context) : start(context);
             case 6:
             case 7:
-            case 8: return context.start || chance(2) ? phone(context) : start(context);
-            case 9: return context.start ? stop(context) : start(context);
-            case 10: return close(context);
-            case 11: return burst(context);
+            case 8:
+                return context.start || chance(2) ? phone(context) : start(context);
+            case 9:
+                return context.start ? stop(context) : start(context);
+            case 10:
+                return close(context);
+            case 11:
+                return burst(context);
             case 12:
                 ++tally_.garbage;
                 if (auto why = feed_bad_frames(plan_.socket, rng_(), plan_.deadline))
@@ -197,9 +206,9 @@ class Worker {
         if (opened->context.is_null())
             return fail("open gave the null handle");
         const std::string name = fmt::format("stress {:x}", plan_.seed);
-        expect_status(call(call::NorvoSetProperty{opened->context, 7, {{name.begin(), name.end()}}},
-                           "set 7"),
-                      "set 7", {hr::ok});
+        expect_status(
+            call(call::NorvoSetProperty{opened->context, 7, {{name.begin(), name.end()}}}, "set 7"),
+            "set 7", {hr::ok});
         expect_status(call(call::NorvoSetProperty{opened->context, kDebugMode, {{1}}}, "set debug"),
                       "set debug", {hr::ok});
         contexts_.push_back({opened->context, {}, 0, 0});
@@ -305,9 +314,8 @@ class Worker {
 
     void phone(Context& context) {
         const auto& c = any_of(kPhones);
-        const auto value =
-            status_of(call(call::NorvoReceiveClientEvent{context.token, {c.packet}}, "phone"),
-                      "phone");
+        const auto value = status_of(
+            call(call::NorvoReceiveClientEvent{context.token, {c.packet}}, "phone"), "phone");
         if (!value)
             return;
         if (!c.valid) {
