@@ -204,6 +204,26 @@ TEST_F(SensorStart, SecondStartOnTheSameContextEndsTheFirstLoop) {
     EXPECT_THAT(second_callbacks.lines(), ElementsAre("SignalReturn 0x0 cookie=2"));
 }
 
+// The first run ends only once the second has subscribed: its clean-up must leave
+// the second run's manager and subscription alone.
+TEST_F(SensorStart, FirstRunEndingLateLeavesTheSecondRunsSubscription) {
+    callbacks_.block();
+    RunningStart first(*context_, 1, callbacks_, *rt_->clock);
+    callbacks_.wait_until_inside();
+    RecordingCallbacks second_callbacks;
+    RunningStart second(*context_, 2, second_callbacks, *rt_->clock);
+    second.settle();
+    callbacks_.unblock();
+    EXPECT_EQ(first.join(), hr::ok);
+
+    EXPECT_EQ(rt_->sensors->live_subscriptions.load(), 1);
+    EXPECT_TRUE(context_->sensor_manager.get());
+    EXPECT_EQ(norvo::service::NorvoStopSensor(*context_), hr::ok);
+    EXPECT_EQ(second.join(), hr::ok);
+    EXPECT_EQ(rt_->sensors->live_subscriptions.load(), 0);
+    EXPECT_FALSE(context_->sensor_manager.get());
+}
+
 TEST_F(SensorStart, StopTwiceWhileTheLoopSitsInACallback) {
     callbacks_.block();
     RunningStart run(*context_, 1, callbacks_, *rt_->clock);

@@ -19,32 +19,32 @@ DaemonTest::~DaemonTest() {
     std::filesystem::remove_all(dir_, ignored);
 }
 
-std::unique_ptr<Process> DaemonTest::start_daemon(std::vector<std::string> env) {
+std::unique_ptr<ChildProcess> DaemonTest::start_daemon(std::vector<std::string> env) {
     auto daemon = run_daemon(endpoint(), sensor_socket(), std::move(env));
     EXPECT_TRUE(daemon->take_error(host_line('6', "RpcServer created"))) << daemon->error_text();
     return daemon;
 }
 
-std::unique_ptr<Process> DaemonTest::run_daemon(const std::string& socket,
-                                                const std::string& sensor,
-                                                std::vector<std::string> env) const {
-    return std::make_unique<Process>(
+std::unique_ptr<ChildProcess> DaemonTest::run_daemon(const std::string& socket,
+                                                     const std::string& sensor,
+                                                     std::vector<std::string> env) const {
+    return std::make_unique<ChildProcess>(
         std::vector<std::string>{NORVO_VTAPD_PATH, "--socket", socket, "--sensor-socket", sensor},
-        std::move(env));
+        ChildOptions{.env = std::move(env)});
 }
 
-std::unique_ptr<Process> DaemonTest::session() const {
+std::unique_ptr<ChildProcess> DaemonTest::session() const {
     return vtapctl({"session"});
 }
 
-std::unique_ptr<Process> DaemonTest::vtapctl(std::vector<std::string> args) const {
+std::unique_ptr<ChildProcess> DaemonTest::vtapctl(std::vector<std::string> args) const {
     std::vector<std::string> argv{VTAPCTL_PATH, "--socket", endpoint()};
     argv.insert(argv.end(), args.begin(), args.end());
-    return std::make_unique<Process>(std::move(argv));
+    return std::make_unique<ChildProcess>(std::move(argv));
 }
 
-std::unique_ptr<Process> DaemonTest::sensor() const {
-    return std::make_unique<Process>(
+std::unique_ptr<ChildProcess> DaemonTest::sensor() const {
+    return std::make_unique<ChildProcess>(
         std::vector<std::string>{VTAP_SENSOR_PATH, "--socket", sensor_socket()});
 }
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "process.hpp"
+#include "support/child_process.hpp"
 
 namespace norvo::testing {
 
@@ -22,13 +22,14 @@ class DaemonTest : public ::testing::Test {
     std::string sensor_socket() const { return path("sensor").string(); }
 
     // Started and serving: "RpcServer created" has been logged.
-    std::unique_ptr<Process> start_daemon(std::vector<std::string> env = {});
+    std::unique_ptr<ChildProcess> start_daemon(std::vector<std::string> env = {});
     // Another daemon, on the sockets given.
-    std::unique_ptr<Process> run_daemon(const std::string& socket, const std::string& sensor,
-                                        std::vector<std::string> env = {}) const;
-    std::unique_ptr<Process> session() const;
-    std::unique_ptr<Process> vtapctl(std::vector<std::string> args) const;
-    std::unique_ptr<Process> sensor() const;
+    std::unique_ptr<ChildProcess> run_daemon(const std::string& socket,
+                                             const std::string& sensor,
+                                             std::vector<std::string> env = {}) const;
+    std::unique_ptr<ChildProcess> session() const;
+    std::unique_ptr<ChildProcess> vtapctl(std::vector<std::string> args) const;
+    std::unique_ptr<ChildProcess> sensor() const;
 
   private:
     std::filesystem::path dir_;

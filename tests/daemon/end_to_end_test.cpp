@@ -20,14 +20,14 @@ using namespace norvo::testing;
 using EndToEnd = DaemonTest;
 
 // The client has started a run; the sensor enters and reports Ready to it.
-void start_and_enter(Process& client, Process& sensor) {
+void start_and_enter(ChildProcess& client, ChildProcess& sensor) {
     ASSERT_TRUE(client.take_output("SignalReturn 0x0 cookie=7"));
     sensor.write("enter\n");
     EXPECT_EQ(without_timestamp(client.take_output("SensorStateChanged")),
               "SensorStateChanged state=SensorStateReady cookie=7");
 }
 
-void stop_and_close(Process& client) {
+void stop_and_close(ChildProcess& client) {
     client.write("stop\nwait\nclose\n");
     EXPECT_TRUE(client.take_output("start -> 0x0"));
     EXPECT_TRUE(client.take_output("close -> ok"));
@@ -35,7 +35,7 @@ void stop_and_close(Process& client) {
     EXPECT_EQ(client.wait(), 0);
 }
 
-void stop_daemon(Process& daemon) {
+void stop_daemon(ChildProcess& daemon) {
     daemon.signal(SIGTERM);
     EXPECT_TRUE(daemon.take_error(host_line('6', "Service stop")));
     EXPECT_TRUE(daemon.take_error(host_line('6', "RpcServer stopped")));

@@ -33,7 +33,7 @@ TEST_F(ClientLifetime, ClientKilledDuringItsStartIsRunDownAndItsLoopEnds) {
     norvo::testing::ChildProcess client(
         {VTAPCTL_PATH, "--socket", service_.socket().string(), "session"});
     client.write("open\nset 2 1\nstart 7\n");
-    ASSERT_TRUE(client.read_until("SignalReturn 0x0 cookie=7"));
+    ASSERT_TRUE(client.take_output("SignalReturn 0x0 cookie=7"));
     EXPECT_EQ(service::connected_user_count.load(), 1);
 
     client.signal(SIGKILL);

@@ -91,7 +91,7 @@ TEST_F(Vtapctl, SessionReportsLinesItCannotRunAndGoesOn) {
 TEST_F(Vtapctl, SessionEndingDuringAStartLeavesItToTheRundown) {
     ChildProcess session(command({"session"}));
     session.write("open\nset 2 1\nstart 7\n");
-    ASSERT_TRUE(session.read_until("SignalReturn 0x0 cookie=7"));
+    ASSERT_TRUE(session.take_output("SignalReturn 0x0 cookie=7"));
     session.close_input();
     EXPECT_THAT(session.rest_of_output(), ElementsAre("start -> rpc error 1726 (the call failed)"));
     EXPECT_EQ(session.wait(), 0);

@@ -18,18 +18,38 @@ bool simulation_mode(const ClientContext& context) {
     return context.settings->with([](const TapSettings& s) { return s.simulation_mode; });
 }
 
+// What this call put in the context. Overlapping starts on one context share its
+// manager and subscription cells, and an earlier start that ends late must not
+// clear what a later one has put there. Weak references compare by owner, so a
+// later object at a freed address is never taken for ours.
+struct OwnSensor {
+    std::weak_ptr<sensors::SensorManager> manager;
+    std::weak_ptr<sensors::SensorSubscription> subscription;
+};
+
+template <class T>
+void clear_if_own(Cell<std::shared_ptr<T>>& cell, const std::weak_ptr<T>& own) {
+    std::shared_ptr<T> released;  // destroyed after the cell's lock
+    cell.with([&](std::shared_ptr<T>& held) {
+        if (!held.owner_before(own) && !own.owner_before(held)) released = std::move(held);
+    });
+}
+
 // From the sensor manager up to the loop's end. The receivers are released on
 // every early return, which closes the channels for the senders left in the context.
 HRESULT run_sensor(ClientContext& context, const Runtime& runtime, std::uint64_t cookie,
-                   channel::Receiver<StopMessage> stop_rx, channel::Receiver<PhoneEvent> phone_rx) {
+                   channel::Receiver<StopMessage> stop_rx, channel::Receiver<PhoneEvent> phone_rx,
+                   OwnSensor& own) {
     auto manager = runtime.sensors->create_manager();
     if (!manager) {
         kLog.error("Failed to create sensor manager: {}", manager.error());
         return hr::unexpected;
     }
-    context.sensor_manager.set(std::shared_ptr<sensors::SensorManager>(std::move(*manager)));
+    std::shared_ptr<sensors::SensorManager> shared_manager = std::move(*manager);
+    own.manager = shared_manager;
+    context.sensor_manager.set(std::move(shared_manager));
 
-    std::unique_ptr<sensors::SensorSubscription> subscription;
+    std::shared_ptr<sensors::SensorSubscription> subscription;
     auto [sensor_tx, sensor_rx] = channel::unbounded<SensorMessage>();
     const bool simulated = simulation_mode(context);
     if (simulated) kLog.info("Simulation mode, skip sensor registration");
@@ -51,6 +71,7 @@ HRESULT run_sensor(ClientContext& context, const Runtime& runtime, std::uint64_t
     { auto released = std::move(sensor_tx); }
     current_manager.reset();
 
+    own.subscription = subscription;
     context.sensor_subscription.set(nullptr);
     context.sensor_subscription.set(std::move(subscription));
 
@@ -65,7 +86,7 @@ HRESULT run_sensor(ClientContext& context, const Runtime& runtime, std::uint64_t
                                     .sensor_messages = std::move(sensor_rx),
                                 });
 
-    if (!simulation_mode(context)) context.sensor_subscription.set(nullptr);
+    if (!simulation_mode(context)) clear_if_own(context.sensor_subscription, own.subscription);
     kLog.info("End of the CorvaneRegisterToEvent()");
     return hr::ok;
 }
@@ -93,14 +114,16 @@ HRESULT NorvoStartSensor(ClientContext& context, std::uint64_t cookie) {
     context.phone_event_sender.set(std::move(phone_tx));
     context.callback_cookie.set(cookie);
 
-    const HRESULT result = run_sensor(context, *runtime, cookie, std::move(stop_rx), std::move(phone_rx));
+    OwnSensor own;
+    const HRESULT result =
+        run_sensor(context, *runtime, cookie, std::move(stop_rx), std::move(phone_rx), own);
 
     kLog.info("End of the NorvoStartSensor() called, result: {:#x}", static_cast<std::uint32_t>(result));
     if (result != hr::ok && SafeNorvoSignalReturn(result, cookie) > 0) {
         kLog.error("Rpc call SafeNorvoSignalReturn failed");
     }
-    context.sensor_subscription.set(nullptr);
-    context.sensor_manager.set(nullptr);
+    clear_if_own(context.sensor_subscription, own.subscription);
+    clear_if_own(context.sensor_manager, own.manager);
     connected_user_count.fetch_sub(1);
     gate->leave();  // the context may be gone from here on
     runtime->com->uninitialize();

@@ -1,7 +1,6 @@
 #include "test_service.hpp"
 
 #include "norvo/service/runtime.hpp"
-#include "norvo/windows/com_apartment.hpp"
 #include "norvo/windows/qpc_clock.hpp"
 #include "norvo/windows/rpc_interface.hpp"
 
@@ -50,14 +49,14 @@ void LogWatch::clear() {
 std::expected<std::unique_ptr<sensors::SensorManager>, sensors::SensorError>
 TestSensors::create_manager() {
     if (!simulated_manager)
-        return pending_.create_manager();
+        return library_.create_manager();
     return std::make_unique<NoSensor>();
 }
 
 void TestService::SetUp() {
     service::RUNTIME_HANDLE.publish(std::make_shared<const service::Runtime>(service::Runtime{
         .clock = std::make_shared<QpcClock>(),
-        .com = std::make_shared<MtaApartment>(),
+        .com = std::make_shared<sensorlib::MtaApartment>(),
         .sensors = sensors,
     }));
     log::set_max_level(log::Level::Trace);

@@ -5,7 +5,7 @@
 #include "norvo/log.hpp"
 #include "norvo/sensors/sensor_library.hpp"
 #include "norvo/windows/rpc_server.hpp"
-#include "norvo/windows/sensors_pending.hpp"
+#include "norvo/sensorlib/sensor_library.hpp"
 
 #include <gtest/gtest.h>
 
@@ -34,7 +34,7 @@ class LogWatch final : public log::Sink {
     std::vector<std::string> messages_;
 };
 
-// This build's sensor library fails every start. A start in simulation mode subscribes to
+// The real sensor library; under Wine, with no Sensor API, it fails every start. A start in simulation mode subscribes to
 // nothing, so with `simulated_manager` on it gets a manager with no sensor behind it.
 class TestSensors final : public sensors::SensorLibrary {
   public:
@@ -43,7 +43,7 @@ class TestSensors final : public sensors::SensorLibrary {
     std::atomic<bool> simulated_manager = false;
 
   private:
-    SensorsPending pending_;
+    sensorlib::ComSensorLibrary library_;
 };
 
 class TestService final : public ::testing::Environment {

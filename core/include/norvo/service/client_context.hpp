@@ -39,7 +39,8 @@ struct ClientContext {
     SharedCell<std::optional<float>> tap_strength;
     SharedCell<std::optional<std::string>> client_id;
     Cell<std::shared_ptr<sensors::SensorManager>> sensor_manager;  // shared only to call it unlocked
-    Cell<std::unique_ptr<sensors::SensorSubscription>> sensor_subscription;
+    // Shared only so that a start can tell its own from a later start's; the context owns it.
+    Cell<std::shared_ptr<sensors::SensorSubscription>> sensor_subscription;
     Cell<std::optional<channel::Sender<StopMessage>>> stop_sender;
     Cell<std::optional<channel::Sender<PhoneEvent>>> phone_event_sender;
 };

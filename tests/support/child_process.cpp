@@ -1,14 +1,15 @@
-#include "process.hpp"
+#include "child_process.hpp"
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <string_view>
 
 extern char** environ;
 
@@ -21,30 +22,44 @@ void close_fd(int& fd) {
     fd = -1;
 }
 
+std::string_view name_of(std::string_view entry) {
+    return entry.substr(0, entry.find('='));
+}
+
 }  // namespace
 
-Process::Process(std::vector<std::string> argv, std::vector<std::string> env) {
+ChildProcess::ChildProcess(std::vector<std::string> argv, ChildOptions options) {
     std::signal(SIGPIPE, SIG_IGN);  // a child that has gone shows as a failed write
+    error_.keep = options.keep_error_lines;
     int in[2], out[2], err[2];
     if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 ||
         ::pipe2(err, O_CLOEXEC) != 0) {
-        ADD_FAILURE() << "pipe2 failed";
+        fail("pipe2 failed");
         return;
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    if (options.discard_output) {
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    } else {
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    }
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
     std::vector<char*> args;
     for (auto& arg : argv) args.push_back(arg.data());
     args.push_back(nullptr);
     std::vector<char*> envp;
-    for (char** e = environ; *e != nullptr; ++e) envp.push_back(*e);
-    for (auto& e : env) envp.push_back(e.data());
+    for (char** e = environ; *e != nullptr; ++e) {
+        const bool replaced = std::ranges::any_of(
+            options.env, [&](const std::string& mine) { return name_of(mine) == name_of(*e); });
+        if (!replaced)
+            envp.push_back(*e);
+    }
+    for (auto& e : options.env) envp.push_back(e.data());
     envp.push_back(nullptr);
     if (::posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data()) != 0) {
-        ADD_FAILURE() << "cannot run " << argv[0];
+        fail("cannot run " + argv[0]);
         pid_ = -1;
     }
     posix_spawn_file_actions_destroy(&actions);
@@ -56,7 +71,7 @@ Process::Process(std::vector<std::string> argv, std::vector<std::string> env) {
     error_.fd = err[0];
 }
 
-Process::~Process() {
+ChildProcess::~ChildProcess() {
     if (pid_ > 0 && !status_) {
         ::kill(pid_, SIGKILL);
         wait();
@@ -66,45 +81,50 @@ Process::~Process() {
     close_fd(error_.fd);
 }
 
-void Process::write(std::string_view text) {
+void ChildProcess::write(std::string_view text) {
     while (!text.empty()) {
         const auto n = ::write(input_, text.data(), text.size());
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0) {
-            ADD_FAILURE() << "the child no longer reads its input";
-            return;
-        }
+        if (n <= 0)
+            return fail("the child no longer reads its input");
         text.remove_prefix(static_cast<std::size_t>(n));
     }
 }
 
-void Process::close_input() {
+void ChildProcess::close_input() {
     close_fd(input_);
 }
 
-std::optional<std::string> Process::take_output(std::string_view prefix) {
+std::optional<std::string> ChildProcess::take_output(std::string_view prefix) {
     return take(output_, prefix);
 }
 
-std::optional<std::string> Process::take_error(std::string_view prefix) {
+std::optional<std::string> ChildProcess::take_error(std::string_view prefix) {
     return take(error_, prefix);
 }
 
-std::optional<std::string> Process::take(Stream& stream, std::string_view prefix) {
+std::optional<std::string> ChildProcess::take(Stream& stream, std::string_view prefix) {
     const auto deadline = std::chrono::steady_clock::now() + kGuard;
     for (;;) {
         while (stream.taken < stream.lines.size()) {
             const auto& line = stream.lines[stream.taken++];
-            if (line.starts_with(prefix))
-                return line;
+            if (!line.starts_with(prefix))
+                continue;
+            std::string found = line;
+            if (!stream.keep) {
+                stream.lines.erase(stream.lines.begin(),
+                                   stream.lines.begin() + static_cast<long>(stream.taken));
+                stream.taken = 0;
+            }
+            return found;
         }
         if (stream.fd < 0 || !pump(deadline))
             return std::nullopt;
     }
 }
 
-bool Process::pump(std::chrono::steady_clock::time_point deadline) {
+bool ChildProcess::pump(std::chrono::steady_clock::time_point deadline) {
     std::vector<pollfd> fds;
     for (const auto* s : {&output_, &error_}) {
         if (s->fd >= 0)
@@ -143,11 +163,11 @@ bool Process::pump(std::chrono::steady_clock::time_point deadline) {
     return true;
 }
 
-void Process::signal(int number) const {
+void ChildProcess::signal(int number) const {
     ::kill(pid_, number);
 }
 
-int Process::wait() {
+int ChildProcess::wait() {
     if (status_)
         return *status_;
     if (pid_ <= 0)
@@ -155,7 +175,7 @@ int Process::wait() {
     const auto deadline = std::chrono::steady_clock::now() + kGuard;
     while (output_.fd >= 0 || error_.fd >= 0) {
         if (!pump(deadline)) {
-            ADD_FAILURE() << "the child did not end in time";
+            fail("the child did not end in time");
             ::kill(pid_, SIGKILL);
             break;
         }
@@ -169,10 +189,29 @@ int Process::wait() {
     return *status_;
 }
 
-std::string Process::error_text() const {
-    std::string text;
+std::vector<std::string> ChildProcess::rest_of_output() {
+    std::vector<std::string> lines;
+    while (auto line = take_output("")) lines.push_back(std::move(*line));
+    return lines;
+}
+
+std::string ChildProcess::error_text() const {
+    std::string text = problems_;
     for (const auto& line : error_.lines) text += line + "\n";
     return text + error_.partial;
+}
+
+std::string ChildProcess::errors() {
+    const auto deadline = std::chrono::steady_clock::now() + kGuard;
+    while (error_.fd >= 0 && pump(deadline)) {
+    }
+    return error_text();
+}
+
+void ChildProcess::fail(std::string_view what) {
+    problems_ += "[";
+    problems_ += what;
+    problems_ += "]\n";
 }
 
 }  // namespace norvo::testing

@@ -1,6 +1,7 @@
 #pragma once
 // A built program run as a child, its standard streams on pipes. Waiting for an
-// output line polls the pipes; the timeout only keeps a broken run from hanging.
+// output line blocks on the pipes; the guard only keeps a broken run from hanging.
+// Failures (no pipe, no program, a child that stopped reading) show in error_text().
 
 #include <sys/types.h>
 
@@ -14,15 +15,25 @@ namespace norvo::testing {
 
 inline constexpr std::chrono::seconds kGuard{60};
 
-class Process {
-  public:
-    // `env` entries ("NAME=value") come on top of this process's environment.
-    explicit Process(std::vector<std::string> argv, std::vector<std::string> env = {});
-    // Kills a child still running.
-    ~Process();
-    Process(const Process&) = delete;
-    Process& operator=(const Process&) = delete;
+struct ChildOptions {
+    // "NAME=value" entries; they replace this process's entries of the same name.
+    std::vector<std::string> env;
+    // Standard output goes to /dev/null instead of a pipe nobody reads.
+    bool discard_output = false;
+    // False: a line of standard error is forgotten once taken, so a child that logs
+    // for hours costs no memory; error_text() then holds only what was never taken.
+    bool keep_error_lines = true;
+};
 
+class ChildProcess {
+  public:
+    explicit ChildProcess(std::vector<std::string> argv, ChildOptions options = {});
+    // Kills a child still running.
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    pid_t pid() const { return pid_; }
     void write(std::string_view text);
     void close_input();
 
@@ -31,13 +42,20 @@ class Process {
     // the stream ends or the guard expires first.
     std::optional<std::string> take_output(std::string_view prefix);
     std::optional<std::string> take_error(std::string_view prefix);
+    std::optional<std::string> read_line() { return take_output(""); }
+    // Standard output up to its end, from the first line not yet taken.
+    std::vector<std::string> rest_of_output();
+    // True once standard error has ended.
+    bool error_ended() const { return error_.fd < 0; }
 
     void signal(int number) const;
     // Waits for both streams to end, then for the child: its exit status, or 128 plus
     // the signal that ended it. -1 when the guard expires (the child is then killed).
     int wait();
-    // Everything read from standard error so far, for failure messages.
+    // Standard error as read so far, and any failure of this helper.
     std::string error_text() const;
+    // Standard error up to its end.
+    std::string errors();
 
   private:
     struct Stream {
@@ -45,16 +63,19 @@ class Process {
         std::string partial;
         std::vector<std::string> lines;
         std::size_t taken = 0;
+        bool keep = true;
     };
 
     std::optional<std::string> take(Stream& stream, std::string_view prefix);
     // Reads what is there; false once the guard has expired.
     bool pump(std::chrono::steady_clock::time_point deadline);
+    void fail(std::string_view what);
 
     pid_t pid_ = -1;
     int input_ = -1;
     Stream output_;
     Stream error_;
+    std::string problems_;
     std::optional<int> status_;
 };
 
