@@ -86,6 +86,26 @@
 #define T_PROPERTY_BUFFER_FULL 52
 #define T_CALLBACK_BYTES 56
 
+/* Procedures 4, 5 and 6 with their stack size and type offsets given: the hostile tests' stubs
+ * send the very same procedures, each array's count taken from a slot past the last parameter. */
+#define NORVO_RECEIVE_CLIENT_EVENT_FORMAT(stack, context, bytes)                            \
+    NDR_PROCEDURE(0x48, 4, stack), BIND_CONTEXT(CTX_IN),                                    \
+        OI2_CHECKED_IN(32, 8, HAS_RETURN | CLIENT_MUST_SIZE, 4), PARAM(IN_CONTEXT, 0, context), \
+        PARAM_BASE(IN_BASE, 8, FC_SHORT), PARAM(IN_SIZED, 16, bytes),                       \
+        PARAM_BASE(RETURN_BASE, 24, FC_LONG)
+#define NORVO_SET_PROPERTY_FORMAT(stack, context, key, buffer)                                 \
+    NDR_PROCEDURE(0x48, 5, stack), BIND_CONTEXT(CTX_IN),                                    \
+        OI2_CHECKED_IN(32, 8, HAS_RETURN | CLIENT_MUST_SIZE, 4), PARAM(IN_CONTEXT, 0, context), \
+        PARAM(IN_BY_VALUE, 8, key), PARAM(IN_SIZED_REF, 16, buffer),                        \
+        PARAM_BASE(RETURN_BASE, 24, FC_LONG)
+/* Oi flags 0x49: full pointers. */
+#define NORVO_QUERY_PROPERTY_FORMAT(stack, context, key, full_buffer)                          \
+    NDR_PROCEDURE(0x49, 6, stack), BIND_CONTEXT(CTX_IN),                                    \
+        OI2_CHECKED_IN_OUT(32, 16, HAS_RETURN | CLIENT_MUST_SIZE | SERVER_MUST_SIZE, 6),    \
+        PARAM(IN_CONTEXT, 0, context), PARAM(IN_BY_VALUE, 8, key),                          \
+        PARAM_BASE(OUT_BASE_ON_STACK, 16, FC_LONG), PARAM(IN_OUT_SIZED, 24, full_buffer),   \
+        PARAM(IN_SIZED, 32, full_buffer), PARAM_BASE(RETURN_BASE, 40, FC_LONG)
+
 /* The four callbacks, one after the other, behind the handle byte of each header. Offsets
  * of each from the first: */
 #define CALLBACK_AT_0 0

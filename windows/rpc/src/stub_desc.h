@@ -18,6 +18,14 @@
 #define NORVO_VTAP_STUB_DESC(interface, rundowns) \
     NORVO_STUB_DESC(interface, 0, rundowns, norvo_vtap_type_format)
 
+/* An interface whose procedures the interpreter dispatches (dispatch and info may be 0). */
+#define NORVO_INTERFACE(type, id, dispatch, info, flags) \
+    {sizeof(type), id, NORVO_NDR20_SYNTAX, dispatch, 0, 0, 0, info, flags}
+#define NORVO_SERVER_INFO(desc, routines, format, offsets) \
+    {desc, routines, format, offsets, 0, 0, 0, 0}
+/* Four opnums through NdrServerCall2. */
+#define NORVO_DISPATCH_4 NdrServerCall2, NdrServerCall2, NdrServerCall2, NdrServerCall2
+
 /* Through void (*)(void), which GCC lets stand for any function type. */
 #define ROUTINE(f) ((SERVER_ROUTINE)(void (*)(void))(f))
 

@@ -15,9 +15,7 @@ const unsigned short norvo_mirror_offsets[NORVO_VTAP_CALLBACKS] = {
 handle_t norvo_mirror_binding;
 
 /* Served here, to the routines that receive the real callbacks. */
-static RPC_DISPATCH_FUNCTION dispatch_functions[NORVO_VTAP_CALLBACKS] = {
-    NdrServerCall2, NdrServerCall2, NdrServerCall2, NdrServerCall2,
-};
+static RPC_DISPATCH_FUNCTION dispatch_functions[NORVO_VTAP_CALLBACKS] = {NORVO_DISPATCH_4};
 static RPC_DISPATCH_TABLE dispatch_table = {NORVO_VTAP_CALLBACKS, dispatch_functions, 0};
 
 static const SERVER_ROUTINE routines[NORVO_VTAP_CALLBACKS] = {
@@ -29,21 +27,11 @@ static const SERVER_ROUTINE routines[NORVO_VTAP_CALLBACKS] = {
 
 static const MIDL_STUB_DESC server_desc;
 
-static const MIDL_SERVER_INFO server_info = {
-    &server_desc, routines, norvo_mirror_proc_format, norvo_mirror_offsets, 0, 0, 0, 0,
-};
+static const MIDL_SERVER_INFO server_info =
+    NORVO_SERVER_INFO(&server_desc, routines, norvo_mirror_proc_format, norvo_mirror_offsets);
 
-static const RPC_SERVER_INTERFACE server_interface = {
-    sizeof(RPC_SERVER_INTERFACE),
-    NORVO_MIRROR_INTERFACE_ID,
-    NORVO_NDR20_SYNTAX,
-    &dispatch_table,
-    0,
-    0,
-    0,
-    &server_info,
-    0,
-};
+static const RPC_SERVER_INTERFACE server_interface = NORVO_INTERFACE(
+    RPC_SERVER_INTERFACE, NORVO_MIRROR_INTERFACE_ID, &dispatch_table, &server_info, 0);
 
 static const MIDL_STUB_DESC server_desc =
     NORVO_STUB_DESC(&server_interface, 0, 0, norvo_vtap_type_format);
@@ -51,9 +39,8 @@ static const MIDL_STUB_DESC server_desc =
 RPC_IF_HANDLE norvo_mirror_server_interface = (RPC_IF_HANDLE)&server_interface;
 
 /* The client side. */
-static const RPC_CLIENT_INTERFACE client_interface = {
-    sizeof(RPC_CLIENT_INTERFACE), NORVO_MIRROR_INTERFACE_ID, NORVO_NDR20_SYNTAX, 0, 0, 0, 0, 0, 0,
-};
+static const RPC_CLIENT_INTERFACE client_interface =
+    NORVO_INTERFACE(RPC_CLIENT_INTERFACE, NORVO_MIRROR_INTERFACE_ID, 0, 0, 0);
 
 static const MIDL_STUB_DESC client_desc =
     NORVO_STUB_DESC(&client_interface, &norvo_mirror_binding, 0, norvo_vtap_type_format);

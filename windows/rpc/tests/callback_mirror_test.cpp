@@ -5,6 +5,7 @@
 #include "client_session.hpp"
 #include "norvo/windows/rpc/ndr_formats.h"
 #include "norvo/windows/rpc/rpc_guard.h"
+#include "test_service.hpp"
 
 #include <gtest/gtest.h>
 
@@ -17,21 +18,17 @@
 namespace norvo::windows::rpc::test {
 namespace {
 
-class CallbackMirror : public ::testing::Test {
+class CallbackMirror : public ServiceClientTest {
   protected:
     void SetUp() override {
+        ServiceClientTest::SetUp();
         ASSERT_EQ(RpcServerRegisterIf(norvo_mirror_server_interface, nullptr, nullptr), RPC_S_OK);
-        auto bound = Binding::local();
-        ASSERT_TRUE(bound) << "binding failed: " << bound.error();
-        binding_.emplace(std::move(*bound));
         norvo_mirror_binding = binding_->get();
     }
     void TearDown() override {
         norvo_mirror_binding = nullptr;
         RpcServerUnregisterIf(norvo_mirror_server_interface, nullptr, FALSE);
     }
-
-    std::optional<Binding> binding_;
 };
 
 // What a callback sends, as the test client records it.

@@ -1,5 +1,6 @@
-/* Each array's count comes from a stack slot after the last parameter, which travels
- * nowhere: the engine sends that many elements and the size parameter or field as given. */
+/* The service's procedures 4, 5 and 6 (and the mirror's callback 1), except that each array's
+ * count comes from a stack slot after the last parameter, which travels nowhere: the engine
+ * sends that many elements and the size parameter or field as given. */
 
 #include "hostile_client.h"
 
@@ -35,34 +36,12 @@ static const unsigned char types[] = {
 };
 
 static const unsigned char procs[] = {
-    /* 0: procedure 4 */
-    NDR_PROCEDURE(0x48, 4, 40),
-    BIND_CONTEXT(CTX_IN),
-    OI2(32, 8, HAS_RETURN | CLIENT_MUST_SIZE, 4),
-    PARAM(IN_CONTEXT, 0, H_CONTEXT_IN),
-    PARAM_BASE(IN_BASE, 8, FC_SHORT),
-    PARAM(IN_SIZED, 16, H_BYTES_AT_32),
-    PARAM_BASE(RETURN_BASE, 24, FC_LONG),
-
-    /* 56: procedure 5 */
-    NDR_PROCEDURE(0x48, 5, 40),
-    BIND_CONTEXT(CTX_IN),
-    OI2(32, 8, HAS_RETURN | CLIENT_MUST_SIZE, 4),
-    PARAM(IN_CONTEXT, 0, H_CONTEXT_IN),
-    PARAM(IN_BY_VALUE, 8, H_PROPERTY_KEY),
-    PARAM(IN_SIZED_REF, 16, H_BUFFER_AT_32),
-    PARAM_BASE(RETURN_BASE, 24, FC_LONG),
-
-    /* 112: procedure 6 */
-    NDR_PROCEDURE(0x49, 6, 56),
-    BIND_CONTEXT(CTX_IN),
-    OI2(32, 16, HAS_RETURN | CLIENT_MUST_SIZE | SERVER_MUST_SIZE, 6),
-    PARAM(IN_CONTEXT, 0, H_CONTEXT_IN),
-    PARAM(IN_BY_VALUE, 8, H_PROPERTY_KEY),
-    PARAM_BASE(OUT_BASE_ON_STACK, 16, FC_LONG),
-    PARAM(IN_OUT_SIZED, 24, H_BUFFER_AT_48_FULL),
-    PARAM(IN_SIZED, 32, H_BUFFER_AT_48_FULL),
-    PARAM_BASE(RETURN_BASE, 40, FC_LONG),
+    /* 0 */
+    NORVO_RECEIVE_CLIENT_EVENT_FORMAT(40, H_CONTEXT_IN, H_BYTES_AT_32),
+    /* 56 */
+    NORVO_SET_PROPERTY_FORMAT(40, H_CONTEXT_IN, H_PROPERTY_KEY, H_BUFFER_AT_32),
+    /* 112 */
+    NORVO_QUERY_PROPERTY_FORMAT(56, H_CONTEXT_IN, H_PROPERTY_KEY, H_BUFFER_AT_48_FULL),
 
     /* 180: the mirror's callback 1, through an explicit binding handle */
     NDR_PROCEDURE(0x48, 1, 40),
@@ -75,14 +54,12 @@ static const unsigned char procs[] = {
     0x00,
 };
 
-static const RPC_CLIENT_INTERFACE service_interface = {
-    sizeof(RPC_CLIENT_INTERFACE), NORVO_VTAP_INTERFACE_ID, NORVO_NDR20_SYNTAX, 0, 0, 0, 0, 0, 0,
-};
+static const RPC_CLIENT_INTERFACE service_interface =
+    NORVO_INTERFACE(RPC_CLIENT_INTERFACE, NORVO_VTAP_INTERFACE_ID, 0, 0, 0);
 static const MIDL_STUB_DESC service_desc = NORVO_STUB_DESC(&service_interface, 0, 0, types);
 
-static const RPC_CLIENT_INTERFACE mirror_interface = {
-    sizeof(RPC_CLIENT_INTERFACE), NORVO_MIRROR_INTERFACE_ID, NORVO_NDR20_SYNTAX, 0, 0, 0, 0, 0, 0,
-};
+static const RPC_CLIENT_INTERFACE mirror_interface =
+    NORVO_INTERFACE(RPC_CLIENT_INTERFACE, NORVO_MIRROR_INTERFACE_ID, 0, 0, 0);
 static const MIDL_STUB_DESC mirror_desc = NORVO_STUB_DESC(&mirror_interface, 0, 0, types);
 
 /* The return value's slot, filled by the engine and not read from. */

@@ -59,23 +59,14 @@ class BytesBeforeAGuardPage {
     std::byte* data_ = nullptr;
 };
 
-class HostileSizes : public ::testing::Test {
+class HostileSizes : public ServiceClientTest {
   protected:
     void SetUp() override {
-        log().clear();
-        test_service().sensors->simulated_manager = false;
-        auto bound = Binding::local();
-        ASSERT_TRUE(bound) << "binding failed: " << bound.error();
-        binding_.emplace(std::move(*bound));
-        auto session = Session::open(*binding_);
-        ASSERT_TRUE(session) << "RemoteOpen failed: " << session.error();
-        session_.emplace(std::move(*session));
+        ServiceClientTest::SetUp();
+        session_.emplace(open());
     }
-
-    LogWatch& log() { return *test_service().log; }
     PCONTEXT_HANDLE_TYPE context() const { return session_->handle(); }
 
-    std::optional<Binding> binding_;
     std::optional<Session> session_;
 };
 
