@@ -151,6 +151,7 @@ long vtap_s_NorvoSetProperty(PCONTEXT_HANDLE_TYPE context, PROPERTY_KEY key,
 
 long vtap_s_NorvoQueryProperty(PCONTEXT_HANDLE_TYPE context, PROPERTY_KEY key, long* size,
                                PROPERTY_BUFFER* buffer, PROPERTY_BUFFER* input) {
+    *size = 0;  // [out]: goes back on every path, a refused or failed call included
     std::optional<std::span<std::uint8_t>> room;
     std::optional<std::span<const std::uint8_t>> in;
     if (buffer && !(room = counted(buffer->data, buffer->size, "NorvoQueryProperty()"))) {

@@ -119,6 +119,7 @@ const std::vector<Hostile>& hostile_calls() {
              // A refused buffer comes back empty, not sized by what the client claimed.
              if (result == result::invalid_arg && size < 0) {
                  EXPECT_EQ(sent->size, 0);
+                 EXPECT_EQ(length, 0);
              }
              return result;
          },
@@ -182,6 +183,7 @@ TEST_F(HostileSizes, RoutinesRefuseNegativeSizes) {
                                         negative, nullptr),
               result::invalid_arg);
     EXPECT_EQ(negative->size, 0);
+    EXPECT_EQ(length, 0);
     EXPECT_FALSE(log().logged("NorvoReceiveClientEvent() called"));
     EXPECT_FALSE(log().logged("NorvoSetProperty() Called key: 7, input size: 65535"));
     EXPECT_FALSE(log().logged("NorvoQueryProperty() called"));
