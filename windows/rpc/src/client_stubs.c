@@ -4,9 +4,7 @@
 #include "norvo/windows/rpc/norvo_vtap.h"
 #include "stub_desc.h"
 
-static RPC_DISPATCH_FUNCTION callback_functions[NORVO_VTAP_CALLBACKS] = {
-    NdrServerCall2, NdrServerCall2, NdrServerCall2, NdrServerCall2,
-};
+static RPC_DISPATCH_FUNCTION callback_functions[NORVO_VTAP_CALLBACKS] = {NORVO_DISPATCH_4};
 static RPC_DISPATCH_TABLE callback_table = {NORVO_VTAP_CALLBACKS, callback_functions, 0};
 
 static const SERVER_ROUTINE callback_routines[NORVO_VTAP_CALLBACKS] = {
@@ -18,21 +16,12 @@ static const SERVER_ROUTINE callback_routines[NORVO_VTAP_CALLBACKS] = {
 
 static const MIDL_STUB_DESC stub_desc;
 
-static const MIDL_SERVER_INFO callback_info = {
-    &stub_desc, callback_routines, norvo_vtap_proc_format, norvo_vtap_callback_offsets, 0, 0, 0, 0,
-};
+static const MIDL_SERVER_INFO callback_info = NORVO_SERVER_INFO(
+    &stub_desc, callback_routines, norvo_vtap_proc_format, norvo_vtap_callback_offsets);
 
-static const RPC_CLIENT_INTERFACE client_interface = {
-    sizeof(RPC_CLIENT_INTERFACE),
-    NORVO_VTAP_INTERFACE_ID,
-    NORVO_NDR20_SYNTAX,
-    &callback_table,
-    0,
-    0,
-    0,
-    &callback_info,
-    RPCFLG_HAS_CALLBACK,
-};
+static const RPC_CLIENT_INTERFACE client_interface = NORVO_INTERFACE(
+    RPC_CLIENT_INTERFACE, NORVO_VTAP_INTERFACE_ID, &callback_table, &callback_info,
+    RPCFLG_HAS_CALLBACK);
 
 static const MIDL_STUB_DESC stub_desc = NORVO_VTAP_STUB_DESC(&client_interface, 0);
 

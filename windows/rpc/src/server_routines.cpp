@@ -2,6 +2,7 @@
 // procedures. A context handle's value is the address of its ClientContext.
 
 #include "norvo/service/client_callbacks.hpp"
+#include "norvo/service/log_target.hpp"
 #include "norvo/service/procedures.hpp"
 #include "norvo/windows/rpc/context_leases.hpp"
 #include "norvo/windows/rpc/norvo_vtap.h"
@@ -77,8 +78,14 @@ long with_context(PCONTEXT_HANDLE_TYPE handle, Run run) {
     return run(context_of(handle));
 }
 
-std::span<const std::uint8_t> bytes(const signed char* data, short size) {
-    return {reinterpret_cast<const std::uint8_t*>(data), static_cast<std::uint16_t>(size)};
+// The NDR counts are shorts: a negative one is refused, never widened into a span of up to
+// 65535 bytes past what the runtime received.
+std::optional<std::span<std::uint8_t>> counted(signed char* data, short size, const char* what) {
+    if (size < 0) {
+        service::kLog.error("{}: negative size {} refused", what, size);
+        return std::nullopt;
+    }
+    return std::span(reinterpret_cast<std::uint8_t*>(data), static_cast<std::size_t>(size));
 }
 
 }  // namespace
@@ -124,29 +131,36 @@ long vtap_s_NorvoStopSensor(PCONTEXT_HANDLE_TYPE context) {
 }
 
 long vtap_s_NorvoReceiveClientEvent(PCONTEXT_HANDLE_TYPE context, short size, signed char* data) {
+    const auto packet = counted(data, size, "NorvoReceiveClientEvent()");
+    if (!packet)
+        return service::hr::invalid_arg;
     return with_context(context, [&](service::ClientContext& c) {
-        return service::NorvoReceiveClientEvent(c, bytes(data, size));
+        return service::NorvoReceiveClientEvent(c, *packet);
     });
 }
 
 long vtap_s_NorvoSetProperty(PCONTEXT_HANDLE_TYPE context, PROPERTY_KEY key,
                              PROPERTY_BUFFER* value) {
+    const auto bytes = counted(value->data, value->size, "NorvoSetProperty()");
+    if (!bytes)
+        return service::hr::invalid_arg;
     return with_context(context, [&](service::ClientContext& c) {
-        return service::NorvoSetProperty(c, key.key, bytes(value->data, value->size));
+        return service::NorvoSetProperty(c, key.key, *bytes);
     });
 }
 
 long vtap_s_NorvoQueryProperty(PCONTEXT_HANDLE_TYPE context, PROPERTY_KEY key, long* size,
                                PROPERTY_BUFFER* buffer, PROPERTY_BUFFER* input) {
+    *size = 0;  // [out]: goes back on every path, a refused or failed call included
+    std::optional<std::span<std::uint8_t>> room;
+    std::optional<std::span<const std::uint8_t>> in;
+    if (buffer && !(room = counted(buffer->data, buffer->size, "NorvoQueryProperty()"))) {
+        buffer->size = 0;  // the reply is sized by it
+        return service::hr::invalid_arg;
+    }
+    if (input && !(in = counted(input->data, input->size, "NorvoQueryProperty()")))
+        return service::hr::invalid_arg;
     return with_context(context, [&](service::ClientContext& c) {
-        std::optional<std::span<std::uint8_t>> room;
-        if (buffer) {
-            room = std::span(reinterpret_cast<std::uint8_t*>(buffer->data),
-                             static_cast<std::uint16_t>(buffer->size));
-        }
-        std::optional<std::span<const std::uint8_t>> in;
-        if (input)
-            in = bytes(input->data, input->size);
         std::int32_t length = 0;
         const auto result = service::NorvoQueryProperty(c, key.key, length, room, in);
         *size = length;

@@ -7,8 +7,7 @@
 static const NDR_RUNDOWN rundown_routines[] = {PCONTEXT_HANDLE_TYPE_rundown};
 
 static RPC_DISPATCH_FUNCTION dispatch_functions[NORVO_VTAP_PROCEDURES] = {
-    NdrServerCall2, NdrServerCall2, NdrServerCall2, NdrServerCall2,
-    NdrServerCall2, NdrServerCall2, NdrServerCall2,
+    NORVO_DISPATCH_4, NdrServerCall2, NdrServerCall2, NdrServerCall2,
 };
 static RPC_DISPATCH_TABLE dispatch_table = {NORVO_VTAP_PROCEDURES, dispatch_functions, 0};
 
@@ -24,21 +23,12 @@ static const SERVER_ROUTINE server_routines[NORVO_VTAP_PROCEDURES] = {
 
 static const MIDL_STUB_DESC stub_desc;
 
-static const MIDL_SERVER_INFO server_info = {
-    &stub_desc, server_routines, norvo_vtap_proc_format, norvo_vtap_procedure_offsets, 0, 0, 0, 0,
-};
+static const MIDL_SERVER_INFO server_info = NORVO_SERVER_INFO(
+    &stub_desc, server_routines, norvo_vtap_proc_format, norvo_vtap_procedure_offsets);
 
-static const RPC_SERVER_INTERFACE server_interface = {
-    sizeof(RPC_SERVER_INTERFACE),
-    NORVO_VTAP_INTERFACE_ID,
-    NORVO_NDR20_SYNTAX,
-    &dispatch_table,
-    0,
-    0,
-    0,
-    &server_info,
-    RPCFLG_HAS_CALLBACK,
-};
+static const RPC_SERVER_INTERFACE server_interface = NORVO_INTERFACE(
+    RPC_SERVER_INTERFACE, NORVO_VTAP_INTERFACE_ID, &dispatch_table, &server_info,
+    RPCFLG_HAS_CALLBACK);
 
 static const MIDL_STUB_DESC stub_desc = NORVO_VTAP_STUB_DESC(&server_interface, rundown_routines);
 

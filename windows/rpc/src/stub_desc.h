@@ -4,16 +4,27 @@
 
 #include "norvo/windows/rpc/ndr_formats.h"
 
-#define NORVO_VTAP_STUB_DESC(interface, rundowns)                              \
+/* `handle`: where an implicit binding handle lives, if the procedures use one. */
+#define NORVO_STUB_DESC(interface, handle, rundowns, types)                  \
     {                                                                          \
-        (void*)(interface), MIDL_user_allocate, MIDL_user_free, {0}, rundowns, \
-            0, 0, 0, norvo_vtap_type_format,                                   \
+        (void*)(interface), MIDL_user_allocate, MIDL_user_free, {handle},      \
+            rundowns, 0, 0, 0, types,                                          \
             1,        /* bounds checking */                                    \
             0x50002,  /* NDR library version */                                \
             0, 0x50200ca, 0, 0, 0,                                             \
             1,        /* flags */                                              \
             0, 0, 0                                                            \
     }
+#define NORVO_VTAP_STUB_DESC(interface, rundowns) \
+    NORVO_STUB_DESC(interface, 0, rundowns, norvo_vtap_type_format)
+
+/* An interface whose procedures the interpreter dispatches (dispatch and info may be 0). */
+#define NORVO_INTERFACE(type, id, dispatch, info, flags) \
+    {sizeof(type), id, NORVO_NDR20_SYNTAX, dispatch, 0, 0, 0, info, flags}
+#define NORVO_SERVER_INFO(desc, routines, format, offsets) \
+    {desc, routines, format, offsets, 0, 0, 0, 0}
+/* Four opnums through NdrServerCall2. */
+#define NORVO_DISPATCH_4 NdrServerCall2, NdrServerCall2, NdrServerCall2, NdrServerCall2
 
 /* Through void (*)(void), which GCC lets stand for any function type. */
 #define ROUTINE(f) ((SERVER_ROUTINE)(void (*)(void))(f))

@@ -149,7 +149,8 @@ void vtap_client_TapEvent(long kind, hyper timestamp, hyper cookie) {
 
 void vtap_client_SendClientEvent(short size, signed char* data, hyper cookie) {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
-    record({1, size, 0, {bytes, bytes + static_cast<std::uint16_t>(size)}, cookie});
+    const auto count = size < 0 ? 0 : size;  // never widened into 65535 bytes
+    record({1, size, 0, {bytes, bytes + count}, cookie});
 }
 
 void vtap_client_SensorStateChanged(hyper timestamp, NORVO_SENSOR_STATE state, hyper cookie) {

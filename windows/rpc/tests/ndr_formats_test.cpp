@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <vector>
 
 namespace {
@@ -27,13 +29,16 @@ struct Procedure {
     std::uint16_t number;
     std::uint16_t stack_size;
     unsigned char context_flags;  // of the context handle the call is bound to, if any
+    unsigned char ext_flags;
+    std::uint16_t client_corr_hint;
+    std::uint16_t server_corr_hint;
     std::vector<Param> params;
     std::size_t end;
 };
 
 Procedure read_procedure(std::size_t offset) {
     const unsigned char* p = norvo_vtap_proc_format + offset;
-    Procedure proc{p[0], u16(p + 6), u16(p + 8), 0, {}, 0};
+    Procedure proc{p[0], u16(p + 6), u16(p + 8), 0, 0, 0, 0, {}, 0};
     std::size_t at = 10;
     if (proc.handle_type == 0) {
         if (p[at] == FC_BIND_CONTEXT) {
@@ -47,8 +52,12 @@ Procedure read_procedure(std::size_t offset) {
     const unsigned char oi2_flags = p[at + 4];
     const unsigned char count = p[at + 5];
     at += 6;
-    if (oi2_flags & 0x40)
+    if (oi2_flags & 0x40) {
+        proc.ext_flags = p[at + 1];
+        proc.client_corr_hint = u16(p + at + 2);
+        proc.server_corr_hint = u16(p + at + 4);
         at += p[at];  // the extension gives its own size
+    }
     for (unsigned i = 0; i < count; ++i, at += 6)
         proc.params.push_back({u16(p + at), u16(p + at + 2), u16(p + at + 4)});
     proc.end = offset + at;
@@ -99,6 +108,62 @@ TEST(NdrFormats, RemoteOpenCarriesOnlyTheNewContextHandle) {
     ASSERT_EQ(proc.params.size(), 1u);
     EXPECT_EQ(proc.params[0].stack_offset, 8);
     EXPECT_TRUE(norvo_vtap_type_format[proc.params[0].type + 1] & HANDLE_PARAM_IS_OUT);
+}
+
+// The conformant array a sized parameter leads to, through its full pointer and structure.
+const unsigned char* array_of(std::uint16_t type) {
+    const unsigned char* t = norvo_vtap_type_format + type;
+    if (t[0] == FC_FP)
+        t += 2 + static_cast<std::int16_t>(u16(t + 2));
+    if (t[0] == FC_CSTRUCT)
+        t += 4 + static_cast<std::int16_t>(u16(t + 4));
+    return t;
+}
+
+// Each array's count is a short named by a 6-byte correlation descriptor, and the side that
+// receives the array checks it: sized [in] data on the server, sized [out] data on the client.
+TEST(NdrFormats, EveryArrayIsTiedToItsCountAndCheckedWhereItIsReceived) {
+    constexpr unsigned char kNewCorrDesc = 0x01, kClientCheck = 0x02, kServerCheck = 0x04;
+    std::vector<std::size_t> starts(norvo_vtap_procedure_offsets,
+                                    norvo_vtap_procedure_offsets + NORVO_VTAP_PROCEDURES);
+    starts.insert(starts.end(), norvo_vtap_callback_offsets,
+                  norvo_vtap_callback_offsets + NORVO_VTAP_CALLBACKS);
+    std::vector<std::size_t> sized;
+    for (std::size_t i = 0; i < starts.size(); ++i) {
+        SCOPED_TRACE(i);
+        const auto proc = read_procedure(starts[i]);
+        EXPECT_TRUE(proc.ext_flags & kNewCorrDesc);
+        bool in_sized = false, out_sized = false;
+        for (const auto& param : proc.params) {
+            if (!(param.flags & 0x01) || (param.flags & 0x40))  // must size, not a base type
+                continue;
+            const unsigned char* array = array_of(param.type);
+            ASSERT_EQ(array[0], FC_CARRAY);
+            EXPECT_EQ(array[4] & 0x0f, FC_SHORT);
+            EXPECT_EQ(u16(array + 8), 0x0001);  // early: the count travels first
+            EXPECT_EQ(array[10], FC_SMALL);
+            EXPECT_EQ(array[11], FC_END);
+            if ((array[4] & 0xf0) == FC_TOP_LEVEL_CONFORMANCE) {
+                const auto count =
+                    std::ranges::find(proc.params, u16(array + 6), &Param::stack_offset);
+                ASSERT_NE(count, proc.params.end());
+                EXPECT_EQ(count->type, FC_SHORT);
+                EXPECT_LT(count->stack_offset, param.stack_offset);
+            } else {
+                EXPECT_EQ(static_cast<std::int16_t>(u16(array + 6)), -2);  // the size field
+            }
+            in_sized |= (param.flags & 0x08) != 0;
+            out_sized |= (param.flags & 0x10) != 0;
+        }
+        if (in_sized || out_sized)
+            sized.push_back(i);
+        EXPECT_EQ((proc.ext_flags & kServerCheck) != 0, in_sized);
+        EXPECT_EQ(proc.server_corr_hint != 0, in_sized);
+        EXPECT_EQ((proc.ext_flags & kClientCheck) != 0, out_sized);
+        EXPECT_EQ(proc.client_corr_hint != 0, out_sized);
+    }
+    // Procedures 4, 5, 6 and callback 1.
+    EXPECT_EQ(sized, (std::vector<std::size_t>{4, 5, 6, NORVO_VTAP_PROCEDURES + 1}));
 }
 
 }  // namespace

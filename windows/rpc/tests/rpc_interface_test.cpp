@@ -13,27 +13,7 @@ namespace {
 
 constexpr long kUnknownKey = 77;
 
-class RpcInterface : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        log().clear();
-        test_service().sensors->simulated_manager = false;
-        auto bound = Binding::local();
-        ASSERT_TRUE(bound) << "binding failed: " << bound.error();
-        binding_.emplace(std::move(*bound));
-    }
-
-    LogWatch& log() { return *test_service().log; }
-
-    Session open() {
-        auto session = Session::open(*binding_);
-        EXPECT_TRUE(session) << "RemoteOpen failed: " << session.error();
-        EXPECT_NE(session->handle(), nullptr);
-        return std::move(*session);
-    }
-
-    std::optional<Binding> binding_;
-};
+using RpcInterface = ServiceClientTest;
 
 std::vector<std::uint8_t> u32_le(std::uint32_t v) {
     return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),

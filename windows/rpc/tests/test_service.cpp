@@ -70,6 +70,21 @@ void TestService::TearDown() {
     server_.reset();
 }
 
+void ServiceClientTest::SetUp() {
+    log().clear();
+    test_service().sensors->simulated_manager = false;
+    auto bound = Binding::local();
+    ASSERT_TRUE(bound) << "binding failed: " << bound.error();
+    binding_.emplace(std::move(*bound));
+}
+
+Session ServiceClientTest::open() {
+    auto session = Session::open(*binding_);
+    EXPECT_TRUE(session) << "RemoteOpen failed: " << session.error();
+    EXPECT_NE(session->handle(), nullptr);
+    return std::move(*session);
+}
+
 TestService& test_service() {
     static auto* service =
         static_cast<TestService*>(::testing::AddGlobalTestEnvironment(new TestService));

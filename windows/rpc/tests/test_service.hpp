@@ -2,10 +2,11 @@
 // The service side of the interface tests, in the test process for the whole run: the
 // published runtime, the RPC server, and the log the service writes.
 
+#include "client_session.hpp"
 #include "norvo/log.hpp"
+#include "norvo/sensorlib/sensor_library.hpp"
 #include "norvo/sensors/sensor_library.hpp"
 #include "norvo/windows/rpc_server.hpp"
-#include "norvo/sensorlib/sensor_library.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,8 +36,9 @@ class LogWatch final : public log::Sink {
     std::vector<std::string> messages_;
 };
 
-// The real sensor library; under Wine, with no Sensor API, it fails every start. A start in simulation mode subscribes to
-// nothing, so with `simulated_manager` on it gets a manager with no sensor behind it.
+// The real sensor library; under Wine, with no Sensor API, it fails every start. A start in
+// simulation mode subscribes to nothing, so with `simulated_manager` on it gets a manager with no
+// sensor behind it.
 class TestSensors final : public sensors::SensorLibrary {
   public:
     std::expected<std::unique_ptr<sensors::SensorManager>, sensors::SensorError> create_manager()
@@ -59,5 +62,17 @@ class TestService final : public ::testing::Environment {
 };
 
 TestService& test_service();
+
+// A test that calls the service in this process through a binding of its own, with the log
+// cleared and no simulated manager.
+class ServiceClientTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    LogWatch& log() { return *test_service().log; }
+    // A newly opened session.
+    Session open();
+
+    std::optional<Binding> binding_;
+};
 
 }  // namespace norvo::windows::rpc::test
