@@ -20,6 +20,6 @@ if report=$(clang-format-19 --dry-run -Werror --ferror-limit=1 "${files[@]}" 2>&
 fi
 drifting=$(grep -E ': error: code should be clang-formatted' <<<"$report" | cut -d: -f1 | sort -u)
 [[ -n $drifting ]] || { echo "$report" >&2; exit 1; }  # clang-format failed for another reason
-sed 's/^/needs formatting: /' <<<"$drifting"
+while read -r f; do echo "needs formatting: $f"; done <<<"$drifting"
 echo "$(wc -l <<<"$drifting") of ${#files[@]} files need formatting: run scripts/format.sh" >&2
 exit 1

@@ -31,8 +31,7 @@ std::expected<Percentiles, std::string> measure_exchanges(std::string_view peer,
                                                           const std::function<bool()>& exchange);
 
 // Queries the confirmation range with a buffer of its size.
-std::expected<Percentiles, std::string> measure_round_trips(BenchClient& client,
-                                                            std::size_t count);
+std::expected<Percentiles, std::string> measure_round_trips(BenchClient& client, std::size_t count);
 
 struct Confirmations {
     Percentiles confirmed;   // with a laptop tap pending, phone event sent -> Confirmed

@@ -50,8 +50,8 @@ std::string text_table(const std::vector<Row>& rows, double ratio);
 struct RunInfo {
     Machine machine;
     std::string command;
-    std::string date;  // UTC, e.g. "2026-12-09 14:03 UTC"
-    std::string load;  // the load averages when the run began
+    std::string date;     // UTC, e.g. "2026-12-09 14:03 UTC"
+    std::string load;     // the load averages when the run began
     bool pinned = false;  // a pinned run has a section of its own
 };
 
@@ -65,7 +65,8 @@ std::string splice_report(std::string_view existing, std::string_view section);
 
 inline constexpr std::string_view kBeginMarker = "<!-- vtap-bench: generated, begin -->";
 inline constexpr std::string_view kEndMarker = "<!-- vtap-bench: generated, end -->";
-inline constexpr std::string_view kPinnedBeginMarker = "<!-- vtap-bench --pin: generated, begin -->";
+inline constexpr std::string_view kPinnedBeginMarker =
+    "<!-- vtap-bench --pin: generated, begin -->";
 inline constexpr std::string_view kPinnedEndMarker = "<!-- vtap-bench --pin: generated, end -->";
 
 }  // namespace norvo::bench

@@ -50,9 +50,8 @@ std::string verdict_of(const std::vector<Row>& table, std::string_view prefix) {
 
 TEST(Rows, GoalsAtTheirLimitsAreMet) {
     const auto table = rows(meeting_every_goal());
-    for (const auto* row :
-         {"round trip / raw", "round trip / sd-bus", "confirmation", "timer lateness", "idle",
-          "daemon VmRSS, "})
+    for (const auto* row : {"round trip / raw", "round trip / sd-bus", "confirmation",
+                            "timer lateness", "idle", "daemon VmRSS, "})
         EXPECT_EQ(verdict_of(table, row), "met") << row;
 }
 

@@ -44,9 +44,15 @@ TEST(BenchOptions, PinTakesOneCpuNumber) {
 }
 
 TEST(BenchOptions, UsageErrors) {
-    const std::vector<std::vector<std::string_view>> bad{
-        {"--quick", "--smoke"}, {"--output"}, {"--daemon"}, {"--fast"}, {"quick"},
-        {"--pin"}, {"--pin", "-1"}, {"--pin", "1x"}, {"--pin", "99999"}};
+    const std::vector<std::vector<std::string_view>> bad{{"--quick", "--smoke"},
+                                                         {"--output"},
+                                                         {"--daemon"},
+                                                         {"--fast"},
+                                                         {"quick"},
+                                                         {"--pin"},
+                                                         {"--pin", "-1"},
+                                                         {"--pin", "1x"},
+                                                         {"--pin", "99999"}};
     for (const auto& args : bad) EXPECT_FALSE(parse(args)) << args.front();
 }
 
