@@ -1,16 +1,24 @@
 #!/usr/bin/env bash
-# Builds and runs every test under AddressSanitizer+UBSan (dev) and ThreadSanitizer (tsan), runs
-# each fuzz target for a few seconds (fuzz, clang), then cross-compiles for Windows and runs the
-# Windows tests under Wine (windows).
+# Checks the formatting, builds and runs every test under AddressSanitizer+UBSan (dev) and
+# ThreadSanitizer (tsan), runs each fuzz target for a few seconds (fuzz, clang), builds the optimised
+# release in full with its .deb and runs the tests once more optimised (release), then
+# cross-compiles for Windows, runs the Windows tests under Wine and builds the .zip (windows).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+scripts/format.sh --check
 
 presets=("${@:-dev}")
-[[ $# -gt 0 ]] || presets=(dev tsan fuzz windows)
+[[ $# -gt 0 ]] || presets=(dev tsan fuzz release windows)
 for preset in "${presets[@]}"; do
     echo "=== $preset ==="
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset"
+    case $preset in
+        release) cmake --build --preset release --target package
+                 scripts/check-package.sh deb build/release/norvo-vtap_*_amd64.deb ;;
+        windows) cmake --build --preset windows --target package
+                 scripts/check-package.sh zip build/windows/norvo-vtap-*-win64.zip ;;
+    esac
     ctest --preset "$preset" -j "$(nproc)"
 done

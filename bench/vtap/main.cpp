@@ -3,8 +3,11 @@
 
 #include <fmt/chrono.h>
 #include <fmt/format.h>
+#include <sched.h>
 #include <sys/resource.h>
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -12,6 +15,9 @@
 #include "norvo/log.hpp"
 #include "options.hpp"
 #include "report.hpp"
+#if NORVO_BENCH_SD_BUS
+#include "sd_bus_peer.hpp"
+#endif
 
 namespace {
 
@@ -38,6 +44,16 @@ std::expected<void, std::string> raise_descriptor_limit(std::size_t clients) {
     limit.rlim_cur = std::max(limit.rlim_cur, needed);
     if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
         return std::unexpected("setrlimit failed");
+    return {};
+}
+
+// Before anything is started: the threads and the processes started later inherit it.
+std::expected<void, std::string> pin_to(int cpu) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    if (::sched_setaffinity(0, sizeof set, &set) != 0)
+        return std::unexpected(fmt::format("cannot pin to CPU {}: {}", cpu, std::strerror(errno)));
     return {};
 }
 
@@ -82,6 +98,9 @@ Figures measure(const BenchOptions& options) {
     figures.frame_bytes_in = frames.call;
     figures.frame_bytes_out = frames.result;
     auto raw = value_or_exit(RawPeer::fork(frames.call, frames.result));
+#if NORVO_BENCH_SD_BUS
+    auto sd_bus = value_or_exit(SdBusPeer::fork());
+#endif
 
     step("loop throughput in process");
     figures.pairs_per_second = measure_loop_pairs(sizes.loop_time);
@@ -98,9 +117,15 @@ Figures measure(const BenchOptions& options) {
         value_or_exit<void>(std::unexpected("the sensor's arrival was not reported"));
 
     step("round trips");
-    const auto trips = value_or_exit(measure_round_trips(*client, raw, sizes.round_trips));
-    figures.round_trip = trips.transport;
-    figures.raw_ping_pong = trips.raw;
+    figures.round_trip = value_or_exit(measure_round_trips(*client, sizes.round_trips));
+    step("raw ping-pongs");
+    figures.raw_ping_pong = value_or_exit(
+        measure_exchanges("the raw ping-pong", sizes.round_trips, [&] { return raw.exchange(); }));
+#if NORVO_BENCH_SD_BUS
+    step("sd-bus method calls");
+    figures.sd_bus = value_or_exit(
+        measure_exchanges("the sd-bus call", sizes.round_trips, [&] { return sd_bus.call(); }));
+#endif
     step("confirmations");
     const auto confirmations =
         value_or_exit(measure_confirmations(*client, sensor, sizes.confirmations));
@@ -139,6 +164,8 @@ int main(int argc, char** argv) {
         return kUsageError;
     }
     log::set_sink(nullptr);
+    if (options->pin)
+        value_or_exit(pin_to(*options->pin));
     value_or_exit(
         raise_descriptor_limit(options->sizes.scale_clients + options->sizes.idle_clients));
 
@@ -148,7 +175,7 @@ int main(int argc, char** argv) {
     std::string command = "vtap-bench";
     for (const auto arg : args) command += fmt::format(" {}", arg);
     if (options->output) {
-        const RunInfo run{read_machine(), command, utc_now(), load};
+        const RunInfo run{read_machine(), command, utc_now(), load, options->pin.has_value()};
         value_or_exit(write_report(*options->output, generated_section(run, table)));
         step("report written to " + options->output->string());
     }

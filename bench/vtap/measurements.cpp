@@ -81,24 +81,27 @@ FrameSizes query_frame_sizes() {
             wire::make_frame(wire::FrameKind::Result, opnum, 1, *wire::encode(result)).size()};
 }
 
-std::expected<RoundTrips, std::string> measure_round_trips(BenchClient& client, RawPeer& raw,
-                                                           std::size_t count) {
-    std::vector<double> transport, direct;
-    transport.reserve(count);
-    direct.reserve(count);
+std::expected<Percentiles, std::string> measure_exchanges(std::string_view peer, std::size_t count,
+                                                          const std::function<bool()>& exchange) {
+    std::vector<double> samples;
+    samples.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
-        auto begin = BenchClock::now();
+        const auto begin = BenchClock::now();
+        const bool answered = exchange();
+        samples.push_back(micros(BenchClock::now() - begin));
+        if (!answered)
+            return std::unexpected(fmt::format("{} failed", peer));
+    }
+    return percentiles(samples);
+}
+
+std::expected<Percentiles, std::string> measure_round_trips(BenchClient& client,
+                                                            std::size_t count) {
+    return measure_exchanges("NorvoQueryProperty", count, [&] {
         const auto out =
             client.connection().NorvoQueryProperty(client.context(), kConfirmationRange, u32(0));
-        transport.push_back(micros(BenchClock::now() - begin));
-        if (!out || out->value != 0)
-            return std::unexpected("NorvoQueryProperty failed");
-        begin = BenchClock::now();
-        if (!raw.exchange())
-            return std::unexpected("the raw ping-pong peer has gone");
-        direct.push_back(micros(BenchClock::now() - begin));
-    }
-    return RoundTrips{percentiles(transport), percentiles(direct)};
+        return out && out->value == 0;
+    });
 }
 
 std::expected<Confirmations, std::string> measure_confirmations(BenchClient& client,

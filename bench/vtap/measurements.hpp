@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <expected>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,14 +25,13 @@ struct FrameSizes {
 };
 FrameSizes query_frame_sizes();
 
-struct RoundTrips {
-    Percentiles transport;
-    Percentiles raw;
-};
-// Queries the confirmation range with a buffer of its size, each query followed by a
-// raw ping-pong of the same sizes, so both see the same machine.
-std::expected<RoundTrips, std::string> measure_round_trips(BenchClient& client, RawPeer& raw,
-                                                           std::size_t count);
+// `count` exchanges timed one by one, in a loop of their own: interleaved with other
+// work, a peer's exchange finds its threads already awake and looks faster.
+std::expected<Percentiles, std::string> measure_exchanges(std::string_view peer, std::size_t count,
+                                                          const std::function<bool()>& exchange);
+
+// Queries the confirmation range with a buffer of its size.
+std::expected<Percentiles, std::string> measure_round_trips(BenchClient& client, std::size_t count);
 
 struct Confirmations {
     Percentiles confirmed;   // with a laptop tap pending, phone event sent -> Confirmed

@@ -1,13 +1,18 @@
 #include "options.hpp"
 
+#include <sched.h>
+
+#include <charconv>
+
 namespace norvo::bench {
 
 using namespace std::chrono_literals;
 
 const std::string_view kBenchUsage =
-    "usage: vtap-bench [--quick | --smoke] [--daemon PATH] [--output PATH]\n"
+    "usage: vtap-bench [--quick | --smoke] [--pin CPU] [--daemon PATH] [--output PATH]\n"
     "  --quick        a reduced run, under 40 s; prints the table only\n"
     "  --smoke        a tiny run that only shows the table is produced\n"
+    "  --pin CPU      runs the bench, the daemon and the peers on that one CPU\n"
     "  --daemon PATH  the norvo-vtapd to measure (default: the one built beside this tool)\n"
     "  --output PATH  where the report goes (default for a full run: docs/performance.md)\n";
 
@@ -57,6 +62,14 @@ std::expected<BenchOptions, std::string> parse_bench_options(
                 return std::unexpected("--quick and --smoke exclude each other");
             options.mode = arg.substr(2);
             options.sizes = arg == "--quick" ? quick_sizes() : smoke_sizes();
+        } else if (arg == "--pin") {
+            int cpu = -1;
+            const auto text = i + 1 < args.size() ? args[++i] : std::string_view{};
+            const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), cpu);
+            if (text.empty() || ec != std::errc{} || end != text.data() + text.size() || cpu < 0 ||
+                cpu >= CPU_SETSIZE)
+                return std::unexpected("--pin needs a CPU number");
+            options.pin = cpu;
         } else if (arg == "--daemon" || arg == "--output") {
             if (i + 1 == args.size())
                 return std::unexpected(std::string(arg) + " needs a path");

@@ -34,6 +34,8 @@ struct BenchOptions {
     std::filesystem::path daemon;
     // Where the report goes; none prints the table only.
     std::optional<std::filesystem::path> output;
+    // The CPU the bench, the daemon and the peers all run on; none leaves them unpinned.
+    std::optional<int> pin;
 };
 
 // `default_daemon` and `default_output` apply unless the options name others; the

@@ -8,18 +8,8 @@
 #include <cstring>
 
 namespace norvo::bench {
-namespace {
 
-[[noreturn]] void echo(int fd, std::size_t in, std::size_t out) {
-    std::vector<std::uint8_t> ping(in), pong(out);
-    while (wire::read_exact(fd, ping) && wire::write_all(fd, pong)) {
-    }
-    ::_exit(0);
-}
-
-}  // namespace
-
-std::expected<RawPeer, std::string> RawPeer::fork(std::size_t in, std::size_t out) {
+std::expected<PeerProcess, std::string> PeerProcess::fork(const std::function<void(int)>& serve) {
     int pair[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
         return std::unexpected(std::string("socketpair: ") + std::strerror(errno));
@@ -29,21 +19,19 @@ std::expected<RawPeer, std::string> RawPeer::fork(std::size_t in, std::size_t ou
         return std::unexpected(std::string("fork: ") + std::strerror(errno));
     if (pid == 0) {
         mine = {};
-        echo(theirs.get(), in, out);
+        serve(theirs.get());
+        ::_exit(0);
     }
-    return RawPeer(std::move(mine), pid, in, out);
+    return PeerProcess(std::move(mine), pid);
 }
 
-RawPeer::RawPeer(wire::FileDescriptor socket, pid_t pid, std::size_t in, std::size_t out)
-    : socket_(std::move(socket)), pid_(pid), ping_(in), pong_(out) {}
+PeerProcess::PeerProcess(wire::FileDescriptor socket, pid_t pid)
+    : socket_(std::move(socket)), pid_(pid) {}
 
-RawPeer::RawPeer(RawPeer&& other) noexcept
-    : socket_(std::move(other.socket_)),
-      pid_(std::exchange(other.pid_, -1)),
-      ping_(std::move(other.ping_)),
-      pong_(std::move(other.pong_)) {}
+PeerProcess::PeerProcess(PeerProcess&& other) noexcept
+    : socket_(std::move(other.socket_)), pid_(std::exchange(other.pid_, -1)) {}
 
-RawPeer::~RawPeer() {
+PeerProcess::~PeerProcess() {
     socket_ = {};
     if (pid_ > 0) {
         while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
@@ -51,8 +39,22 @@ RawPeer::~RawPeer() {
     }
 }
 
+std::expected<RawPeer, std::string> RawPeer::fork(std::size_t in, std::size_t out) {
+    auto peer = PeerProcess::fork([in, out](int fd) {
+        std::vector<std::uint8_t> ping(in), pong(out);
+        while (wire::read_exact(fd, ping) && wire::write_all(fd, pong)) {
+        }
+    });
+    if (!peer)
+        return std::unexpected(peer.error());
+    return RawPeer(std::move(*peer), in, out);
+}
+
+RawPeer::RawPeer(PeerProcess peer, std::size_t in, std::size_t out)
+    : peer_(std::move(peer)), ping_(in), pong_(out) {}
+
 bool RawPeer::exchange() {
-    return wire::write_all(socket_.get(), ping_) && wire::read_exact(socket_.get(), pong_);
+    return wire::write_all(peer_.socket(), ping_) && wire::read_exact(peer_.socket(), pong_);
 }
 
 }  // namespace norvo::bench

@@ -55,6 +55,14 @@ std::vector<Row> rows(const Figures& f) {
          fmt::format("{}", f.idle_context_switches), "0", verdict(f.idle_context_switches == 0)},
         {"daemon VmRSS with no client", mib(f.baseline_rss_kib), "", ""},
     };
+    if (f.sd_bus) {
+        const double sd_bus_ratio = f.sd_bus->p50 > 0 ? f.round_trip.p50 / f.sd_bus->p50 : 0;
+        const auto at = out.begin() + 3;
+        out.insert(at,
+                   {{"sd-bus peer-to-peer method call (same sizes)", p50_p99(*f.sd_bus), "", ""},
+                    {"round trip / sd-bus (p50)", fmt::format("{:.2f}x", sd_bus_ratio), "<= 1.0x",
+                     verdict(sd_bus_ratio <= 1.0)}});
+    }
     const bool at_scale = f.scale_clients >= kScaleGoalClients;
     out.push_back({fmt::format("daemon VmRSS, {} running clients", f.scale_clients),
                    mib(f.scale_rss_kib), "< 64 MiB at 1000 clients",
@@ -82,7 +90,7 @@ std::string text_table(const std::vector<Row>& table, double ratio) {
 }
 
 std::string generated_section(const RunInfo& run, const std::vector<Row>& table) {
-    std::string text = fmt::format("{}\n\n", kBeginMarker);
+    std::string text = fmt::format("{}\n\n", run.pinned ? kPinnedBeginMarker : kBeginMarker);
     text += fmt::format("Machine: {}, {} logical cores, Linux {}  \n", run.machine.cpu_model,
                         run.machine.cores, run.machine.kernel);
     text += fmt::format("Command: `{}`  \nDate: {}  \nLoad average when it began: {}\n\n",
@@ -91,12 +99,15 @@ std::string generated_section(const RunInfo& run, const std::vector<Row>& table)
     for (const auto& row : table)
         text += fmt::format("| {} | {} | {} | {} |\n", row.measurement, row.figure, row.goal,
                             row.verdict);
-    return text + fmt::format("\n{}\n", kEndMarker);
+    return text + fmt::format("\n{}\n", run.pinned ? kPinnedEndMarker : kEndMarker);
 }
 
 std::string splice_report(std::string_view existing, std::string_view section) {
-    const auto begin = existing.find(kBeginMarker);
-    const auto end = begin == std::string_view::npos ? begin : existing.find(kEndMarker, begin);
+    const auto trimmed = section.substr(0, section.find_last_not_of('\n') + 1);
+    const auto begin_marker = section.substr(0, section.find('\n'));
+    const auto end_marker = trimmed.substr(trimmed.find_last_of('\n') + 1);
+    const auto begin = existing.find(begin_marker);
+    const auto end = begin == std::string_view::npos ? begin : existing.find(end_marker, begin);
     if (end == std::string_view::npos) {
         std::string text = "# Performance\n\n";
         text += section;
@@ -106,7 +117,7 @@ std::string splice_report(std::string_view existing, std::string_view section) {
     }
     std::string text(existing.substr(0, begin));
     text += section;
-    auto rest = existing.substr(end + kEndMarker.size());
+    auto rest = existing.substr(end + end_marker.size());
     if (rest.starts_with('\n'))
         rest.remove_prefix(1);
     return text + std::string(rest);

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +19,7 @@ struct Figures {
     std::size_t frame_bytes_out = 0;  // and its Result frame
     Percentiles round_trip;
     Percentiles raw_ping_pong;
+    std::optional<Percentiles> sd_bus;  // measured when built with libsystemd
     Percentiles confirmation;
     Percentiles laptop_tap;  // report written to the device -> LaptopTap callback
     double pairs_per_second = 0;
@@ -48,18 +50,23 @@ std::string text_table(const std::vector<Row>& rows, double ratio);
 struct RunInfo {
     Machine machine;
     std::string command;
-    std::string date;  // UTC, e.g. "2026-12-09 14:03 UTC"
-    std::string load;  // the load averages when the run began
+    std::string date;     // UTC, e.g. "2026-12-09 14:03 UTC"
+    std::string load;     // the load averages when the run began
+    bool pinned = false;  // a pinned run has a section of its own
 };
 
 // The generated part of the report, between its markers.
 std::string generated_section(const RunInfo& run, const std::vector<Row>& rows);
 
-// The report with its generated part replaced by `section`; what lies outside the
-// markers is kept. An empty or markerless report gets a title and the section first.
+// The report with its generated part replaced by `section`, found by the section's own
+// first and last lines; what lies outside them is kept. A report without both gets a
+// title and the section first.
 std::string splice_report(std::string_view existing, std::string_view section);
 
 inline constexpr std::string_view kBeginMarker = "<!-- vtap-bench: generated, begin -->";
 inline constexpr std::string_view kEndMarker = "<!-- vtap-bench: generated, end -->";
+inline constexpr std::string_view kPinnedBeginMarker =
+    "<!-- vtap-bench --pin: generated, begin -->";
+inline constexpr std::string_view kPinnedEndMarker = "<!-- vtap-bench --pin: generated, end -->";
 
 }  // namespace norvo::bench

@@ -31,6 +31,7 @@ Figures meeting_every_goal() {
     Figures f;
     f.round_trip = {15, 30};
     f.raw_ping_pong = {10, 20};
+    f.sd_bus = Percentiles{15, 30};
     f.confirmation = {30, 40};
     f.lateness = {100, 2000};
     f.idle_context_switches = 0;
@@ -49,8 +50,8 @@ std::string verdict_of(const std::vector<Row>& table, std::string_view prefix) {
 
 TEST(Rows, GoalsAtTheirLimitsAreMet) {
     const auto table = rows(meeting_every_goal());
-    for (const auto* row :
-         {"round trip /", "confirmation", "timer lateness", "idle", "daemon VmRSS, "})
+    for (const auto* row : {"round trip / raw", "round trip / sd-bus", "confirmation",
+                            "timer lateness", "idle", "daemon VmRSS, "})
         EXPECT_EQ(verdict_of(table, row), "met") << row;
 }
 
@@ -60,7 +61,8 @@ TEST(Rows, EachGoalJustPastItsLimitIsMissed) {
         void (*spoil)(Figures&);
     };
     const Case cases[] = {
-        {"round trip /", [](Figures& f) { f.round_trip.p50 = 15.01; }},
+        {"round trip / raw", [](Figures& f) { f.raw_ping_pong.p50 = 9.99; }},
+        {"round trip / sd-bus", [](Figures& f) { f.sd_bus->p50 = 14.99; }},
         {"confirmation", [](Figures& f) { f.confirmation.p99 = 40.01; }},
         {"timer lateness", [](Figures& f) { f.lateness.p99 = 2000.5; }},
         {"idle", [](Figures& f) { f.idle_context_switches = 1; }},
@@ -124,6 +126,19 @@ TEST(Report, SpliceReplacesOnlyTheGeneratedPart) {
     EXPECT_EQ(spliced, "# Performance\n\nintro\n" + section + "\n## What limits it\n");
     // Running again changes nothing more.
     EXPECT_EQ(splice_report(spliced, section), spliced);
+}
+
+TEST(Report, PinnedAndUnpinnedSectionsAreSplicedEachInItsOwnPlace) {
+    RunInfo run;
+    const auto unpinned = generated_section(run, {{"m", "unpinned", "", ""}});
+    run.pinned = true;
+    const auto pinned = generated_section(run, {{"m", "pinned", "", ""}});
+    ASSERT_TRUE(pinned.starts_with(kPinnedBeginMarker));
+    const std::string existing = "# P\n\n" + unpinned + "\nbetween\n" + pinned + "\nafter\n";
+    run.pinned = false;
+    const auto fresh = generated_section(run, {{"m", "fresh", "", ""}});
+    EXPECT_EQ(splice_report(existing, fresh),
+              "# P\n\n" + fresh + "\nbetween\n" + pinned + "\nafter\n");
 }
 
 TEST(Report, ReportWithoutBothMarkersGetsTheSectionFirst) {

@@ -37,9 +37,22 @@ TEST(BenchOptions, ReducedRunsPrintOnlyUnlessAskedToWrite) {
     EXPECT_LT(smoke->sizes.scale_clients, quick->sizes.scale_clients);
 }
 
+TEST(BenchOptions, PinTakesOneCpuNumber) {
+    EXPECT_FALSE(parse({})->pin);
+    EXPECT_EQ(parse({"--pin", "0"})->pin, 0);
+    EXPECT_EQ(parse({"--quick", "--pin", "13"})->pin, 13);
+}
+
 TEST(BenchOptions, UsageErrors) {
-    const std::vector<std::vector<std::string_view>> bad{
-        {"--quick", "--smoke"}, {"--output"}, {"--daemon"}, {"--fast"}, {"quick"}};
+    const std::vector<std::vector<std::string_view>> bad{{"--quick", "--smoke"},
+                                                         {"--output"},
+                                                         {"--daemon"},
+                                                         {"--fast"},
+                                                         {"quick"},
+                                                         {"--pin"},
+                                                         {"--pin", "-1"},
+                                                         {"--pin", "1x"},
+                                                         {"--pin", "99999"}};
     for (const auto& args : bad) EXPECT_FALSE(parse(args)) << args.front();
 }
 

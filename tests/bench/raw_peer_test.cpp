@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "raw_ping_pong.hpp"
+#if NORVO_BENCH_SD_BUS
+#include "sd_bus_peer.hpp"
+#endif
 
 namespace norvo::bench {
 namespace {
@@ -15,6 +18,15 @@ TEST(RawPeer, AnswersEveryPingWithAPongOfItsSize) {
         for (int i = 0; i < 50; ++i) ASSERT_TRUE(peer->exchange()) << in << " " << out;
     }
 }
+
+#if NORVO_BENCH_SD_BUS
+// A peer that failed its handshake or answered with another signature fails the call.
+TEST(SdBusPeer, AnswersEveryCall) {
+    auto peer = SdBusPeer::fork();
+    ASSERT_TRUE(peer) << peer.error();
+    for (int i = 0; i < 50; ++i) ASSERT_TRUE(peer->call()) << i;
+}
+#endif
 
 }  // namespace
 }  // namespace norvo::bench
