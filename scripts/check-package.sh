@@ -15,8 +15,7 @@ case $kind in
         ;;
     zip)
         listing=$(unzip -Z1 "$file")
-        # vtapctl.exe joins this list once the windows preset builds the vtapctl target.
-        required=(norvo-vtap.exe norvo-vtap-service.cmd norvo_vtap.idl norvo_vtap.acf README.txt)
+        required=(norvo-vtap.exe vtapctl.exe norvo-vtap-service.cmd norvo_vtap.idl norvo_vtap.acf README.txt)
         ;;
     *) echo "usage: scripts/check-package.sh deb|zip FILE" >&2; exit 2 ;;
 esac

@@ -23,10 +23,10 @@ TEST(HostError, LogsOnlyTheOutermostMessageAndKeepsTheChain) {
 }
 
 TEST(RpcError, DisplayTexts) {
-    EXPECT_EQ(fmt::format("{}", RpcError::from_status(1740)), "Windows RPC error: RPC status: 1740");
-    EXPECT_EQ(
-        fmt::format("{}", RpcError::win32({hresult_from_win32(5), "Access is denied."})),
-        "Windows Core error: Access is denied. (0x80070005)");
+    EXPECT_EQ(fmt::format("{}", RpcError::from_status(1740)),
+              "Windows RPC error: RPC status: 1740");
+    EXPECT_EQ(fmt::format("{}", RpcError::win32({hresult_from_win32(5), "Access is denied."})),
+              "Windows Core error: Access is denied. (0x80070005)");
     EXPECT_EQ(fmt::format("{}", RpcError{RpcError::Kind::WrongSidCapability}),
               "Wrong SID capability");
     EXPECT_EQ(fmt::format("{}", RpcError{RpcError::Kind::SharedStateAccess}),
@@ -49,6 +49,10 @@ TEST(FatalReport, ComposesTheReportAndItsLines) {
         compose_fatal_report({where, "RUNTIME_HANDLE must be initialized"}, "<unnamed>");
     EXPECT_EQ(report, "thread '<unnamed>' panicked at " + location +
                           ":\nRUNTIME_HANDLE must be initialized");
+    EXPECT_EQ(compose_fatal_report({where, "uncaught exception", "std::bad_alloc: std::bad_alloc"},
+                                   "worker"),
+              "thread 'worker' panicked at " + location +
+                  ":\nuncaught exception\nstd::bad_alloc: std::bad_alloc");
     EXPECT_EQ(report_lines(report),
               (std::vector<std::string_view>{"thread '<unnamed>' panicked at " + location + ":",
                                              "RUNTIME_HANDLE must be initialized"}));

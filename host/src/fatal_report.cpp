@@ -18,6 +18,10 @@ std::string compose_fatal_report(const FatalError& error, std::string_view threa
         report += ":\n";
         report += error.fixed_message;
     }
+    if (!error.exception.empty()) {
+        report += error.fixed_message.empty() ? ":\n" : "\n";
+        report += error.exception;
+    }
     return report;
 }
 

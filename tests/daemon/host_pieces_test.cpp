@@ -9,6 +9,8 @@
 
 #include <csignal>
 #include <cstring>
+#include <stdexcept>
+#include <system_error>
 #include <thread>
 
 #include "norvo/linux_host/fatal_reporting.hpp"
@@ -154,6 +156,32 @@ TEST(FatalReportingDeathTest, AComposedMessageLeavesTheLocationOnly) {
             fatal({});
         },
         "<3>thread 'main' panicked at .*host_pieces_test.cpp:[0-9]+:[0-9]+\n");
+}
+
+TEST(FatalReportingDeathTest, UncaughtExceptionsReportTheirTypeAndWhat) {
+    const struct {
+        void (*raise)();
+        const char* expected;
+    } cases[] = {
+        {[] { (void)std::vector<int>{}.at(3); }, "<3>std::out_of_range: vector::_M_range_check"},
+        {[] {
+             throw std::system_error(
+                 std::make_error_code(std::errc::resource_unavailable_try_again), "thread");
+         },
+         "<3>std::system_error: thread: Resource temporarily unavailable\n"},
+        {[] { throw 42; }, "<3>int\n"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_DEATH(
+            {
+                install_fatal_reporting("norvo-daemon-tests");
+                std::thread(c.raise).join();
+            },
+            std::string("<3>thread '<unnamed>' panicked at .*fatal.cpp:[0-9]+:[0-9]+:\n"
+                        "<3>uncaught exception\n") +
+                c.expected)
+            << c.expected;
+    }
 }
 
 }  // namespace

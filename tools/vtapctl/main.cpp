@@ -1,17 +1,15 @@
 // vtapctl: a command-line client of the tap service.
 
 #include <fmt/format.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "connection.hpp"
 #include "monitor.hpp"
-#include "norvo/client/connection.hpp"
 #include "norvo/tools/property_text.hpp"
 #include "results.hpp"
 #include "session.hpp"
@@ -32,21 +30,12 @@ constexpr std::string_view kUsage = R"(usage: vtapctl [--socket PATH] COMMAND
                             --ignore-unidentified turns the service-wide switch
                             on, which also shows each confirmed tap's offset
 KEY is decimal or 0x-hex; VALUE is 0/1 for switches, a number for key 3, text
-for key 7, or hex:BYTES. PATH defaults to the service's own default endpoint.
+for key 7, or hex:BYTES. PATH defaults to the service's own endpoint (on Windows,
+the local RPC endpoint's name).
 )";
 
 constexpr int kFailed = 1;
 constexpr int kUsageError = 2;
-
-// The service's default endpoint: the system one for root, the user's own otherwise.
-std::filesystem::path default_socket() {
-    const std::filesystem::path name = "norvo-vtap/NorvoVxtRpcEndpoint";
-    const char* runtime_dir = std::getenv("XDG_RUNTIME_DIR");
-    if (::geteuid() != 0 && runtime_dir != nullptr && *runtime_dir != '\0') {
-        return std::filesystem::path(runtime_dir) / name;
-    }
-    return std::filesystem::path("/run") / name;
-}
 
 int usage_error(std::string_view reason) {
     std::fprintf(stderr, "vtapctl: %.*s\n%.*s", static_cast<int>(reason.size()), reason.data(),
@@ -54,30 +43,13 @@ int usage_error(std::string_view reason) {
     return kUsageError;
 }
 
-std::unique_ptr<client::Connection> connect(const std::filesystem::path& socket) {
-    auto connection = client::Connection::connect(socket);
-    if (connection)
-        return std::move(*connection);
-    const auto& failure = connection.error();
-    if (failure.status == wire::status::server_unavailable) {
-        std::fprintf(stderr, "vtapctl: no service at %s\n", socket.c_str());
-    } else if (failure.status == wire::status::access_denied) {
-        std::fprintf(stderr, "vtapctl: the service at %s refused this user (uid %u)\n",
-                     socket.c_str(), static_cast<unsigned>(::geteuid()));
-    } else {
-        std::fprintf(stderr, "vtapctl: cannot connect to %s: %s\n", socket.c_str(),
-                     vtapctl::rpc_error_text(failure).c_str());
-    }
-    return nullptr;
-}
-
 // One call on a fresh context, closed again afterwards.
 template <class Call>
-int one_shot(client::Connection& connection, Printer& out, Call call) {
+int one_shot(vtapctl::Connection& connection, Printer& out, Call call) {
     auto context = connection.RemoteOpen();
     if (!context) {
         out.line(
-            vtapctl::result_line("open", client::Result<void>(std::unexpected(context.error()))));
+            vtapctl::result_line("open", vtapctl::Result<void>(std::unexpected(context.error()))));
         return kFailed;
     }
     const bool succeeded = call(*context);
@@ -91,7 +63,7 @@ int one_shot(client::Connection& connection, Printer& out, Call call) {
 
 int main(int argc, char** argv) {
     std::vector<std::string_view> args(argv + 1, argv + argc);
-    std::filesystem::path socket = default_socket();
+    std::optional<std::string> endpoint;
     while (!args.empty() && args.front().starts_with("--")) {
         if (args.front() == "--help") {
             std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
@@ -99,7 +71,7 @@ int main(int argc, char** argv) {
         }
         if (args.front() != "--socket" || args.size() < 2)
             return usage_error("--socket needs a PATH");
-        socket = args[1];
+        endpoint = std::string(args[1]);
         args.erase(args.begin(), args.begin() + 2);
     }
     if (args.empty())
@@ -143,7 +115,7 @@ int main(int argc, char** argv) {
         value = std::move(*parsed_value);
     }
 
-    auto connection = connect(socket);
+    auto connection = vtapctl::connect(endpoint);
     if (!connection)
         return kFailed;
     Printer out;
@@ -152,13 +124,13 @@ int main(int argc, char** argv) {
     if (command == "session")
         return vtapctl::Session(*connection, out).run(std::cin) ? 0 : kUsageError;
     if (command == "query") {
-        return one_shot(*connection, out, [&](const client::ContextHandle& context) {
-            const auto read = connection->read_property(context, *key);
+        return one_shot(*connection, out, [&](const vtapctl::ContextHandle& context) {
+            const auto read = vtapctl::read_property(*connection, context, *key);
             out.line(vtapctl::query_line(args[0], read));
             return read && read->value == 0;
         });
     }
-    return one_shot(*connection, out, [&](const client::ContextHandle& context) {
+    return one_shot(*connection, out, [&](const vtapctl::ContextHandle& context) {
         const auto written = connection->NorvoSetProperty(context, *key, value);
         out.line(vtapctl::result_line(fmt::format("set {}", args[0]), written));
         return written && *written == 0;

@@ -1,22 +1,21 @@
 #include "monitor.hpp"
 
 #include <fmt/format.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <ctime>
 #include <mutex>
-#include <thread>
+
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
 
 #include "norvo/tools/callback_text.hpp"
 #include "norvo/tools/property_text.hpp"
-#include "norvo/wire/socket_io.hpp"
 #include "results.hpp"
+#include "stop_signals.hpp"
 #include "tap_pairing.hpp"
 
 namespace norvo::vtapctl {
@@ -24,21 +23,17 @@ namespace {
 
 constexpr std::string_view kIdentity = "vtapctl monitor";
 
-sigset_t stop_signals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    return set;
-}
-
 std::string local_time() {
     const auto now = std::chrono::system_clock::now();
     const auto seconds = std::chrono::system_clock::to_time_t(now);
     const auto ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
     std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &seconds);
+#else
     localtime_r(&seconds, &local);
+#endif
     return fmt::format("{:02}:{:02}:{:02}.{:03}", local.tm_hour, local.tm_min, local.tm_sec,
                        ms.count());
 }
@@ -49,36 +44,26 @@ std::string offset_text(std::int64_t laptop_minus_phone) {
     return fmt::format(", laptop {} ms before phone", -laptop_minus_phone);
 }
 
+std::uint64_t process_id() {
+#ifdef _WIN32
+    return static_cast<std::uint64_t>(_getpid());
+#else
+    return static_cast<std::uint64_t>(::getpid());
+#endif
+}
+
 // Sends the stop once a signal has come and the run has begun, in either order.
 class StopOnSignal {
   public:
-    StopOnSignal(client::Connection& connection, client::ContextHandle context, Printer& out)
-        : connection_(connection),
-          context_(context),
-          out_(out),
-          signals_(::signalfd(-1, &kStopSignals, SFD_CLOEXEC)),
-          wake_(::eventfd(0, EFD_CLOEXEC)),
-          thread_([this] { watch(); }) {}
-
-    ~StopOnSignal() {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] auto written = ::write(wake_.get(), &one, sizeof(one));
-        thread_.join();
-    }
+    StopOnSignal(Connection& connection, ContextHandle context, Printer& out)
+        : connection_(connection), context_(context), out_(out), watch_([this] { requested(); }) {}
 
     void run_started() {
         decide([&] { running_ = true; });
     }
 
   private:
-    static inline const sigset_t kStopSignals = stop_signals();
-
-    void watch() {
-        pollfd fds[] = {{wake_.get(), POLLIN, 0}, {signals_.get(), POLLIN, 0}};
-        while (::poll(fds, 2, -1) < 0 && errno == EINTR) {
-        }
-        if (fds[1].revents == 0)
-            return;
+    void requested() {
         out_.line(fmt::format("{} stopping", local_time()));
         decide([&] { requested_ = true; });
     }
@@ -96,19 +81,17 @@ class StopOnSignal {
             (void)connection_.NorvoStopSensor(context_);
     }
 
-    client::Connection& connection_;
-    const client::ContextHandle context_;
+    Connection& connection_;
+    const ContextHandle context_;
     Printer& out_;
-    wire::FileDescriptor signals_;
-    wire::FileDescriptor wake_;
     std::mutex mutex_;
     bool running_ = false;
     bool requested_ = false;
     bool sent_ = false;
-    std::thread thread_;  // last: it uses everything above
+    StopSignalWatch watch_;  // last: its thread uses everything above
 };
 
-class MonitorCallbacks final : public client::Callbacks {
+class MonitorCallbacks final : public Callbacks {
   public:
     MonitorCallbacks(Printer& out, StopOnSignal& stopper) : out_(out), stopper_(stopper) {}
 
@@ -156,7 +139,7 @@ class MonitorCallbacks final : public client::Callbacks {
     TapPairing pairing_;
 };
 
-bool set(client::Connection& connection, const client::ContextHandle& context, std::int32_t key,
+bool set(Connection& connection, const ContextHandle& context, std::int32_t key,
          std::span<const std::uint8_t> value, Printer& out) {
     const auto result = connection.NorvoSetProperty(context, key, value);
     if (result && *result == 0)
@@ -167,15 +150,10 @@ bool set(client::Connection& connection, const client::ContextHandle& context, s
 
 }  // namespace
 
-void block_stop_signals() {
-    const auto set = stop_signals();
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-}
-
-int run_monitor(client::Connection& connection, const MonitorOptions& options, Printer& out) {
+int run_monitor(Connection& connection, const MonitorOptions& options, Printer& out) {
     auto context = connection.RemoteOpen();
     if (!context) {
-        out.line(result_line("open", client::Result<void>(std::unexpected(context.error()))));
+        out.line(result_line("open", Result<void>(std::unexpected(context.error()))));
         return 1;
     }
     const std::uint8_t on[] = {1};
@@ -184,9 +162,9 @@ int run_monitor(client::Connection& connection, const MonitorOptions& options, P
                  set(connection, *context, tools::kDebugModeKey, on, out) &&
                  set(connection, *context, 9, on, out);
 
-    std::optional<client::PropertyValue> switch_before;
+    std::optional<PropertyValue> switch_before;
     if (ready && options.ignore_unidentified) {
-        auto before = connection.read_property(*context, 8);
+        auto before = read_property(connection, *context, 8);
         if (before && before->value == 0)
             switch_before = *before;
         ready = set(connection, *context, 8, on, out);
@@ -201,8 +179,7 @@ int run_monitor(client::Connection& connection, const MonitorOptions& options, P
     if (ready) {
         StopOnSignal stopper(connection, *context, out);
         MonitorCallbacks callbacks(out, stopper);
-        const auto run = connection.NorvoStartSensor(
-            *context, static_cast<std::uint64_t>(::getpid()), callbacks);
+        const auto run = connection.NorvoStartSensor(*context, process_id(), callbacks);
         out.line(fmt::format("{} {}", local_time(), result_line("sensor run ended", run)));
         if (!run || *run != 0)
             status = 1;

@@ -1,10 +1,11 @@
 #pragma once
 // `vtapctl monitor`: a context that identifies itself, with debug mode and
 // unconfirmed taps on, whose sensor run prints every event with the local time
-// until SIGINT or SIGTERM; then it stops the run and closes the context.
+// until Ctrl-C (or SIGTERM); then it stops the run and closes the context.
 
-#include "norvo/client/connection.hpp"
+#include "connection.hpp"
 #include "printer.hpp"
+#include "stop_signals.hpp"
 
 namespace norvo::vtapctl {
 
@@ -14,10 +15,7 @@ struct MonitorOptions {
     bool ignore_unidentified = false;
 };
 
-// Blocks SIGINT and SIGTERM so that the monitor takes them: call before any thread starts.
-void block_stop_signals();
-
 // The process's exit status.
-int run_monitor(client::Connection& connection, const MonitorOptions& options, Printer& out);
+int run_monitor(Connection& connection, const MonitorOptions& options, Printer& out);
 
 }  // namespace norvo::vtapctl

@@ -6,9 +6,9 @@ namespace norvo::vtapctl {
 
 void Printer::line(std::string_view text) {
     std::lock_guard lock(mutex_);
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+    std::fwrite(text.data(), 1, text.size(), out_);
+    std::fputc('\n', out_);
+    std::fflush(out_);
 }
 
 }  // namespace norvo::vtapctl

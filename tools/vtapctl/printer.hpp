@@ -2,6 +2,7 @@
 // Whole lines on standard output, flushed at once: callback lines come from the
 // start call's thread while commands print theirs.
 
+#include <cstdio>
 #include <mutex>
 #include <string_view>
 
@@ -9,9 +10,11 @@ namespace norvo::vtapctl {
 
 class Printer {
   public:
+    explicit Printer(std::FILE* out = stdout) : out_(out) {}
     void line(std::string_view text);
 
   private:
+    std::FILE* out_;
     std::mutex mutex_;
 };
 

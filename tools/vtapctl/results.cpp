@@ -6,23 +6,23 @@
 
 namespace norvo::vtapctl {
 
-std::string rpc_error_text(const client::RpcFailure& failure) {
-    return fmt::format("rpc error {} ({})", failure.status, failure.describe());
+std::string rpc_error_text(const CallFailure& failure) {
+    return fmt::format("rpc error {} ({})", failure.status, failure.description);
 }
 
-std::string result_line(std::string_view what, const client::Result<client::HRESULT>& result) {
+std::string result_line(std::string_view what, const Result<HRESULT>& result) {
     if (!result)
         return fmt::format("{} -> {}", what, rpc_error_text(result.error()));
     return fmt::format("{} -> {}", what, tools::result_code(*result));
 }
 
-std::string result_line(std::string_view what, const client::Result<void>& result) {
+std::string result_line(std::string_view what, const Result<void>& result) {
     if (!result)
         return fmt::format("{} -> {}", what, rpc_error_text(result.error()));
     return fmt::format("{} -> ok", what);
 }
 
-std::string query_line(std::string_view key, const client::Result<client::PropertyValue>& result) {
+std::string query_line(std::string_view key, const Result<PropertyValue>& result) {
     if (!result)
         return fmt::format("query {} -> {}", key, rpc_error_text(result.error()));
     auto line = fmt::format("query {} -> {}", key, tools::result_code(result->value));

@@ -5,13 +5,13 @@
 #include <string>
 #include <string_view>
 
-#include "norvo/client/connection.hpp"
+#include "connection.hpp"
 
 namespace norvo::vtapctl {
 
-std::string rpc_error_text(const client::RpcFailure& failure);
-std::string result_line(std::string_view what, const client::Result<client::HRESULT>& result);
-std::string result_line(std::string_view what, const client::Result<void>& result);
-std::string query_line(std::string_view key, const client::Result<client::PropertyValue>& result);
+std::string rpc_error_text(const CallFailure& failure);
+std::string result_line(std::string_view what, const Result<HRESULT>& result);
+std::string result_line(std::string_view what, const Result<void>& result);
+std::string query_line(std::string_view key, const Result<PropertyValue>& result);
 
 }  // namespace norvo::vtapctl

@@ -14,7 +14,7 @@
 namespace norvo::vtapctl {
 namespace {
 
-class PrintingCallbacks final : public client::Callbacks {
+class PrintingCallbacks final : public Callbacks {
   public:
     explicit PrintingCallbacks(Printer& out) : out_(out) {}
 
@@ -81,6 +81,10 @@ bool complain(std::string_view reason) {
 
 }  // namespace
 
+std::unique_ptr<Callbacks> printing_callbacks(Printer& out) {
+    return std::make_unique<PrintingCallbacks>(out);
+}
+
 Session::~Session() {
     wait_for_start();
 }
@@ -109,7 +113,7 @@ bool Session::execute(std::string_view line) {
         if (!context_.is_null())
             return complain("a context is open already");
         const auto opened = connection_.RemoteOpen();
-        client::Result<void> outcome;
+        Result<void> outcome;
         if (opened) {
             context_ = *opened;
         } else {
@@ -132,7 +136,7 @@ bool Session::execute(std::string_view line) {
         const auto key = tools::parse_property_key(rest);
         if (!key)
             return complain(key.error());
-        out_.line(query_line(rest, connection_.read_property(context_, *key)));
+        out_.line(query_line(rest, read_property(connection_, context_, *key)));
     } else if (command == "start") {
         return start(rest);
     } else if (command == "phone") {
@@ -171,7 +175,7 @@ bool Session::start(std::string_view cookie_text) {
     if (start_outstanding_)
         return complain("a start is outstanding already; `wait` for it");
     wait_for_start();
-    callbacks_ = std::make_unique<PrintingCallbacks>(out_);
+    callbacks_ = printing_callbacks(out_);
     start_outstanding_ = true;
     start_ = std::thread([this, context = context_, cookie = *cookie] {
         out_.line(result_line("start", connection_.NorvoStartSensor(context, cookie, *callbacks_)));

@@ -9,14 +9,17 @@
 #include <string_view>
 #include <thread>
 
-#include "norvo/client/connection.hpp"
+#include "connection.hpp"
 #include "printer.hpp"
 
 namespace norvo::vtapctl {
 
+// Prints each callback as its one-line text form.
+std::unique_ptr<Callbacks> printing_callbacks(Printer& out);
+
 class Session {
   public:
-    Session(client::Connection& connection, Printer& out) : connection_(connection), out_(out) {}
+    Session(Connection& connection, Printer& out) : connection_(connection), out_(out) {}
     // Waits for an outstanding start.
     ~Session();
 
@@ -32,10 +35,10 @@ class Session {
     void close();
     void wait_for_start();
 
-    client::Connection& connection_;
+    Connection& connection_;
     Printer& out_;
-    client::ContextHandle context_;
-    std::unique_ptr<client::Callbacks> callbacks_;
+    ContextHandle context_;
+    std::unique_ptr<Callbacks> callbacks_;
     std::atomic<bool> start_outstanding_ = false;
     std::thread start_;
 };

@@ -5,29 +5,44 @@
 
 #include <atomic>
 
-// Declared by newer SDKs only; kernel32 exports it since Windows 10 1607.
-extern "C" HRESULT WINAPI GetThreadDescription(HANDLE thread, PWSTR* description);
-
 namespace norvo::windows {
 namespace {
 
 std::atomic<const wchar_t*> g_event_source{nullptr};
 std::atomic<DWORD> g_main_thread{0};
+std::atomic<ThreadDescriptionFunction> g_thread_description{nullptr};
 
-std::string own_thread_name() {
+}  // namespace
+
+ThreadDescriptionFunction resolve_thread_description() {
+    // Exported since Windows 10 1607, by KernelBase first; a static import would keep the exe
+    // from loading on older systems.
+    for (const wchar_t* module : {L"kernelbase.dll", L"kernel32.dll"}) {
+        const HMODULE loaded = GetModuleHandleW(module);
+        if (!loaded)
+            continue;
+        if (const FARPROC found = GetProcAddress(loaded, "GetThreadDescription"))
+            return reinterpret_cast<ThreadDescriptionFunction>(reinterpret_cast<void*>(found));
+    }
+    return nullptr;
+}
+
+std::string own_thread_name(ThreadDescriptionFunction describe) {
+    if (!describe)
+        return std::to_string(GetCurrentThreadId());
     wchar_t* description = nullptr;
-    if (FAILED(GetThreadDescription(GetCurrentThread(), &description)))
+    if (FAILED(describe(GetCurrentThread(), &description)))
         return {};
     LocalMemory owned(description);
     return to_utf8(description);
 }
 
-}  // namespace
-
 void install_fatal_reporting(const wchar_t* event_source) {
     g_main_thread.store(GetCurrentThreadId());
+    g_thread_description.store(resolve_thread_description());
     g_event_source.store(event_source);
     set_fatal_hook(&report_to_event_log);
+    install_terminate_handler();
 }
 
 std::vector<std::wstring> event_log_strings(std::string_view report) {
@@ -37,7 +52,7 @@ std::vector<std::wstring> event_log_strings(std::string_view report) {
 }
 
 void report_to_event_log(const FatalError& error) {
-    const std::string name = own_thread_name();
+    const std::string name = own_thread_name(g_thread_description.load());
     const std::string report = host::compose_fatal_report(
         error, host::thread_label(GetCurrentThreadId() == g_main_thread.load(), name));
     const wchar_t* source = g_event_source.load();

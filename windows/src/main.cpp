@@ -1,5 +1,5 @@
 // norvo-vtap.exe: prepares logging and fatal-error reporting, then hands the
-// process to the service control manager until the service has stopped.
+// process to the service control manager until the service has stopped, and ends it.
 
 #include "norvo/host/etw.hpp"
 #include "norvo/windows/etw_provider.hpp"
@@ -27,5 +27,8 @@ int main() {
         std::fprintf(stderr, "Failed to start service: %s\n", fmt::format("{}", error).c_str());
         fatal({});
     }
-    return 0;
+    // The stopped status and "Application stop" are out. Returning would run the static
+    // destructors (the log facade's sink, the ETW registration) while RPC threads finishing a
+    // call may still log; ExitProcess ends those threads before anything is torn down.
+    ExitProcess(0);
 }

@@ -5,6 +5,8 @@
 //                                  then prints as `serving`
 //   service_probe failure-actions  prints the failure actions the service control manager holds
 //   service_probe wait-exit PID    waits for the service process to end, then prints the state
+//                                  and the process's exit code (unknown if it ended before)
+//   service_probe stop PID         stops the service, then does as wait-exit
 
 #include "norvo/windows/win32.hpp"
 
@@ -126,20 +128,32 @@ int failure_actions() {
     return 0;
 }
 
-int wait_exit(DWORD pid) {
-    norvo::windows::UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, pid));
+int wait_exit(DWORD pid, bool stop) {
+    // Opened before the stop, so that its exit code can be read.
+    norvo::windows::UniqueHandle process(
+        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    if (stop) {
+        auto service = open_service(SERVICE_STOP);
+        SERVICE_STATUS status;
+        if (!service || !ControlService(service.get(), SERVICE_CONTROL_STOP, &status))
+            return fail("ControlService");
+    }
     if (process && WaitForSingleObject(process.get(), kExitTimeoutMs) != WAIT_OBJECT_0) {
         std::printf("service process %lu still runs after %lu ms\n", pid, kExitTimeoutMs);
         return 1;
     }
+    DWORD process_exit = 0;
+    const bool known = process && GetExitCodeProcess(process.get(), &process_exit);
     auto service = open_service(SERVICE_QUERY_STATUS);
     if (!service)
         return fail("OpenServiceW");
     SERVICE_STATUS status;
     if (!QueryServiceStatus(service.get(), &status))
         return fail("QueryServiceStatus");
-    std::printf("state=%s exit=%lu endpoint=%s\n", state_name(status.dwCurrentState),
-                status.dwWin32ExitCode, endpoint_listening() ? "listening" : "not-listening");
+    std::printf("state=%s exit=%lu endpoint=%s process-exit=%s\n",
+                state_name(status.dwCurrentState), status.dwWin32ExitCode,
+                endpoint_listening() ? "listening" : "not-listening",
+                known ? fmt::format("{:#x}", process_exit).c_str() : "unknown");
     return 0;
 }
 
@@ -155,9 +169,10 @@ int main(int argc, char** argv) {
         return serving(SERVICE_CONTROL_CONTINUE);
     if (command == "failure-actions")
         return failure_actions();
-    if (command == "wait-exit" && argc > 2)
-        return wait_exit(static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10)));
+    if ((command == "wait-exit" || command == "stop") && argc > 2)
+        return wait_exit(static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10)), command == "stop");
     std::printf(
-        "usage: service_probe serving | pause | continue | failure-actions | wait-exit PID\n");
+        "usage: service_probe serving | pause | continue | failure-actions | wait-exit PID | stop "
+        "PID\n");
     return 2;
 }

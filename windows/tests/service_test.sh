@@ -9,24 +9,7 @@ exe=$1
 probe=$2
 script=$(winepath -w "$3")
 client=$4
-failures=0
-
-check() {  # check NAME EXPECTED ACTUAL: ACTUAL must contain EXPECTED
-    if [[ "$3" == *"$2"* ]]; then
-        echo "ok: $1"
-    else
-        echo "FAILED: $1: expected to find '$2' in:" >&2
-        printf '%s\n' "$3" | sed 's/^/    /' >&2
-        failures=$((failures + 1))
-    fi
-}
-
-# Each step's output, with stderr, and the exit status appended.
-run() {
-    local out
-    out=$("$@" 2>&1)
-    printf '%s\nexit=%s' "$out" "$?"
-}
+source "$(dirname "$0")/checks.sh"
 
 binpath=$(winepath -w "$exe")
 check "installed" "exit=0" "$(run wine cmd /c "$script" install "$binpath")"
@@ -73,8 +56,4 @@ check "started by hand: the fatal error" "Failed to start service" "$by_hand"
 check "started by hand: the event-log report" "err:eventlog:ReportEventW L\"thread 'main' panicked at" "$by_hand"
 check "started by hand: the process fails" "exit=3" "$by_hand"
 
-if ((failures)); then
-    echo "service test: $failures check(s) failed" >&2
-    exit 1
-fi
-echo "service test: all checks passed"
+finish "service test"

@@ -64,6 +64,11 @@ Guid to_guid(const GUID& g) {
     return out;
 }
 
+TEST(FatalReporting, GetThreadDescriptionIsFoundAtRunTimeAndTheIdStandsInWithoutIt) {
+    EXPECT_NE(resolve_thread_description(), nullptr);
+    EXPECT_EQ(own_thread_name(nullptr), std::to_string(GetCurrentThreadId()));
+}
+
 TEST(ControlData, PowerSettingIdentifiersAreThePlatforms) {
     namespace ps = host::power_setting;
     EXPECT_EQ(ps::kAcdcPowerSource, to_guid(GUID_ACDC_POWER_SOURCE));

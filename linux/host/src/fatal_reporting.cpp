@@ -45,6 +45,7 @@ void install_fatal_reporting(std::string_view event_source) {
     ::pthread_getname_np(::pthread_self(), g_inherited_name.data(), g_inherited_name.size());
     g_named.store(true);
     set_fatal_hook(&report_fatal);
+    install_terminate_handler();
 }
 
 void report_fatal(const FatalError& error) {

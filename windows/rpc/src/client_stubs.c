@@ -1,4 +1,4 @@
-/* The client side of the interface, for the test client: stubs for procedures 0-6 and the
+/* The client side of the interface, for vtapctl.exe and the test client: stubs for procedures 0-6 and the
  * dispatch of the four callbacks to the vtap_client_* routines. */
 
 #include "norvo/windows/rpc/norvo_vtap.h"

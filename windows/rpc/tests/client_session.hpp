@@ -1,17 +1,18 @@
 #pragma once
-// The test client's side of the interface: each call goes through the guard, so a failure
-// of the RPC runtime comes back as its exception code.
+// The test client: the interface's client side, the property keys and result codes the tests
+// use, and the callbacks this process received.
 
-#include "norvo/windows/rpc/norvo_vtap.h"
+#include "norvo/windows/rpc/client_session.hpp"
 
 #include <cstdint>
-#include <expected>
-#include <optional>
-#include <span>
-#include <utility>
 #include <vector>
 
 namespace norvo::windows::rpc::test {
+
+using rpc::Binding;
+using rpc::QueryResult;
+using rpc::Rpc;
+using rpc::Session;
 
 // Property keys and result codes the tests use.
 namespace key {
@@ -25,54 +26,6 @@ constexpr long invalid_arg = static_cast<long>(0x80070057);
 constexpr long unexpected = static_cast<long>(0x8000FFFF);
 constexpr long abort = static_cast<long>(0x80004004);
 }  // namespace result
-
-template <class T>
-using Rpc = std::expected<T, std::uint32_t>;
-
-// A binding to the service's local endpoint.
-class Binding {
-  public:
-    static Rpc<Binding> local();
-    Binding(Binding&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-    Binding& operator=(Binding&&) = delete;
-    ~Binding();
-    handle_t get() const { return handle_; }
-
-  private:
-    explicit Binding(handle_t handle) : handle_(handle) {}
-    handle_t handle_;
-};
-
-struct QueryResult {
-    long result = 0;
-    long size = 0;
-    std::vector<std::uint8_t> buffer;  // as returned, when one was offered
-};
-
-// One context handle; closed when it goes, unless it was closed (or lost) before.
-class Session {
-  public:
-    static Rpc<Session> open(const Binding& binding);
-    Session(Session&& other) noexcept : context_(std::exchange(other.context_, nullptr)) {}
-    Session& operator=(Session&&) = delete;
-    ~Session();
-
-    PCONTEXT_HANDLE_TYPE handle() const { return context_; }
-    // The handle, for stubs of another make; this session forgets it.
-    PCONTEXT_HANDLE_TYPE release() { return std::exchange(context_, nullptr); }
-    Rpc<void> close();
-    Rpc<long> start(std::int64_t cookie);
-    Rpc<long> stop();
-    Rpc<long> receive(std::span<const std::uint8_t> packet);
-    Rpc<long> set(long key, std::span<const std::uint8_t> value);
-    // `room`: the size of the buffer offered, none for a null buffer; `input` likewise.
-    Rpc<QueryResult> query(long key, std::optional<std::uint16_t> room,
-                           std::optional<std::vector<std::uint8_t>> input = std::nullopt);
-
-  private:
-    explicit Session(PCONTEXT_HANDLE_TYPE context) : context_(context) {}
-    PCONTEXT_HANDLE_TYPE context_;
-};
 
 // The callbacks this process received, in order.
 struct CallbackRecord {

@@ -1,6 +1,6 @@
 /* The interface's types and its stubs on both sides, in C. The service implements the
- * vtap_s_* routines and calls the vtap_cb_* callback stubs; the test client calls the
- * vtap_c_* stubs and implements the vtap_client_* callbacks. */
+ * vtap_s_* routines and calls the vtap_cb_* callback stubs; a client (vtapctl.exe, the test
+ * client) calls the vtap_c_* stubs and implements the vtap_client_* callbacks. */
 #ifndef NORVO_WINDOWS_RPC_NORVO_VTAP_H
 #define NORVO_WINDOWS_RPC_NORVO_VTAP_H
 

@@ -1,12 +1,12 @@
-#include "client_session.hpp"
+#include "norvo/windows/rpc/client_session.hpp"
 
 #include "norvo/windows/rpc/rpc_guard.h"
 
+#include <algorithm>
 #include <cstddef>
-#include <mutex>
 #include <utility>
 
-namespace norvo::windows::rpc::test {
+namespace norvo::windows::rpc {
 namespace {
 
 template <class Call>
@@ -37,22 +37,15 @@ PROPERTY_BUFFER* as_buffer(std::vector<std::uint8_t>& storage) {
     return reinterpret_cast<PROPERTY_BUFFER*>(storage.data());
 }
 
-std::mutex g_received_mutex;
-std::vector<CallbackRecord> g_received;
-
-void record(CallbackRecord r) {
-    std::lock_guard lock(g_received_mutex);
-    g_received.push_back(std::move(r));
-}
-
 }  // namespace
 
-Rpc<Binding> Binding::local() {
+Rpc<Binding> Binding::local(const std::wstring& endpoint) {
     wchar_t protseq[] = L"ncalrpc";
-    wchar_t endpoint[] = L"NorvoVxtRpcEndpoint";
+    std::wstring endpoint_text = endpoint;
     RPC_WSTR text = nullptr;
     if (auto s = RpcStringBindingComposeW(nullptr, reinterpret_cast<RPC_WSTR>(protseq), nullptr,
-                                          reinterpret_cast<RPC_WSTR>(endpoint), nullptr, &text);
+                                          reinterpret_cast<RPC_WSTR>(endpoint_text.data()), nullptr,
+                                          &text);
         s != RPC_S_OK) {
         return std::unexpected(static_cast<std::uint32_t>(s));
     }
@@ -73,11 +66,11 @@ Rpc<Session> Session::open(const Binding& binding) {
     PCONTEXT_HANDLE_TYPE context = nullptr;
     if (auto done = call([&] { vtap_c_RemoteOpen(binding.get(), &context); }); !done)
         return std::unexpected(done.error());
-    return Session(context);
+    return Session(context, true);
 }
 
 Session::~Session() {
-    if (context_)
+    if (owned_ && context_)
         (void)close();
 }
 
@@ -132,33 +125,4 @@ Rpc<QueryResult> Session::query(long key, std::optional<std::uint16_t> room,
     return out;
 }
 
-std::vector<CallbackRecord> received_callbacks() {
-    std::lock_guard lock(g_received_mutex);
-    return g_received;
-}
-
-}  // namespace norvo::windows::rpc::test
-
-using norvo::windows::rpc::test::record;
-
-extern "C" {
-
-void vtap_client_TapEvent(long kind, hyper timestamp, hyper cookie) {
-    record({0, kind, timestamp, {}, cookie});
-}
-
-void vtap_client_SendClientEvent(short size, signed char* data, hyper cookie) {
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
-    const auto count = size < 0 ? 0 : size;  // never widened into 65535 bytes
-    record({1, size, 0, {bytes, bytes + count}, cookie});
-}
-
-void vtap_client_SensorStateChanged(hyper timestamp, NORVO_SENSOR_STATE state, hyper cookie) {
-    record({2, timestamp, state, {}, cookie});
-}
-
-void vtap_client_SignalReturn(long status, hyper cookie) {
-    record({3, status, 0, {}, cookie});
-}
-
-}  // extern "C"
+}  // namespace norvo::windows::rpc
