@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <fcntl.h>
@@ -17,6 +16,7 @@
 #include <functional>
 
 #include "norvo/posix/unique_fd.hpp"
+#include "norvo/posix/unix_socket.hpp"
 
 #include "daemon_fixture.hpp"
 
@@ -139,24 +139,21 @@ class NotifySocket {
   public:
     explicit NotifySocket(const std::string& path)
         : fd_(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::memcpy(address.sun_path, path.c_str(), path.size());
-        EXPECT_EQ(::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        const auto address = norvo::posix::UnixAddress::of(path);
+        EXPECT_TRUE(address && ::bind(fd_.get(), address->get(), address->size()) == 0);
     }
-    ~NotifySocket() { ::close(fd_); }
 
     std::string next() const {
-        pollfd ready{fd_, POLLIN, 0};
+        pollfd ready{fd_.get(), POLLIN, 0};
         if (::poll(&ready, 1, static_cast<int>(kGuard.count() * 1000)) != 1)
             return "(none)";
         char message[256];
-        const auto n = ::recv(fd_, message, sizeof message, 0);
+        const auto n = ::recv(fd_.get(), message, sizeof message, 0);
         return n < 0 ? "(error)" : std::string(message, static_cast<std::size_t>(n));
     }
 
   private:
-    int fd_;
+    norvo::posix::UniqueFd fd_;
 };
 
 TEST_F(EndToEnd, PauseContinueAndStopWhilePausedAreNotified) {
