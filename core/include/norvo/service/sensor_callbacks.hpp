@@ -11,9 +11,9 @@
 namespace norvo::service {
 
 // The most sensor messages a run holds for its loop. A loop that keeps up takes
-// each message before the next arrives; 1024 is over a second of reports at the
-// simulated sensor's fastest steady rate and minutes of human tapping, yet holds
-// only about 200 KiB behind a client that has stopped answering.
+// each message before the next arrives; 1024 is over a second of reports at 1000
+// a second and minutes of human tapping, yet holds only about 250 KiB (about 250
+// bytes a report) behind a client that has stopped answering.
 inline constexpr std::size_t kSensorQueueCapacity = 1024;
 
 // Callables that post each sensor event on the loop's channel. Posting never
