@@ -220,7 +220,7 @@ TEST_F(Properties, ConnectedUserCountIsReported) {
 }
 
 TEST_F(Properties, ReadOnlyAndUnknownKeysCannotBeSet) {
-    for (PropertyKey key : {1, 4, 5, 0, 10, -1, kDebugMode + 1}) {
+    for (PropertyKey key : {1, 4, 5, 10, 0, 11, -1, kDebugMode + 1}) {
         auto sink = CaptureSink::install();
         EXPECT_EQ(set(context(), key, {1}), hr::invalid_arg) << key;
         EXPECT_EQ(sink->messages().back(), "unknown property set") << key;
@@ -229,7 +229,7 @@ TEST_F(Properties, ReadOnlyAndUnknownKeysCannotBeSet) {
 }
 
 TEST_F(Properties, UnknownQueryKeyPrintsUnknownAndWritesNothing) {
-    for (PropertyKey key : {0, 10, -1, kDebugMode - 1}) {
+    for (PropertyKey key : {0, 11, -1, kDebugMode - 1}) {
         auto sink = CaptureSink::install();
         testing::internal::CaptureStdout();
         const auto reply = query(context(), key, 4);

@@ -1,5 +1,6 @@
 #include "norvo/log_capture.hpp"
 #include "norvo/service/procedures.hpp"
+#include "norvo/service/sensor_callbacks.hpp"
 #include "support/fake_runtime.hpp"
 #include "support/start_harness.hpp"
 
@@ -235,6 +236,42 @@ TEST_F(SensorStart, StopTwiceWhileTheLoopSitsInACallback) {
     EXPECT_EQ(run.join(), hr::ok);
     const auto lines = sink_->messages();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Stop message receive, exiting sensor loop"), 1);
+}
+
+// A client stuck in a callback: the sensor's posts return at once, the run holds at
+// most the queue's capacity, the rest is counted for the client and logged once.
+TEST_F(SensorStart, StuckClientBoundsTheQueueAndCountsWhatIsDropped) {
+    using norvo::service::kSensorQueueCapacity;
+    constexpr std::uint64_t kDropped = 100;
+    const auto dropped = [&] {
+        std::int32_t size = 0;
+        std::array<std::uint8_t, 8> bytes{};
+        EXPECT_EQ(norvo::service::NorvoQueryProperty(*context_, 10, size, std::span(bytes)), hr::ok);
+        EXPECT_EQ(size, 8);
+        std::uint64_t count = 0;
+        for (std::size_t i = 0; i < bytes.size(); ++i) count |= std::uint64_t{bytes[i]} << (8 * i);
+        return count;
+    };
+    const auto count = [&](const std::string& line) {
+        const auto lines = sink_->messages();
+        return std::count(lines.begin(), lines.end(), line);
+    };
+    callbacks_.block();
+    RunningStart run(*context_, 1, callbacks_, *rt_->clock);
+    callbacks_.wait_until_inside();
+    for (std::uint64_t i = 0; i < kSensorQueueCapacity + kDropped; ++i) send_report(1);
+    EXPECT_EQ(dropped(), kDropped);
+    EXPECT_EQ(count("Sensor queue full, dropped 100 sensor reports"), 0);
+
+    callbacks_.unblock();
+    run.settle();
+    EXPECT_EQ(count("Laptop tap detected at: 0"), kSensorQueueCapacity);
+    send_report(0);  // taken again: the burst has ended
+    send_report(0);
+    EXPECT_EQ(count("Sensor queue full, dropped 100 sensor reports"), 1);
+    EXPECT_EQ(dropped(), kDropped);
+    EXPECT_EQ(norvo::service::NorvoStopSensor(*context_), hr::ok);
+    EXPECT_EQ(run.join(), hr::ok);
 }
 
 }  // namespace

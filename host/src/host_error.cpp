@@ -8,6 +8,13 @@ HostError HostError::context(std::string message) && {
     return wrapped;
 }
 
+std::string error_chain(const HostError& error) {
+    std::string chain = error.message();
+    for (const HostError* cause = error.cause(); cause != nullptr; cause = cause->cause())
+        chain += ": " + cause->message();
+    return chain;
+}
+
 HostError platform_call_error(std::string detail) {
     return HostError(std::move(detail)).context("IO error in winapi call");
 }

@@ -77,11 +77,13 @@ std::expected<void, HostError> run_loop(ServicePlatform& platform,
     return {};
 }
 
-void run_service(ServicePlatform& platform) {
+std::expected<void, HostError> run_service(ServicePlatform& platform) {
     kHostLog.info("Application start");
-    if (auto result = run(platform); !result)
+    auto result = run(platform);
+    if (!result)
         kHostLog.error("Application exited with an error: {}", result.error());
     kHostLog.info("Application stop");
+    return result;
 }
 
 }  // namespace norvo::host

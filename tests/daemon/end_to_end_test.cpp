@@ -5,11 +5,18 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 
 #include <csignal>
 #include <cstring>
+#include <functional>
+
+#include "norvo/posix/unique_fd.hpp"
+#include "norvo/posix/unix_socket.hpp"
 
 #include "daemon_fixture.hpp"
 
@@ -132,24 +139,21 @@ class NotifySocket {
   public:
     explicit NotifySocket(const std::string& path)
         : fd_(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::memcpy(address.sun_path, path.c_str(), path.size());
-        EXPECT_EQ(::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        const auto address = norvo::posix::UnixAddress::of(path);
+        EXPECT_TRUE(address && ::bind(fd_.get(), address->get(), address->size()) == 0);
     }
-    ~NotifySocket() { ::close(fd_); }
 
     std::string next() const {
-        pollfd ready{fd_, POLLIN, 0};
+        pollfd ready{fd_.get(), POLLIN, 0};
         if (::poll(&ready, 1, static_cast<int>(kGuard.count() * 1000)) != 1)
             return "(none)";
         char message[256];
-        const auto n = ::recv(fd_, message, sizeof message, 0);
+        const auto n = ::recv(fd_.get(), message, sizeof message, 0);
         return n < 0 ? "(error)" : std::string(message, static_cast<std::size_t>(n));
     }
 
   private:
-    int fd_;
+    norvo::posix::UniqueFd fd_;
 };
 
 TEST_F(EndToEnd, PauseContinueAndStopWhilePausedAreNotified) {
@@ -180,7 +184,7 @@ TEST_F(EndToEnd, AStatusThatCannotBeReportedEndsTheRunBeforeServing) {
     EXPECT_TRUE(daemon->take_error(
         host_line('3', "Application exited with an error: Failed to set service status")));
     EXPECT_TRUE(daemon->take_error(host_line('6', "Application stop")));
-    EXPECT_EQ(daemon->wait(), 0);
+    EXPECT_EQ(daemon->wait(), 1);
     EXPECT_EQ(daemon->error_text().find("RpcServer created"), std::string::npos);
 }
 
@@ -216,7 +220,7 @@ TEST_P(SecondDaemon, FailsAndLeavesTheFirstServing) {
         host_line('3', fmt::format("Application exited with an error: {}", occupied.error))))
         << second->error_text();
     EXPECT_TRUE(second->take_error(host_line('6', "Application stop")));
-    EXPECT_EQ(second->wait(), 0);
+    EXPECT_EQ(second->wait(), 1);
 
     auto served = vtapctl({"query", "1"});
     EXPECT_TRUE(served->take_output("query 1 -> 0x0"));
@@ -229,5 +233,86 @@ INSTANTIATE_TEST_SUITE_P(Sockets, SecondDaemon,
                                            Occupied{"SensorSocket", false,
                                                     "Failed to build async runtime"}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(EndToEnd, SensorSocketIsTheOwnersAloneWhateverTheUmask) {
+    const mode_t before = ::umask(0);
+    auto daemon = start_daemon();
+    ::umask(before);
+    struct stat info {};
+    ASSERT_EQ(::lstat(sensor_socket().c_str(), &info), 0);
+    EXPECT_TRUE(S_ISSOCK(info.st_mode));
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    stop_daemon(*daemon);
+}
+
+// Each way a start can fail ends the process with status 1 and says why at Error.
+TEST_F(EndToEnd, AFailedStartExitsNonZeroWithItsCause) {
+    struct Case {
+        const char* name;
+        std::function<std::vector<std::string>()> prepare;  // makes the trouble; the daemon's argv
+        const char* cause;
+    };
+    std::unique_ptr<ChildProcess> first;
+    norvo::posix::UniqueFd lock;
+    const auto sockets = [&](const std::string& socket, const std::string& sensor) {
+        return std::vector<std::string>{NORVO_VTAPD_PATH, "--socket", socket, "--sensor-socket",
+                                        sensor};
+    };
+    const Case cases[] = {
+        {"endpoint in use",
+         [&] {
+             first = start_daemon();
+             return sockets(endpoint(), path("other-sensor").string());
+         },
+         "Failed to run service: Windows RPC error: RPC status: 1740"},
+        {"endpoint a folder",
+         [&] {
+             std::filesystem::create_directory(path("folder"));
+             return sockets(path("folder").string(), sensor_socket());
+         },
+         "Failed to run service: Windows RPC error: RPC status: 1720"},
+        {"endpoint a symlink",
+         [&] {
+             std::filesystem::create_symlink(path("elsewhere"), path("link"));
+             return sockets(path("link").string(), sensor_socket());
+         },
+         "Failed to run service: Windows RPC error: RPC status: 1720"},
+        {"lock held",
+         [&] {
+             lock = norvo::posix::UniqueFd(
+                 ::open(path("held.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+             EXPECT_EQ(::flock(lock.get(), LOCK_EX | LOCK_NB), 0);
+             return sockets(path("held").string(), sensor_socket());
+         },
+         "Failed to run service: Windows RPC error: RPC status: 1740"},
+        {"sensor folder writable by others",
+         [&] {
+             std::filesystem::create_directory(path("open"));
+             ::chmod(path("open").c_str(), 0777);
+             return sockets(endpoint(), path("open/sensor").string());
+         },
+         "Failed to build async runtime: Socket folder"},
+        {"no XDG_RUNTIME_DIR",
+         [&] {
+             // Root always has /run/norvo-vtap: run as nobody, whose default that is not.
+             if (::geteuid() == 0) {
+                 return std::vector<std::string>{"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                                 "--clear-groups", NORVO_VTAPD_PATH};
+             }
+             return std::vector<std::string>{NORVO_VTAPD_PATH};
+         },
+         "Failed to build async runtime: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ChildProcess daemon(c.prepare(), ChildOptions{.env = {"XDG_RUNTIME_DIR="}});
+        const auto line = daemon.take_error(host_line('3', "Exit status 1: "));
+        ASSERT_TRUE(line) << daemon.error_text();
+        EXPECT_NE(line->find(c.cause), std::string::npos) << *line;
+        EXPECT_EQ(daemon.wait(), 1);
+        if (first)
+            stop_daemon(*std::exchange(first, nullptr));
+    }
+}
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -18,6 +17,8 @@
 #include "norvo/linux_host/notify_status.hpp"
 #include "norvo/linux_host/options.hpp"
 #include "norvo/linux_host/signal_dispatcher.hpp"
+#include "norvo/posix/unique_fd.hpp"
+#include "norvo/posix/unix_socket.hpp"
 
 namespace {
 
@@ -58,23 +59,19 @@ TEST(JournalSink, WritesOneLinePerRecord) {
 
 class Datagrams {
   public:
-    explicit Datagrams(std::string name) : fd_(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::memcpy(address.sun_path + 1, name.data(), name.size());  // abstract
-        EXPECT_EQ(::bind(fd_, reinterpret_cast<const sockaddr*>(&address),
-                         offsetof(sockaddr_un, sun_path) + 1 + name.size()),
-                  0);
+    explicit Datagrams(const std::string& name)
+        : fd_(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+        const auto address = norvo::posix::UnixAddress::of("@" + name);
+        EXPECT_TRUE(address && ::bind(fd_.get(), address->get(), address->size()) == 0);
     }
-    ~Datagrams() { ::close(fd_); }
     std::string next() const {
         char message[128];
-        const auto n = ::recv(fd_, message, sizeof message, MSG_DONTWAIT);
+        const auto n = ::recv(fd_.get(), message, sizeof message, MSG_DONTWAIT);
         return n < 0 ? "(none)" : std::string(message, static_cast<std::size_t>(n));
     }
 
   private:
-    int fd_;
+    norvo::posix::UniqueFd fd_;
 };
 
 TEST(NotifyStatus, ReadyOnceThenStatusesThenStopping) {

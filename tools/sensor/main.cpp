@@ -5,7 +5,6 @@
 #include <fmt/format.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,6 +13,7 @@
 #include <thread>
 
 #include "commands.hpp"
+#include "norvo/posix/unix_socket.hpp"
 
 namespace {
 
@@ -31,24 +31,6 @@ constexpr std::string_view kUsage =
     "R8 UI2 UI4 FILETIME)\n"
     "  fields N                               the field count of the next enter (2 by default)\n"
     "  sleep MS                               wait\n";
-
-int connect_to(const std::string& path) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof(address.sun_path)) {
-        fmt::print(stderr, "vtap-sensor: socket path too long: {}\n", path);
-        return -1;
-    }
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        fmt::print(stderr, "vtap-sensor: cannot connect to {}: {}\n", path, std::strerror(errno));
-        if (fd >= 0)
-            ::close(fd);
-        return -1;
-    }
-    return fd;
-}
 
 bool send_all(int fd, std::string_view data) {
     while (!data.empty()) {
@@ -178,10 +160,10 @@ int main(int argc, char** argv) {
         fmt::print(stderr, "{}", kUsage);
         return 2;
     }
-    const int fd = connect_to(path);
-    if (fd < 0)
+    const auto socket = norvo::posix::connect_unix(path);
+    if (!socket) {
+        fmt::print(stderr, "vtap-sensor: {}\n", socket.error());
         return 1;
-    const int status = pump(fd);
-    ::close(fd);
-    return status;
+    }
+    return pump(socket->get());
 }

@@ -27,6 +27,7 @@ constexpr PropertyKey forward_confirm_tap = 6;
 constexpr PropertyKey client_user_agent = 7;
 constexpr PropertyKey ignore_unidentified_clients = 8;
 constexpr PropertyKey enable_unconfirmed_taps = 9;
+constexpr PropertyKey dropped_sensor_reports = 10;  // read-only
 constexpr PropertyKey debug_mode = 0x3C5A0E91;
 }  // namespace key
 
@@ -162,6 +163,13 @@ Value tap_strength_value(ClientContext& context) {
     return u32_le(std::bit_cast<std::uint32_t>(*strength));
 }
 
+Bytes dropped_sensor_reports_value(ClientContext& context) {
+    kLog.trace("dropped sensor reports queried");
+    Bytes out;
+    append_le(out, context.dropped_sensor_reports->load(std::memory_order_relaxed));
+    return out;
+}
+
 Bytes client_id_value(ClientContext& context) {
     kLog.trace("forward client_id querried");
     auto out = context.client_id->with([](const std::optional<std::string>& id) {
@@ -199,6 +207,8 @@ Value property_value(ClientContext& context, PropertyKey property) {
             return u32_le(static_cast<std::uint32_t>(connected_user_count.load()));
         case key::tap_strength:
             return tap_strength_value(context);
+        case key::dropped_sensor_reports:
+            return dropped_sensor_reports_value(context);
         case key::client_user_agent:
             return client_id_value(context);
         default:

@@ -50,7 +50,7 @@ HRESULT run_sensor(ClientContext& context, const Runtime& runtime, std::uint64_t
     context.sensor_manager.set(std::move(shared_manager));
 
     std::shared_ptr<sensors::SensorSubscription> subscription;
-    auto [sensor_tx, sensor_rx] = channel::unbounded<SensorMessage>();
+    auto [sensor_tx, sensor_rx] = channel::bounded<SensorMessage>(kSensorQueueCapacity);
     const bool simulated = simulation_mode(context);
     if (simulated) kLog.info("Simulation mode, skip sensor registration");
     auto current_manager = context.sensor_manager.get();
@@ -60,7 +60,8 @@ HRESULT run_sensor(ClientContext& context, const Runtime& runtime, std::uint64_t
     }
     if (!simulated) {
         auto subscribed =
-            current_manager->subscribe(sensors::tap_sensor::kSensorId, make_sensor_callbacks(sensor_tx));
+            current_manager->subscribe(sensors::tap_sensor::kSensorId,
+                                       make_sensor_callbacks(sensor_tx, context.dropped_sensor_reports));
         if (!subscribed) {
             kLog.error("Failed to find Vextora sensor: {}", subscribed.error());
             return hr::unexpected;

@@ -4,6 +4,7 @@
 
 #include <fmt/format.h>
 #include <sys/eventfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -13,16 +14,19 @@
 #include <vector>
 
 #include "norvo/host/control_handler.hpp"
+#include "norvo/host/log_targets.hpp"
 #include "norvo/linux_host/fatal_reporting.hpp"
 #include "norvo/linux_host/journal_sink.hpp"
 #include "norvo/linux_host/options.hpp"
 #include "norvo/linux_host/service_platform.hpp"
 #include "norvo/linux_host/signal_dispatcher.hpp"
+#include "norvo/posix/unique_fd.hpp"
 
 namespace {
 
 using namespace norvo;
 
+constexpr int kRunFailed = 1;  // systemd's restart policy and the caller see the failure
 constexpr int kUsageError = 2;
 
 [[noreturn]] void failed_to_start(std::string_view reason) {
@@ -39,31 +43,36 @@ std::optional<std::string> notify_socket() {
 }
 
 // The default runtime folder may not exist yet; a folder given on the command
-// line that cannot be made shows as the socket's own failure.
+// line that cannot be made shows as the socket's own failure. The sockets' own
+// folder is made 0755 at most, whatever the umask: a wider one is refused later.
 void make_folders(const linux_host::RunOptions& options) {
     std::error_code ignored;
-    for (const auto& socket : {options.socket, options.sensor_socket})
-        std::filesystem::create_directories(socket.parent_path(), ignored);
+    for (const auto& socket : {options.socket, options.sensor_socket}) {
+        const auto folder = socket.parent_path();
+        std::filesystem::create_directories(folder.parent_path(), ignored);
+        ::mkdir(folder.c_str(), 0755);
+    }
 }
 
-void run_dispatcher(const linux_host::SignalDispatcher& dispatcher,
-                    linux_host::RunOptions options) {
+std::expected<void, host::HostError> run_dispatcher(const linux_host::SignalDispatcher& dispatcher,
+                                                    linux_host::RunOptions options) {
     auto [sender, receiver] =
         host::blocking_channel<host::ControlEvent>(host::kControlChannelCapacity);
     host::ControlHandler handler(std::move(sender));
     linux_host::LinuxServicePlatform platform(std::move(options), std::move(receiver),
                                               notify_socket());
-    const int done = ::eventfd(0, EFD_CLOEXEC);
-    if (done < 0)
+    const posix::UniqueFd done(::eventfd(0, EFD_CLOEXEC));
+    if (!done.valid())
         failed_to_start("eventfd failed");
+    std::expected<void, host::HostError> outcome;
     std::thread service_main([&] {
-        host::run_service(platform);
+        outcome = host::run_service(platform);
         const std::uint64_t one = 1;
-        [[maybe_unused]] const auto written = ::write(done, &one, sizeof one);
+        [[maybe_unused]] const auto written = ::write(done.get(), &one, sizeof one);
     });
-    dispatcher.run(handler, done);
+    dispatcher.run(handler, done.get());
     service_main.join();
-    ::close(done);
+    return outcome;
 }
 
 }  // namespace
@@ -95,6 +104,9 @@ int main(int argc, char** argv) {
         failed_to_start(dispatcher.error());
     const auto& options = std::get<linux_host::RunOptions>(*command);
     make_folders(options);
-    run_dispatcher(*dispatcher, options);
+    if (const auto outcome = run_dispatcher(*dispatcher, options); !outcome) {
+        host::kHostLog.error("Exit status {}: {}", kRunFailed, host::error_chain(outcome.error()));
+        return kRunFailed;
+    }
     return 0;
 }

@@ -1,39 +1,30 @@
 #include "norvo/linux_host/notify_status.hpp"
 
 #include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <cstddef>
 #include <cstring>
+
+#include "norvo/posix/unix_socket.hpp"
 
 namespace norvo::linux_host {
 namespace {
 
 std::expected<void, host::HostError> send_datagram(const std::string& socket,
                                                    const std::string& message) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (socket.empty() || socket.size() >= sizeof(address.sun_path))
+    const auto address = posix::UnixAddress::of(socket);
+    if (!address)
         return std::unexpected(host::platform_call_error("NOTIFY_SOCKET is not a socket address"));
-    std::memcpy(address.sun_path, socket.data(), socket.size());
-    if (socket.front() == '@')
-        address.sun_path[0] = '\0';  // abstract namespace
-    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + socket.size());
-
-    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
+    const posix::UniqueFd fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!fd.valid())
         return std::unexpected(host::platform_call_error(std::strerror(errno)));
     ssize_t sent;
     do {
-        sent = ::sendto(fd, message.data(), message.size(), MSG_NOSIGNAL,
-                        reinterpret_cast<const sockaddr*>(&address), length);
+        sent = ::sendto(fd.get(), message.data(), message.size(), MSG_NOSIGNAL, address->get(),
+                        address->size());
     } while (sent < 0 && errno == EINTR);
-    const int error = errno;
-    ::close(fd);
     if (sent < 0)
-        return std::unexpected(host::platform_call_error(std::strerror(error)));
+        return std::unexpected(host::platform_call_error(std::strerror(errno)));
     return {};
 }
 

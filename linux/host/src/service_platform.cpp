@@ -63,8 +63,12 @@ std::expected<void, host::HostError> LinuxServicePlatform::start_runtime() {
 std::expected<std::unique_ptr<host::RpcServerHandle>, host::RpcError>
 LinuxServicePlatform::start_rpc_server() {
     auto server = rpc::RpcServer::start(options_.socket);
-    if (!server)
+    if (!server) {
+        // As for the device socket: the run's error cannot say which path failed.
+        host::kHostLog.error("RPC endpoint {} not created: {}", options_.socket.native(),
+                             server.error());
         return std::unexpected(server.error());
+    }
     return std::make_unique<TransportServer>(std::move(*server));
 }
 

@@ -5,7 +5,6 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -14,6 +13,8 @@
 #include <utility>
 
 #include "device_hub.hpp"
+#include "norvo/posix/private_folder.hpp"
+#include "norvo/posix/unix_socket.hpp"
 #include "norvo/log.hpp"
 #include "norvo/text.hpp"
 
@@ -25,53 +26,42 @@ constexpr log::Target kLog{"norvo_linux::sensor_device"};
 std::atomic<bool> g_open{false};
 
 std::string errno_text(std::string_view what, const std::string& path) {
-    return fmt::format("{} {}: {}", what, path, std::strerror(errno));
-}
-
-std::expected<sockaddr_un, std::string> socket_address(const std::string& path) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.empty() || path.size() >= sizeof(address.sun_path)) {
-        return std::unexpected(fmt::format("unusable sensor device socket path: {}", path));
-    }
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    return address;
+    const int code = errno;
+    return fmt::format("{}", posix::PosixError{fmt::format("{} {}", what, path), code});
 }
 
 // A socket file nobody listens on is left over from an earlier run; anything else stays.
-std::expected<void, std::string> clear_stale(const std::string& path, const sockaddr_un& address) {
+std::expected<void, std::string> clear_stale(const std::string& path,
+                                             const posix::UnixAddress& address) {
     struct stat info {};
     if (::lstat(path.c_str(), &info) != 0)
         return {};
     if (!S_ISSOCK(info.st_mode))
         return std::unexpected(fmt::format("{} exists and is not a socket", path));
-    const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (probe < 0)
+    auto probe = posix::unix_stream_socket();
+    if (!probe)
         return std::unexpected(errno_text("cannot probe", path));
-    const bool listening =
-        ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
-    ::close(probe);
-    if (listening)
+    if (::connect(probe->get(), address.get(), address.size()) == 0)
         return std::unexpected(fmt::format("{} is in use", path));
     ::unlink(path.c_str());
     return {};
 }
 
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-  private:
-    int fd_;
-};
+// Only root's own tools may play the sensor: the mode is set on the descriptor before
+// bind, so neither the umask nor a link swapped in at the path can widen it.
+std::expected<posix::UniqueFd, std::string> listen_on(const std::string& path,
+                                                      const posix::UnixAddress& address) {
+    auto listener = posix::unix_stream_socket();
+    if (!listener)
+        return std::unexpected(errno_text("cannot create socket for", path));
+    if (::fchmod(listener->get(), 0600) != 0)
+        return std::unexpected(errno_text("cannot set the mode of", path));
+    if (::bind(listener->get(), address.get(), address.size()) != 0)
+        return std::unexpected(errno_text("cannot bind", path));
+    if (::listen(listener->get(), 4) != 0)
+        return std::unexpected(errno_text("cannot listen on", path));
+    return std::move(*listener);
+}
 
 std::expected<void, std::string> watch(int epoll_fd, int fd) {
     epoll_event event{};
@@ -98,7 +88,7 @@ void apply(const sensor_device::Message& message) {
 // One connected device: its socket and the part of a line read so far.
 class Device {
   public:
-    Device(int fd, int epoll_fd) : fd_(fd), epoll_fd_(epoll_fd) {}
+    Device(posix::UniqueFd fd, int epoll_fd) : fd_(std::move(fd)), epoll_fd_(epoll_fd) {}
     ~Device() {
         ::epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, fd_.get(), nullptr);
         DeviceHub::instance().leave();
@@ -141,7 +131,7 @@ class Device {
         apply(*message);
     }
 
-    Fd fd_;
+    posix::UniqueFd fd_;
     int epoll_fd_;
     std::string pending_;
 };
@@ -150,9 +140,13 @@ class Device {
 
 std::expected<std::unique_ptr<SensorDeviceSocket>, std::string> SensorDeviceSocket::open(
     const std::string& path) {
-    auto address = socket_address(path);
+    auto address = posix::UnixAddress::of(path);
     if (!address)
-        return std::unexpected(address.error());
+        return std::unexpected(fmt::format("unusable sensor device socket path: {}", path));
+    if (auto folder = posix::check_private_folder(std::filesystem::path(path).parent_path());
+        !folder) {
+        return std::unexpected(fmt::format("{}", folder.error()));
+    }
     if (g_open.exchange(true))
         return std::unexpected(std::string("a sensor device socket is already open"));
     auto fail = [](std::string error) {
@@ -161,40 +155,34 @@ std::expected<std::unique_ptr<SensorDeviceSocket>, std::string> SensorDeviceSock
     };
     if (auto cleared = clear_stale(path, *address); !cleared)
         return fail(cleared.error());
-
-    Fd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (listener.get() < 0)
-        return fail(errno_text("cannot create socket for", path));
-    if (::bind(listener.get(), reinterpret_cast<const sockaddr*>(&*address), sizeof(*address)) !=
-        0) {
-        return fail(errno_text("cannot bind", path));
-    }
-    if (::listen(listener.get(), 4) != 0)
-        return fail(errno_text("cannot listen on", path));
-    Fd wake(::eventfd(0, EFD_CLOEXEC));
-    Fd epoll(::epoll_create1(EPOLL_CLOEXEC));
-    if (wake.get() < 0 || epoll.get() < 0)
-        return fail(fmt::format("eventfd/epoll: {}", std::strerror(errno)));
-    for (int fd : {listener.get(), wake.get()}) {
+    auto listener = listen_on(path, *address);
+    if (!listener)
+        return fail(listener.error());
+    posix::UniqueFd wake(::eventfd(0, EFD_CLOEXEC));
+    posix::UniqueFd epoll(::epoll_create1(EPOLL_CLOEXEC));
+    if (!wake.valid() || !epoll.valid())
+        return fail(fmt::format("{}", posix::last_error("eventfd/epoll")));
+    for (int fd : {listener->get(), wake.get()}) {
         if (auto watched = watch(epoll.get(), fd); !watched)
             return fail(watched.error());
     }
-    return std::unique_ptr<SensorDeviceSocket>(
-        new SensorDeviceSocket(path, listener.release(), wake.release(), epoll.release()));
+    return std::unique_ptr<SensorDeviceSocket>(new SensorDeviceSocket(
+        path, std::move(*listener), std::move(wake), std::move(epoll)));
 }
 
-SensorDeviceSocket::SensorDeviceSocket(std::string path, int listen_fd, int wake_fd, int epoll_fd)
-    : path_(std::move(path)), listen_fd_(listen_fd), wake_fd_(wake_fd), epoll_fd_(epoll_fd) {
+SensorDeviceSocket::SensorDeviceSocket(std::string path, posix::UniqueFd listen_fd,
+                                       posix::UniqueFd wake_fd, posix::UniqueFd epoll_fd)
+    : path_(std::move(path)),
+      listen_fd_(std::move(listen_fd)),
+      wake_fd_(std::move(wake_fd)),
+      epoll_fd_(std::move(epoll_fd)) {
     thread_ = std::thread([this] { run(); });
 }
 
 SensorDeviceSocket::~SensorDeviceSocket() {
     const std::uint64_t one = 1;
-    (void)::write(wake_fd_, &one, sizeof one);
+    (void)::write(wake_fd_.get(), &one, sizeof one);
     thread_.join();
-    ::close(epoll_fd_);
-    ::close(wake_fd_);
-    ::close(listen_fd_);
     ::unlink(path_.c_str());
     g_open = false;
 }
@@ -204,26 +192,26 @@ void SensorDeviceSocket::run() {
     std::unique_ptr<Device> device;
     for (;;) {
         epoll_event events[4];
-        const int n = ::epoll_wait(epoll_fd_, events, 4, -1);
+        const int n = ::epoll_wait(epoll_fd_.get(), events, 4, -1);
         if (n < 0 && errno != EINTR) {
             kLog.error("Sensor device socket failed: {}", std::strerror(errno));
             return;
         }
         for (int i = 0; i < n; ++i) {
             const int fd = events[i].data.fd;
-            if (fd == wake_fd_)
+            if (fd == wake_fd_.get())
                 return;
-            if (fd == listen_fd_) {
-                const int accepted = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-                if (accepted < 0)
+            if (fd == listen_fd_.get()) {
+                posix::UniqueFd accepted(::accept4(listen_fd_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+                if (!accepted.valid())
                     continue;
                 if (device) {
                     kLog.warn("Sensor device refused: another device is connected");
-                    ::close(accepted);
                     continue;
                 }
-                device = std::make_unique<Device>(accepted, epoll_fd_);
-                if (!watch(epoll_fd_, accepted)) {
+                const int accepted_fd = accepted.get();
+                device = std::make_unique<Device>(std::move(accepted), epoll_fd_.get());
+                if (!watch(epoll_fd_.get(), accepted_fd)) {
                     device.reset();
                     continue;
                 }

@@ -43,6 +43,10 @@ struct ClientContext {
     Cell<std::shared_ptr<sensors::SensorSubscription>> sensor_subscription;
     Cell<std::optional<channel::Sender<StopMessage>>> stop_sender;
     Cell<std::optional<channel::Sender<PhoneEvent>>> phone_event_sender;
+    // Sensor reports dropped because a run's queue was full, over all runs; shared
+    // with the sensor callables, which the platform may hold after the context is gone.
+    std::shared_ptr<std::atomic<std::uint64_t>> dropped_sensor_reports =
+        std::make_shared<std::atomic<std::uint64_t>>(0);
 };
 
 // Created on first use, exactly once even when first opens race, and never destroyed.

@@ -25,6 +25,9 @@ class HostError {
     std::shared_ptr<const HostError> cause_;
 };
 
+// The message with every cause after it: "Failed to run service: RPC status: 1740".
+std::string error_chain(const HostError& error);
+
 // A failed platform call; `detail` is the platform's own text for its error.
 HostError platform_call_error(std::string detail);
 

@@ -68,8 +68,9 @@ std::expected<void, HostError> run_loop(ServicePlatform& platform,
                                         BlockingReceiver<ControlEvent>& events,
                                         StatusReporter& status);
 
-// The whole service run, from "Application start" to "Application stop". Never fails:
-// an error is logged and the run ends normally.
-void run_service(ServicePlatform& platform);
+// The whole service run, from "Application start" to "Application stop". An error is
+// logged and the run ends normally; it comes back for a platform whose exit status
+// tells the failure (on Windows the stopped status says all and it is ignored).
+std::expected<void, HostError> run_service(ServicePlatform& platform);
 
 }  // namespace norvo::host

@@ -9,11 +9,14 @@
 #include <string>
 #include <thread>
 
+#include "norvo/posix/unique_fd.hpp"
+
 namespace norvo::linux_platform {
 
 class SensorDeviceSocket {
   public:
-    // One at a time per process. A stale socket file at `path` is replaced.
+    // One at a time per process. A stale socket file at `path` is replaced. Its folder
+    // must be private (posix::check_private_folder); the socket is made 0600.
     static std::expected<std::unique_ptr<SensorDeviceSocket>, std::string> open(
         const std::string& path);
     // The device leaves; the socket file is removed.
@@ -24,13 +27,14 @@ class SensorDeviceSocket {
     const std::string& path() const { return path_; }
 
   private:
-    SensorDeviceSocket(std::string path, int listen_fd, int wake_fd, int epoll_fd);
+    SensorDeviceSocket(std::string path, posix::UniqueFd listen_fd, posix::UniqueFd wake_fd,
+                       posix::UniqueFd epoll_fd);
     void run();
 
     std::string path_;
-    int listen_fd_;
-    int wake_fd_;
-    int epoll_fd_;
+    posix::UniqueFd listen_fd_;
+    posix::UniqueFd wake_fd_;
+    posix::UniqueFd epoll_fd_;
     std::thread thread_;
 };
 

@@ -1,0 +1,16 @@
+#pragma once
+// A folder that holds a service's sockets and locks must be the service's alone:
+// whoever else can write there can swap a file for a link between our calls.
+
+#include <expected>
+#include <filesystem>
+
+#include "norvo/posix/error.hpp"
+
+namespace norvo::posix {
+
+// Refuses `folder` unless it is a real folder (not a link to one) owned by the
+// effective uid and writable by neither its group nor others. The error names it.
+std::expected<void, PosixError> check_private_folder(const std::filesystem::path& folder);
+
+}  // namespace norvo::posix
