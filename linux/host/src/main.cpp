@@ -51,8 +51,10 @@ void run_dispatcher(const linux_host::SignalDispatcher& dispatcher,
     auto [sender, receiver] =
         host::blocking_channel<host::ControlEvent>(host::kControlChannelCapacity);
     host::ControlHandler handler(std::move(sender));
+    // Until the first status, as before it: every control goes through.
+    linux_host::AcceptedControls accepted{host::accept::all};
     linux_host::LinuxServicePlatform platform(std::move(options), std::move(receiver),
-                                              notify_socket());
+                                              notify_socket(), accepted);
     const int done = ::eventfd(0, EFD_CLOEXEC);
     if (done < 0)
         failed_to_start("eventfd failed");
@@ -61,7 +63,7 @@ void run_dispatcher(const linux_host::SignalDispatcher& dispatcher,
         const std::uint64_t one = 1;
         [[maybe_unused]] const auto written = ::write(done, &one, sizeof one);
     });
-    dispatcher.run(handler, done);
+    dispatcher.run(handler, accepted, done);
     service_main.join();
     ::close(done);
 }
