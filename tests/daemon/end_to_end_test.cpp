@@ -171,7 +171,7 @@ TEST_F(EndToEnd, PauseContinueAndStopWhilePausedAreNotified) {
     EXPECT_EQ(served->wait(), 0);
 
     // Paused, only stop and continue are accepted controls.
-    for (const auto [signal, control] : {std::pair{SIGHUP, 6}, std::pair{SIGPWR, 5}}) {
+    for (const auto& [signal, control] : {std::pair{SIGHUP, 6}, std::pair{SIGPWR, 5}}) {
         daemon->signal(signal);
         const auto ignored =
             fmt::format("Signal {} ignored: control {} is not accepted now", signal, control);

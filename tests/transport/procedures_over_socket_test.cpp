@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "norvo/service/client_context.hpp"
+#include "norvo/service/properties.hpp"
 #include "support/raw_client.hpp"
 #include "support/service_harness.hpp"
 
