@@ -30,11 +30,14 @@ using service::PropertyKey;
 using Bytes = std::vector<std::uint8_t>;
 using Model = std::map<PropertyKey, Bytes>;  // every key a query answers with a value
 
-constexpr PropertyKey kRangeKey = 3;
-constexpr PropertyKey kTapStrengthKey = 5;
-constexpr PropertyKey kClientIdKey = 7;
-constexpr PropertyKey kSharedSwitchKey = 8;
-constexpr PropertyKey kSwitchKeys[] = {2, 6, kSharedSwitchKey, 9, 0x3C5A0E91};
+namespace named = service::property_key;
+constexpr PropertyKey kRangeKey = named::confirmation_range;
+constexpr PropertyKey kTapStrengthKey = named::tap_strength;
+constexpr PropertyKey kClientIdKey = named::client_id;
+constexpr PropertyKey kSharedSwitchKey = named::ignore_unidentified_clients;
+constexpr PropertyKey kSwitchKeys[] = {named::simulation_mode, named::forward_confirm_tap,
+                                       kSharedSwitchKey, named::enable_unconfirmed_taps,
+                                       named::debug_mode};
 constexpr std::uint8_t kFill = 0xA5;
 constexpr std::int32_t kUnwritten = -7;
 
@@ -45,9 +48,10 @@ class DroppingSink final : public norvo::log::Sink {
 };
 
 Model fresh_model() {
-    Model model{{1, {0xE8, 0x03, 0x71, 0x00, 0x72, 0x00, 0x79, 0x25}},
+    Model model{{named::version, {0xE8, 0x03, 0x71, 0x00, 0x72, 0x00, 0x79, 0x25}},
                 {kRangeKey, {0xF4, 0x01, 0x00, 0x00}},
-                {4, {0, 0, 0, 0}},  // no start runs in this process
+                {named::connected_user, {0, 0, 0, 0}},  // no start runs in this process
+                {named::dropped_sensor_reports, {0, 0, 0, 0, 0, 0, 0, 0}},
                 {kClientIdKey, {0}}};
     for (auto key : kSwitchKeys) model[key] = {0};
     return model;

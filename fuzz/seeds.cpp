@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "norvo/little_endian.hpp"
+#include "norvo/service/properties.hpp"
 #include "norvo/wire/interface.hpp"
 
 namespace {
@@ -39,8 +41,7 @@ Bytes cat(std::initializer_list<Bytes> parts) {
 }
 
 Bytes le32(std::uint32_t value) {
-    return {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-            static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+    return norvo::le_bytes(value);
 }
 
 wire::ContextToken token(std::uint8_t seed) {
@@ -100,22 +101,32 @@ Bytes dry_query(std::uint8_t context, std::int32_t key) {
 }
 
 void properties(const Corpus& corpus) {
-    constexpr std::int32_t kDebugMode = 0x3C5A0E91;
-    corpus.add("version", cat({dry_query(0, 1), query(0, 1, 8), query(0, 1, 7)}));
-    corpus.add("switches", cat({set(0, 2, {7}), set(0, 6, {1}), set(0, 9, {0}),
-                                set(1, kDebugMode, {1}), query(0, 2, 1), query(1, kDebugMode, 4)}));
-    corpus.add("shared_switch", cat({set(0, 8, {1}), query(1, 8, 1), set(1, 8, {0})}));
-    corpus.add("range", cat({set(0, 3, {0x2C, 0x01, 0, 0}), query(0, 3, 2), query(0, 3, 4)}));
-    corpus.add("client_id", cat({set(0, 7, {'a', 'b', 'c'}), dry_query(0, 7), query(0, 7, 4)}));
-    corpus.add(
-        "client_id_invalid_utf8",
-        cat({set(0, 7, {0xFF, 'A'}), set(1, 7, {0xE0, 0x80, 0xF4, 0x90, 0xED, 0xA0, 0x80})}));
+    using namespace norvo::service::property_key;
+    corpus.add("version", cat({dry_query(0, version), query(0, version, 8), query(0, version, 7)}));
+    corpus.add("switches",
+               cat({set(0, simulation_mode, {7}), set(0, forward_confirm_tap, {1}),
+                    set(0, enable_unconfirmed_taps, {0}), set(1, debug_mode, {1}),
+                    query(0, simulation_mode, 1), query(1, debug_mode, 4)}));
+    corpus.add("shared_switch",
+               cat({set(0, ignore_unidentified_clients, {1}),
+                    query(1, ignore_unidentified_clients, 1),
+                    set(1, ignore_unidentified_clients, {0})}));
+    corpus.add("range", cat({set(0, confirmation_range, {0x2C, 0x01, 0, 0}),
+                             query(0, confirmation_range, 2), query(0, confirmation_range, 4)}));
+    corpus.add("client_id", cat({set(0, client_id, {'a', 'b', 'c'}), dry_query(0, client_id),
+                                 query(0, client_id, 4)}));
+    corpus.add("client_id_invalid_utf8",
+               cat({set(0, client_id, {0xFF, 'A'}),
+                    set(1, client_id, {0xE0, 0x80, 0xF4, 0x90, 0xED, 0xA0, 0x80})}));
     corpus.add("client_id_limits",
-               cat({set(0, 7, Bytes(128, 'x')), set(0, 7, Bytes(129, 'y')), set(0, 7, {})}));
-    corpus.add("wrong_sizes", cat({set(0, 2, {}), set(0, 3, {1, 2}), set(0, 6, {1, 1})}));
+               cat({set(0, client_id, Bytes(128, 'x')), set(0, client_id, Bytes(129, 'y')),
+                    set(0, client_id, {})}));
+    corpus.add("wrong_sizes", cat({set(0, simulation_mode, {}), set(0, confirmation_range, {1, 2}),
+                                   set(0, forward_confirm_tap, {1, 1})}));
     corpus.add("read_only_and_unknown",
-               cat({set(0, 1, {0}), set(0, 4, {0, 0, 0, 0}), set(0, 5, {0}), set(0, 0, {1}),
-                    query(0, 5, 4), query(0, 10, 8), dry_query(0, -1)}));
+               cat({set(0, version, {0}), set(0, connected_user, {0, 0, 0, 0}),
+                    set(0, tap_strength, {0}), set(0, 0, {1}), query(0, tap_strength, 4),
+                    query(0, dropped_sensor_reports, 8), dry_query(0, -1)}));
 }
 
 void server_frames(const Corpus& corpus) {

@@ -1,11 +1,10 @@
-// The host's value types: errors, fatal reports, failure actions.
+// The host's value types: its error, fatal reports, failure actions.
 
 #include <gtest/gtest.h>
 
 #include "norvo/host/failure_actions.hpp"
 #include "norvo/host/fatal_report.hpp"
 #include "norvo/host/host_error.hpp"
-#include "norvo/host/rpc_error.hpp"
 
 namespace norvo::host {
 namespace {
@@ -20,24 +19,6 @@ TEST(HostError, LogsOnlyTheOutermostMessageAndKeepsTheChain) {
     ASSERT_NE(error.cause()->cause(), nullptr);
     EXPECT_EQ(error.cause()->cause()->message(), "Access is denied.");
     EXPECT_EQ(error.cause()->cause()->cause(), nullptr);
-}
-
-TEST(RpcError, DisplayTexts) {
-    EXPECT_EQ(fmt::format("{}", RpcError::from_status(1740)),
-              "Windows RPC error: RPC status: 1740");
-    EXPECT_EQ(fmt::format("{}", RpcError::win32({hresult_from_win32(5), "Access is denied."})),
-              "Windows Core error: Access is denied. (0x80070005)");
-    EXPECT_EQ(fmt::format("{}", RpcError{RpcError::Kind::WrongSidCapability}),
-              "Wrong SID capability");
-    EXPECT_EQ(fmt::format("{}", RpcError{RpcError::Kind::SharedStateAccess}),
-              "Could not acces shared state");
-}
-
-TEST(RpcError, Win32CodesBecomeHresults) {
-    EXPECT_EQ(hresult_from_win32(5), static_cast<std::int32_t>(0x80070005));
-    EXPECT_EQ(hresult_from_win32(0x12345), static_cast<std::int32_t>(0x80072345));
-    EXPECT_EQ(hresult_from_win32(0), 0);
-    EXPECT_EQ(hresult_from_win32(-5), -5);
 }
 
 TEST(FatalReport, ComposesTheReportAndItsLines) {

@@ -14,7 +14,7 @@ using norvo::log::CaptureSink;
 using norvo::log::Level;
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr PropertyKey kDebugMode = 0x3C5A0E91;
+constexpr PropertyKey kDebugMode = property_key::debug_mode;
 constexpr std::uint8_t kFill = 0xAA;
 constexpr std::int32_t kUnwritten = -1;
 

@@ -1,4 +1,5 @@
 #include "norvo/replay/scenario.hpp"
+#include "support/case_name.hpp"
 
 #include <gtest/gtest.h>
 
@@ -80,7 +81,13 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"expect-log", 1, "missing log level"},
         ErrorCase{"expect-log Loud x", 1, "unknown log level 'Loud'"},
         ErrorCase{"expect-log INFO x", 1, "unknown log level 'INFO'"},
-        ErrorCase{"expect-log Info", 1, "missing log text"}));
+        ErrorCase{"expect-log Info", 1, "missing log text"},
+        // The latest time, plus the implicit stop and the longest range, stays on the clock.
+        ErrorCase{"start 1\nat 9219077059559 tap\nat 9219077059560 tap", 3,
+                  "time 9219077059560 is later than 9219077059559"},
+        ErrorCase{"start 1\nat 18446744073709551615 stop", 2,
+                  "time 18446744073709551615 is later than 9219077059559"}),
+    [](const auto& info) { return norvo::test::case_name(info.index, info.param.reason); });
 
 Scenario parse(std::string_view text) {
     auto parsed = parse_scenario(text);
@@ -105,7 +112,7 @@ TEST(ParseSettings, EncodeEachKindOfValue) {
         Bytes value;
     };
     const std::vector<Want> want{{2, {1}},
-                                 {0x3C5A0E91, {0}},
+                                 {norvo::service::property_key::debug_mode, {0}},
                                  {3, {0x2C, 0x01, 0x00, 0x00}},
                                  {7, {'p', 'h', 'o', 'n', 'e', ' ', 'a', 'p', 'p'}},
                                  {5, {0xAA, 0xBB}},

@@ -1,4 +1,5 @@
 #include "norvo/replay/verdict.hpp"
+#include "support/case_name.hpp"
 
 #include <gtest/gtest.h>
 
@@ -31,7 +32,12 @@ INSTANTIATE_TEST_SUITE_P(
                     DiffCase{{"a", "b", "c"}, {"a", "x", "c"}, {"  a", "- b", "+ x", "  c"}},
                     DiffCase{{"a", "b"}, {"b", "a"}, {"- a", "  b", "+ a"}},
                     DiffCase{{"s", "t1", "t2"}, {"s", "t2"}, {"  s", "- t1", "  t2"}},
-                    DiffCase{{"s", "t"}, {"s", "t", "t"}, {"  s", "  t", "+ t"}}));
+                    DiffCase{{"s", "t"}, {"s", "t", "t"}, {"  s", "  t", "+ t"}}),
+    [](const auto& info) {
+        std::string diff;
+        for (const auto& line : info.param.diff) diff += line;
+        return norvo::test::case_name(info.index, diff);
+    });
 
 CapturedRecord record(Level level, std::string message) {
     return {level, "vxt_impl::rpc_server", "f.cpp", 1, std::move(message)};

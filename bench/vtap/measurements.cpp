@@ -5,6 +5,8 @@
 #include <thread>
 
 #include "loop_pairs.hpp"
+#include "norvo/little_endian.hpp"
+#include "norvo/service/properties.hpp"
 #include "norvo/wire/interface.hpp"
 
 namespace norvo::bench {
@@ -14,19 +16,14 @@ using service::TapKind;
 using std::chrono::duration;
 using Micros = duration<double, std::micro>;
 
-constexpr client::PropertyKey kConfirmationRange = 3;
-constexpr client::PropertyKey kClientId = 7;
-constexpr client::PropertyKey kIgnoreUnidentified = 8;
-constexpr client::PropertyKey kUnconfirmedTaps = 9;
-constexpr client::PropertyKey kDebugMode = 0x3C5A0E91;
+namespace key = service::property_key;
 
 constexpr std::chrono::seconds kSettle{1};
 
 const std::vector<std::uint8_t> kPhoneTap{1, 0, 1, 0, 0, 0};
 
 std::vector<std::uint8_t> u32(std::uint32_t value) {
-    return {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-            static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+    return le_bytes(value);
 }
 
 std::vector<std::uint8_t> flag(bool on) {
@@ -72,7 +69,7 @@ std::expected<double, std::string> time_to(BenchClient& client, TapKind kind, st
 }  // namespace
 
 FrameSizes query_frame_sizes() {
-    const wire::call::NorvoQueryProperty call{.key = kConfirmationRange,
+    const wire::call::NorvoQueryProperty call{.key = key::confirmation_range,
                                               .buffer = wire::PropertyBuffer{u32(0)}};
     const wire::result::NorvoQueryProperty result{.size = 4,
                                                   .buffer = wire::PropertyBuffer{u32(0)}};
@@ -99,7 +96,7 @@ std::expected<Percentiles, std::string> measure_round_trips(BenchClient& client,
                                                             std::size_t count) {
     return measure_exchanges("NorvoQueryProperty", count, [&] {
         const auto out =
-            client.connection().NorvoQueryProperty(client.context(), kConfirmationRange, u32(0));
+            client.connection().NorvoQueryProperty(client.context(), key::confirmation_range, u32(0));
         return out && out->value == 0;
     });
 }
@@ -112,10 +109,10 @@ std::expected<Confirmations, std::string> measure_confirmations(BenchClient& cli
     // and the service-wide switch on; debug mode is off again before the phone event,
     // so no PhoneTap callback comes before the Confirmed one.
     if (auto set = set_all(client, sensor,
-                           {{kConfirmationRange, u32(10'000)},
-                            {kUnconfirmedTaps, flag(false)},
-                            {kClientId, {'b', 'e', 'n', 'c', 'h'}},
-                            {kIgnoreUnidentified, flag(true)}});
+                           {{key::confirmation_range, u32(10'000)},
+                            {key::enable_unconfirmed_taps, flag(false)},
+                            {key::client_id, {'b', 'e', 'n', 'c', 'h'}},
+                            {key::ignore_unidentified_clients, flag(true)}});
         !set)
         return std::unexpected(set.error());
     std::vector<double> samples, taps;
@@ -127,21 +124,21 @@ std::expected<Confirmations, std::string> measure_confirmations(BenchClient& cli
         return {};
     };
     for (std::size_t i = 0; i < count; ++i) {
-        if (auto set = client.set(kDebugMode, flag(true)); !set)
+        if (auto set = client.set(key::debug_mode, flag(true)); !set)
             return std::unexpected(set.error());
         const auto tap =
             time_to(client, TapKind::LaptopTap, "LaptopTap", [&] { return tapped(sensor.tap()); });
         if (!tap)
             return std::unexpected(tap.error());
         taps.push_back(*tap);
-        if (auto set = client.set(kDebugMode, flag(false)); !set)
+        if (auto set = client.set(key::debug_mode, flag(false)); !set)
             return std::unexpected(set.error());
         const auto confirmed = time_to(client, TapKind::Confirmed, "Confirmed", phone_event);
         if (!confirmed)
             return std::unexpected(confirmed.error());
         samples.push_back(*confirmed);
     }
-    if (auto set = client.set(kIgnoreUnidentified, flag(false)); !set)
+    if (auto set = client.set(key::ignore_unidentified_clients, flag(false)); !set)
         return std::unexpected(set.error());
     return Confirmations{percentiles(samples), percentiles(taps)};
 }
@@ -162,9 +159,10 @@ std::expected<Percentiles, std::string> measure_lateness(BenchClient& client,
                                                          std::size_t count,
                                                          std::chrono::milliseconds range) {
     if (auto set = set_all(client, sensor,
-                           {{kConfirmationRange, u32(static_cast<std::uint32_t>(range.count()))},
-                            {kUnconfirmedTaps, flag(true)},
-                            {kDebugMode, flag(false)}});
+                           {{key::confirmation_range,
+                             u32(static_cast<std::uint32_t>(range.count()))},
+                            {key::enable_unconfirmed_taps, flag(true)},
+                            {key::debug_mode, flag(false)}});
         !set)
         return std::unexpected(set.error());
     std::vector<double> samples;

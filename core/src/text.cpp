@@ -5,11 +5,24 @@
 
 namespace norvo {
 
+namespace {
+
+// U+0080 to U+009F, the C1 controls: C2 80 to C2 9F in UTF-8.
+bool c1_control_at(std::string_view text, std::size_t i) {
+    if (i + 1 >= text.size() || static_cast<unsigned char>(text[i]) != 0xC2)
+        return false;
+    const auto next = static_cast<unsigned char>(text[i + 1]);
+    return next >= 0x80 && next <= 0x9F;
+}
+
+}  // namespace
+
 std::string escape_quoted(std::string_view text) {
     std::string out;
     out.reserve(text.size() + 2);
     out.push_back('"');
-    for (char c : text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
         const auto byte = static_cast<unsigned char>(c);
         switch (c) {
             case '"': out += "\\\""; break;
@@ -21,6 +34,9 @@ std::string escape_quoted(std::string_view text) {
             default:
                 if (byte < 0x20 || byte == 0x7F) {
                     out += fmt::format("\\u{{{:x}}}", unsigned{byte});
+                } else if (c1_control_at(text, i)) {
+                    const auto code = static_cast<unsigned char>(text[++i]);
+                    out += fmt::format("\\u{{{:x}}}", unsigned{code});
                 } else {
                     out.push_back(c);
                 }

@@ -1,5 +1,7 @@
 #include "norvo/host/control_decoder.hpp"
 
+#include "norvo/host/service_control.hpp"
+
 #include <array>
 #include <cstring>
 
@@ -74,25 +76,25 @@ std::optional<PowerSetting> decode_power_setting(const void* data) {
 
 std::optional<PowerEvent> decode_power_event(std::uint32_t event_type, const void* data) {
     switch (event_type) {
-        case 0x0:
+        case power_broadcast::query_suspend:
             return PowerEvent{PowerBroadcast::QuerySuspend};
-        case 0x2:
+        case power_broadcast::query_suspend_failed:
             return PowerEvent{PowerBroadcast::QuerySuspendFailed};
-        case 0x4:
+        case power_broadcast::suspend:
             return PowerEvent{PowerBroadcast::Suspend};
-        case 0x6:
+        case power_broadcast::resume_critical:
             return PowerEvent{PowerBroadcast::ResumeCritical};
-        case 0x7:
+        case power_broadcast::resume_suspend:
             return PowerEvent{PowerBroadcast::ResumeSuspend};
-        case 0x9:
+        case power_broadcast::battery_low:
             return PowerEvent{PowerBroadcast::BatteryLow};
-        case 0xA:
+        case power_broadcast::power_status_change:
             return PowerEvent{PowerBroadcast::PowerStatusChange};
-        case 0xB:
+        case power_broadcast::oem_event:
             return PowerEvent{PowerBroadcast::OemEvent};
-        case 0x12:
+        case power_broadcast::resume_automatic:
             return PowerEvent{PowerBroadcast::ResumeAutomatic};
-        case 0x8013: {
+        case power_broadcast::power_setting_change: {
             if (!data)
                 return std::nullopt;
             auto setting = decode_power_setting(data);
@@ -108,7 +110,7 @@ std::optional<PowerEvent> decode_power_event(std::uint32_t event_type, const voi
 // WTSSESSION_NOTIFICATION: two 32-bit words, size and session id.
 std::optional<SessionChangeParam> decode_session_change(std::uint32_t event_type,
                                                         const void* data) {
-    if (event_type < 1 || event_type > 11 || !data)
+    if (event_type < session_change::first || event_type > session_change::last || !data)
         return std::nullopt;
     return SessionChangeParam{static_cast<SessionChangeReason>(event_type),
                               {read<std::uint32_t>(data), read<std::uint32_t>(data, 4)}};
@@ -123,46 +125,48 @@ std::optional<ControlEvent> wrap(std::optional<T> payload) {
 
 }  // namespace
 
-std::optional<ControlEvent> decode_control(std::uint32_t control, std::uint32_t event_type,
+std::optional<ControlEvent> decode_control(std::uint32_t code, std::uint32_t event_type,
                                            const void* event_data) {
-    switch (control) {
-        case 1:
+    switch (code) {
+        case control::stop:
             return ControlEvent{PlainControl::Stop};
-        case 2:
+        case control::pause:
             return ControlEvent{PlainControl::Pause};
-        case 3:
+        case control::continue_:
             return ControlEvent{PlainControl::Continue};
-        case 4:
+        case control::interrogate:
             return ControlEvent{PlainControl::Interrogate};
-        case 5:
+        case control::shutdown:
             return ControlEvent{PlainControl::Shutdown};
-        case 6:
+        case control::param_change:
             return ControlEvent{PlainControl::ParamChange};
-        case 7:
+        case control::netbind_add:
             return ControlEvent{PlainControl::NetBindAdd};
-        case 8:
+        case control::netbind_remove:
             return ControlEvent{PlainControl::NetBindRemove};
-        case 9:
+        case control::netbind_enable:
             return ControlEvent{PlainControl::NetBindEnable};
-        case 10:
+        case control::netbind_disable:
             return ControlEvent{PlainControl::NetBindDisable};
-        case 12:
-            if (event_type < 0x17 || event_type > 0x19)
+        case control::hardware_profile_change:
+            if (event_type < hardware_profile::query_change_config ||
+                event_type > hardware_profile::config_change_canceled)
                 return std::nullopt;
-            return ControlEvent{static_cast<HardwareProfileChange>(event_type - 0x17)};
-        case 13:
+            return ControlEvent{static_cast<HardwareProfileChange>(
+                event_type - hardware_profile::query_change_config)};
+        case control::power_event:
             return wrap(decode_power_event(event_type, event_data));
-        case 14:
+        case control::session_change:
             return wrap(decode_session_change(event_type, event_data));
-        case 15:
+        case control::preshutdown:
             return ControlEvent{PlainControl::Preshutdown};
-        case 16:
+        case control::time_change:
             return ControlEvent{PlainControl::TimeChange};
-        case 32:
+        case control::trigger_event:
             return ControlEvent{PlainControl::TriggerEvent};
         default:
-            if (control >= 128 && control <= 255)
-                return ControlEvent{UserEventCode{control}};
+            if (code >= control::user_first && code <= control::user_last)
+                return ControlEvent{UserEventCode{code}};
             return std::nullopt;
     }
 }

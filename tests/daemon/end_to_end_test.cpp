@@ -174,8 +174,18 @@ TEST_F(EndToEnd, PauseContinueAndStopWhilePausedAreNotified) {
     EXPECT_TRUE(served->take_output("query 1 -> 0x0"));
     EXPECT_EQ(served->wait(), 0);
 
+    // Paused, only stop and continue are accepted controls.
+    for (const auto& [signal, control] : {std::pair{SIGHUP, 6}, std::pair{SIGPWR, 5}}) {
+        daemon->signal(signal);
+        const auto ignored =
+            fmt::format("Signal {} ignored: control {} is not accepted now", signal, control);
+        EXPECT_TRUE(daemon->take_error(host_line('7', ignored)));
+    }
+
     stop_daemon(*daemon);
     EXPECT_EQ(notify.next(), "STOPPING=1");
+    EXPECT_EQ(daemon->error_text().find("Service control event: ParamChange"), std::string::npos);
+    EXPECT_EQ(daemon->error_text().find("Service control event: Shutdown"), std::string::npos);
 }
 
 TEST_F(EndToEnd, AStatusThatCannotBeReportedEndsTheRunBeforeServing) {

@@ -11,6 +11,7 @@
 
 #include "bad_frames.hpp"
 #include "norvo/service/hresult.hpp"
+#include "norvo/service/properties.hpp"
 #include "stress_client.hpp"
 #include "tally.hpp"
 
@@ -22,7 +23,7 @@ namespace result = wire::result;
 namespace hr = service::hr;
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr std::int32_t kDebugMode = 0x3C5A0E91;
+constexpr std::int32_t kDebugMode = service::property_key::debug_mode;
 constexpr std::int32_t kPhoneTap = 3;
 
 struct Context {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "norvo/service/client_context.hpp"
+#include "norvo/service/properties.hpp"
 #include "support/raw_client.hpp"
 #include "support/service_harness.hpp"
 
@@ -175,7 +176,7 @@ TEST_F(OverSocket, CallbacksArriveInTheOrderTheLoopMakesThem) {
     const auto context = open(*client_);
     const std::string agent = "tester";
     set(*client_, context, 7, Bytes(agent.begin(), agent.end()));
-    set(*client_, context, 0x3C5A0E91, {1});
+    set(*client_, context, service::property_key::debug_mode, {1});
     set(*client_, context, 8, {1});
     set(*client_, context, 6, {1});
     set(*client_, context, 3, {0x60, 0xEA, 0, 0});  // 60 s: the pair confirms however slow the run

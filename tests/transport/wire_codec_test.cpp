@@ -5,6 +5,7 @@
 
 #include <array>
 
+#include "norvo/service/properties.hpp"
 #include "norvo/wire/frame.hpp"
 #include "norvo/wire/interface.hpp"
 
@@ -26,7 +27,8 @@ std::vector<Call> sample_calls() {
         call::NorvoStopSensor{token(3)},
         call::NorvoReceiveClientEvent{token(4), {{1, 0, 1, 0, 0, 0}}},
         call::NorvoSetProperty{token(5), -7, {{0xFF, 0x41}}},
-        call::NorvoQueryProperty{token(6), 0x3C5A0E91, PropertyBuffer{{0, 0, 0}}, std::nullopt},
+        call::NorvoQueryProperty{token(6), norvo::service::property_key::debug_mode,
+                                 PropertyBuffer{{0, 0, 0}}, std::nullopt},
         call::NorvoQueryProperty{token(6), 1, std::nullopt, PropertyBuffer{}},
     };
 }

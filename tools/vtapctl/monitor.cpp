@@ -12,6 +12,7 @@
 #include <unistd.h>
 #endif
 
+#include "norvo/service/properties.hpp"
 #include "norvo/tools/callback_text.hpp"
 #include "norvo/tools/property_text.hpp"
 #include "results.hpp"
@@ -20,6 +21,8 @@
 
 namespace norvo::vtapctl {
 namespace {
+
+namespace key = service::property_key;
 
 constexpr std::string_view kIdentity = "vtapctl monitor";
 
@@ -158,16 +161,16 @@ int run_monitor(Connection& connection, const MonitorOptions& options, Printer& 
     }
     const std::uint8_t on[] = {1};
     const std::vector<std::uint8_t> identity(kIdentity.begin(), kIdentity.end());
-    bool ready = set(connection, *context, 7, identity, out) &&
-                 set(connection, *context, tools::kDebugModeKey, on, out) &&
-                 set(connection, *context, 9, on, out);
+    bool ready = set(connection, *context, key::client_id, identity, out) &&
+                 set(connection, *context, key::debug_mode, on, out) &&
+                 set(connection, *context, key::enable_unconfirmed_taps, on, out);
 
     std::optional<PropertyValue> switch_before;
     if (ready && options.ignore_unidentified) {
-        auto before = read_property(connection, *context, 8);
+        auto before = read_property(connection, *context, key::ignore_unidentified_clients);
         if (before && before->value == 0)
             switch_before = *before;
-        ready = set(connection, *context, 8, on, out);
+        ready = set(connection, *context, key::ignore_unidentified_clients, on, out);
         if (ready) {
             out.line(
                 "note: ignore-unidentified-clients is now on for the whole service: clients that "
@@ -186,7 +189,7 @@ int run_monitor(Connection& connection, const MonitorOptions& options, Printer& 
     }
     if (switch_before && switch_before->bytes == std::vector<std::uint8_t>{0}) {
         const std::uint8_t off[] = {0};
-        if (set(connection, *context, 8, off, out))
+        if (set(connection, *context, key::ignore_unidentified_clients, off, out))
             out.line("note: ignore-unidentified-clients is off again");
     }
     const auto closed = connection.RemoteClose(*context);

@@ -5,18 +5,26 @@ using norvo::rpc::RpcStatusWrapper;
 
 namespace norvo::rpc {
 
+namespace {
+
+template <class... F>
+struct Overloaded : F... {
+    using F::operator()...;
+};
+
+}  // namespace
+
 std::string debug_form(const RpcError& error) {
-    switch (error.kind) {
-        case RpcError::Kind::Win32:
-            return fmt::format("Win32({})", error.platform);
-        case RpcError::Kind::Rpc:
-            return fmt::format("Rpc(RpcStatusWrapper {{ status: {} }})", error.rpc.status);
-        case RpcError::Kind::WrongSidCapability:
-            return "WrongSidCapability";
-        case RpcError::Kind::SharedStateAccess:
-            return "SharedStateAccess";
-    }
-    return {};
+    return std::visit(
+        Overloaded{
+            [](const sensors::PlatformError& e) { return fmt::format("Win32({})", e); },
+            [](const RpcStatusWrapper& w) {
+                return fmt::format("Rpc(RpcStatusWrapper {{ status: {} }})", w.status);
+            },
+            [](WrongSidCapability) { return std::string("WrongSidCapability"); },
+            [](SharedStateAccess) { return std::string("SharedStateAccess"); },
+        },
+        error.value);
 }
 
 }  // namespace norvo::rpc
@@ -29,16 +37,21 @@ fmt::format_context::iterator fmt::formatter<RpcStatusWrapper>::format(const Rpc
 // A platform error shows its system message and its code.
 fmt::format_context::iterator fmt::formatter<RpcError>::format(const RpcError& e,
                                                                format_context& ctx) const {
-    switch (e.kind) {
-        case RpcError::Kind::Win32:
-            return fmt::format_to(ctx.out(), "Windows Core error: {} (0x{:08X})",
-                                  e.platform.message, static_cast<std::uint32_t>(e.platform.code));
-        case RpcError::Kind::Rpc:
-            return fmt::format_to(ctx.out(), "Windows RPC error: {}", e.rpc);
-        case RpcError::Kind::WrongSidCapability:
-            return fmt::format_to(ctx.out(), "Wrong SID capability");
-        case RpcError::Kind::SharedStateAccess:
-            return fmt::format_to(ctx.out(), "Could not acces shared state");
-    }
-    return ctx.out();
+    return std::visit(
+        norvo::rpc::Overloaded{
+            [&](const norvo::sensors::PlatformError& p) {
+                return fmt::format_to(ctx.out(), "Windows Core error: {} (0x{:08X})", p.message,
+                                      static_cast<std::uint32_t>(p.code));
+            },
+            [&](const RpcStatusWrapper& w) {
+                return fmt::format_to(ctx.out(), "Windows RPC error: {}", w);
+            },
+            [&](norvo::rpc::WrongSidCapability) {
+                return fmt::format_to(ctx.out(), "Wrong SID capability");
+            },
+            [&](norvo::rpc::SharedStateAccess) {
+                return fmt::format_to(ctx.out(), "Could not acces shared state");
+            },
+        },
+        e.value);
 }

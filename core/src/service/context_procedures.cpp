@@ -18,13 +18,7 @@ void close_context(ContextHandle context) {
 
 void RemoteOpen(ContextHandle& out) {
     kLog.debug("RemoteOpen() called");
-    auto context = std::make_unique<ClientContext>();
-    context->settings = make_shared_cell(TapSettings{});
-    context->processing_gate = std::make_shared<ProcessingGate>();
-    context->tap_strength = make_shared_cell<std::optional<float>>();
-    context->client_id = make_shared_cell<std::optional<std::string>>();
-    context->ignore_unidentified_clients = process_ignore_unidentified_clients();
-    out = std::move(context);
+    out = std::make_unique<ClientContext>();
 }
 
 void RemoteClose(ContextHandle& handle) {

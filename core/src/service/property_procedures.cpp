@@ -1,14 +1,14 @@
 // NorvoSetProperty and NorvoQueryProperty.
 
+#include "norvo/little_endian.hpp"
 #include "norvo/service/log_target.hpp"
 #include "norvo/service/procedures.hpp"
+#include "norvo/service/properties.hpp"
 #include "norvo/service/utf8.hpp"
 #include "norvo/text.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <charconv>
-#include <concepts>
 #include <cstdio>
 #include <expected>
 #include <string_view>
@@ -17,77 +17,56 @@
 namespace norvo::service {
 namespace {
 
-namespace key {
-constexpr PropertyKey version = 1;
-constexpr PropertyKey simulation_mode = 2;
-constexpr PropertyKey confirmation_range = 3;
-constexpr PropertyKey connected_user = 4;
-constexpr PropertyKey tap_strength = 5;
-constexpr PropertyKey forward_confirm_tap = 6;
-constexpr PropertyKey client_user_agent = 7;
-constexpr PropertyKey ignore_unidentified_clients = 8;
-constexpr PropertyKey enable_unconfirmed_taps = 9;
-constexpr PropertyKey dropped_sensor_reports = 10;  // read-only
-constexpr PropertyKey debug_mode = 0x3C5A0E91;
-}  // namespace key
-
-constexpr std::size_t kMaxClientIdSize = 128;
+using namespace property_key;
 
 using Bytes = std::vector<std::uint8_t>;
 using Value = std::expected<Bytes, HRESULT>;
 
-template <std::unsigned_integral T>
-void append_le(Bytes& out, T value) {
-    for (std::size_t i = 0; i < sizeof(T); ++i) {
-        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-    }
-}
-
-Bytes u32_le(std::uint32_t value) {
-    Bytes out;
-    append_le(out, value);
-    return out;
-}
-
-std::uint32_t read_u32_le(std::span<const std::uint8_t> bytes) {
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < sizeof(value); ++i) {
-        value |= std::uint32_t{bytes[i]} << (8 * i);
-    }
-    return value;
-}
-
 // --- set ---
 
-template <class Store>
-HRESULT set_switch(std::string_view name, std::span<const std::uint8_t> value, Store store) {
-    if (value.size() != 1)
+// The settings field of a switch; null for the process-wide one.
+bool TapSettings::*setting_switch(PropertyKey property) {
+    switch (property) {
+        case simulation_mode:
+            return &TapSettings::simulation_mode;
+        case forward_confirm_tap:
+            return &TapSettings::forward_confirm_tap;
+        case enable_unconfirmed_taps:
+            return &TapSettings::enable_unconfirmed_taps;
+        case debug_mode:
+            return &TapSettings::debug_mode;
+        default:
+            return nullptr;
+    }
+}
+
+HRESULT set_switch(ClientContext& context, const PropertyInfo& info,
+                   std::span<const std::uint8_t> value) {
+    if (!info.accepts_size(value.size()))
         return hr::invalid_arg;
     const bool on = value[0] != 0;
-    store(on);
-    kLog.trace("{} property set to {}", name, on);
+    if (auto field = setting_switch(info.key))
+        context.settings->with([&](TapSettings& settings) { settings.*field = on; });
+    else
+        context.ignore_unidentified_clients->set(on);
+    kLog.trace("{} property set to {}", info.name, on);
     return hr::ok;
 }
 
-HRESULT set_setting_switch(ClientContext& context, bool TapSettings::*field, std::string_view name,
-                           std::span<const std::uint8_t> value) {
-    return set_switch(name, value, [&](bool on) {
-        context.settings->with([&](TapSettings& settings) { settings.*field = on; });
-    });
-}
-
-HRESULT set_confirmation_range(ClientContext& context, std::span<const std::uint8_t> value) {
-    if (value.size() != sizeof(std::uint32_t))
+HRESULT set_confirmation_range(ClientContext& context, const PropertyInfo& info,
+                               std::span<const std::uint8_t> value) {
+    if (!info.accepts_size(value.size()))
         return hr::invalid_arg;
-    const auto range = read_u32_le(value);
+    const auto range = read_le<std::uint32_t>(value);
     context.settings->with([&](TapSettings& settings) { settings.confirmation_range = range; });
     kLog.trace("confirmation range property set to {}", range);
     return hr::ok;
 }
 
-HRESULT set_client_id(ClientContext& context, std::span<const std::uint8_t> value) {
+HRESULT set_client_id(ClientContext& context, const PropertyInfo& info,
+                      std::span<const std::uint8_t> value) {
     kLog.trace("client user agent got size: {}", value.size());
-    if (value.empty() || value.size() > kMaxClientIdSize)
+    if (!info.accepts_size(value.size()))
         return hr::invalid_arg;
     kLog.trace("client user agent preconvert");
     const auto text = decode_utf8_lossy(value);
@@ -134,7 +113,6 @@ ParsedVersion parse_version(std::string_view text) {
 }
 
 Value version_value(ClientContext& context) {
-    kLog.trace("version property querried");
     const auto version = context.settings->with([](const TapSettings& s) { return s.version; });
     kLog.trace("Version string: {}", version);
     const auto parsed = parse_version(version);
@@ -149,29 +127,23 @@ Value version_value(ClientContext& context) {
     return out;
 }
 
-Bytes setting_switch_value(ClientContext& context, bool TapSettings::*field) {
+Bytes switch_value(ClientContext& context, PropertyKey property) {
+    const auto field = setting_switch(property);
+    if (!field)
+        return {std::uint8_t{context.ignore_unidentified_clients->get()}};
     return {context.settings->with([&](const TapSettings& s) { return std::uint8_t{s.*field}; })};
 }
 
 Value tap_strength_value(ClientContext& context) {
-    kLog.trace("tap strength querried");
     const auto strength = context.tap_strength->get();
     if (!strength) {
         kLog.error("No tap strength available");
         return std::unexpected(hr::unexpected);
     }
-    return u32_le(std::bit_cast<std::uint32_t>(*strength));
-}
-
-Bytes dropped_sensor_reports_value(ClientContext& context) {
-    kLog.trace("dropped sensor reports queried");
-    Bytes out;
-    append_le(out, context.dropped_sensor_reports->load(std::memory_order_relaxed));
-    return out;
+    return le_bytes(*strength);
 }
 
 Bytes client_id_value(ClientContext& context) {
-    kLog.trace("forward client_id querried");
     auto out = context.client_id->with([](const std::optional<std::string>& id) {
         return id ? Bytes(id->begin(), id->end()) : Bytes{};
     });
@@ -179,44 +151,38 @@ Bytes client_id_value(ClientContext& context) {
     return out;
 }
 
-Value property_value(ClientContext& context, PropertyKey property) {
-    switch (property) {
-        case key::version:
+Value property_value(ClientContext& context, const PropertyInfo& info) {
+    kLog.trace("{}", info.queried);
+    if (info.kind == PropertyKind::Switch)
+        return switch_value(context, info.key);
+    switch (info.key) {
+        case version:
             return version_value(context);
-        case key::simulation_mode:
-            kLog.trace("simulation mode property querried");
-            return setting_switch_value(context, &TapSettings::simulation_mode);
-        case key::forward_confirm_tap:
-            kLog.trace("forward confirm tap querried");
-            return setting_switch_value(context, &TapSettings::forward_confirm_tap);
-        case key::enable_unconfirmed_taps:
-            kLog.trace("enable unconfirmed taps querried");
-            return setting_switch_value(context, &TapSettings::enable_unconfirmed_taps);
-        case key::debug_mode:
-            kLog.trace("debug mode property querried");
-            return setting_switch_value(context, &TapSettings::debug_mode);
-        case key::ignore_unidentified_clients:
-            kLog.trace("ignore unidentified clients querried");
-            return Bytes{std::uint8_t{context.ignore_unidentified_clients->get()}};
-        case key::confirmation_range:
-            kLog.trace("confirmation range property querried");
-            return u32_le(
+        case confirmation_range:
+            return le_bytes(
                 context.settings->with([](const TapSettings& s) { return s.confirmation_range; }));
-        case key::connected_user:
-            kLog.trace("connected user querried");
-            return u32_le(static_cast<std::uint32_t>(connected_user_count.load()));
-        case key::tap_strength:
+        case connected_user:
+            return le_bytes(connected_user_count.load());
+        case tap_strength:
             return tap_strength_value(context);
-        case key::dropped_sensor_reports:
-            return dropped_sensor_reports_value(context);
-        case key::client_user_agent:
+        case dropped_sensor_reports:
+            return le_bytes(context.dropped_sensor_reports->load(std::memory_order_relaxed));
+        case client_id:
             return client_id_value(context);
         default:
-            kLog.trace("unknown property querried");
-            std::fputs("unknown\n", stdout);
-            std::fflush(stdout);
-            return std::unexpected(hr::invalid_arg);
+            return std::unexpected(hr::unexpected);  // a key without a value source
     }
+}
+
+Value property_value(ClientContext& context, PropertyKey property) {
+    const auto* info = find_property(property);
+    if (!info) {
+        kLog.trace("unknown property querried");
+        std::fputs("unknown\n", stdout);
+        std::fflush(stdout);
+        return std::unexpected(hr::invalid_arg);
+    }
+    return property_value(context, *info);
 }
 
 }  // namespace
@@ -224,29 +190,16 @@ Value property_value(ClientContext& context, PropertyKey property) {
 HRESULT NorvoSetProperty(ClientContext& context, PropertyKey property,
                          std::span<const std::uint8_t> value) {
     kLog.debug("NorvoSetProperty() Called key: {}, input size: {}", property, value.size());
-    switch (property) {
-        case key::simulation_mode:
-            return set_setting_switch(context, &TapSettings::simulation_mode, "simulation mode",
-                                      value);
-        case key::forward_confirm_tap:
-            return set_setting_switch(context, &TapSettings::forward_confirm_tap,
-                                      "forward confirm tap", value);
-        case key::enable_unconfirmed_taps:
-            return set_setting_switch(context, &TapSettings::enable_unconfirmed_taps,
-                                      "enable unconfirmed taps", value);
-        case key::debug_mode:
-            return set_setting_switch(context, &TapSettings::debug_mode, "debug mode", value);
-        case key::ignore_unidentified_clients:
-            return set_switch("ignore unidentified clients", value,
-                              [&](bool on) { context.ignore_unidentified_clients->set(on); });
-        case key::confirmation_range:
-            return set_confirmation_range(context, value);
-        case key::client_user_agent:
-            return set_client_id(context, value);
-        default:
-            kLog.trace("unknown property set");
-            return hr::invalid_arg;
+    const auto* info = find_property(property);
+    if (!info || !info->settable) {
+        kLog.trace("unknown property set");
+        return hr::invalid_arg;
     }
+    if (info->kind == PropertyKind::Switch)
+        return set_switch(context, *info, value);
+    if (property == confirmation_range)
+        return set_confirmation_range(context, *info, value);
+    return set_client_id(context, *info, value);
 }
 
 HRESULT NorvoQueryProperty(ClientContext& context, PropertyKey property, std::int32_t& size,

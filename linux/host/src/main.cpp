@@ -59,8 +59,10 @@ std::expected<void, host::HostError> run_dispatcher(const linux_host::SignalDisp
     auto [sender, receiver] =
         host::blocking_channel<host::ControlEvent>(host::kControlChannelCapacity);
     host::ControlHandler handler(std::move(sender));
+    // Until the first status, as before it: every control goes through.
+    linux_host::AcceptedControls accepted{host::accept::all};
     linux_host::LinuxServicePlatform platform(std::move(options), std::move(receiver),
-                                              notify_socket());
+                                              notify_socket(), accepted);
     const posix::UniqueFd done(::eventfd(0, EFD_CLOEXEC));
     if (!done.valid())
         failed_to_start("eventfd failed");
@@ -70,7 +72,7 @@ std::expected<void, host::HostError> run_dispatcher(const linux_host::SignalDisp
         const std::uint64_t one = 1;
         [[maybe_unused]] const auto written = ::write(done.get(), &one, sizeof one);
     });
-    dispatcher.run(handler, done.get());
+    dispatcher.run(handler, accepted, done.get());
     service_main.join();
     return outcome;
 }

@@ -25,12 +25,32 @@ class TransportServer final : public host::RpcServerHandle {
     rpc::RpcServer server_;  // its release ends the open connections and joins their calls
 };
 
+// Records the controls of each status reported, as the service control manager
+// learns them.
+class AcceptingStatus final : public host::StatusReporter {
+  public:
+    AcceptingStatus(std::optional<std::string> socket, AcceptedControls& accepted)
+        : notify_(std::move(socket)), accepted_(accepted) {}
+
+    std::expected<void, host::HostError> set_status(const host::ServiceStatus& status) override {
+        auto set = notify_.set_status(status);
+        if (set)
+            accepted_.store(status.controls_accepted);
+        return set;
+    }
+
+  private:
+    NotifyStatusReporter notify_;
+    AcceptedControls& accepted_;
+};
+
 }  // namespace
 
 LinuxServicePlatform::LinuxServicePlatform(RunOptions options,
                                            host::BlockingReceiver<host::ControlEvent> events,
-                                           std::optional<std::string> notify_socket)
-    : options_(std::move(options)), notify_socket_(std::move(notify_socket)) {
+                                           std::optional<std::string> notify_socket,
+                                           AcceptedControls& accepted)
+    : options_(std::move(options)), notify_socket_(std::move(notify_socket)), accepted_(accepted) {
     events_.emplace(std::move(events));
 }
 
@@ -38,7 +58,7 @@ std::expected<host::ServiceObject, host::HostError> LinuxServicePlatform::create
     if (!events_)
         return std::unexpected(host::HostError("the service object exists already"));
     host::ServiceObject object{std::move(*events_),
-                               std::make_unique<NotifyStatusReporter>(notify_socket_)};
+                               std::make_unique<AcceptingStatus>(notify_socket_, accepted_)};
     events_.reset();
     // Recovery is the systemd unit's restart policy: nothing to write at start.
     return object;

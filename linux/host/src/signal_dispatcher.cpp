@@ -1,5 +1,8 @@
 #include "norvo/linux_host/signal_dispatcher.hpp"
 
+#include "norvo/host/log_targets.hpp"
+#include "norvo/host/service_control.hpp"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -35,21 +38,35 @@ sigset_t dispatched_signals() {
     return set;
 }
 
+// As the service control manager would: a control the last status does not accept
+// never reaches the handler.
+void dispatch(host::ControlHandler& handler, int signal, std::uint32_t accepted) {
+    const auto control = control_for_signal(signal);
+    if (!control)
+        return;
+    if (!host::delivered(*control, accepted)) {
+        host::kHostLog.debug("Signal {} ignored: control {} is not accepted now", signal,
+                             *control);
+        return;
+    }
+    handler.handle(*control, 0, nullptr);
+}
+
 }  // namespace
 
 std::optional<std::uint32_t> control_for_signal(int signal) {
     switch (signal) {
         case SIGTERM:
         case SIGINT:
-            return 1;  // stop
+            return host::control::stop;
         case SIGTSTP:
-            return 2;  // pause
+            return host::control::pause;
         case SIGCONT:
-            return 3;  // continue
+            return host::control::continue_;
         case SIGPWR:
-            return 5;  // shutdown
+            return host::control::shutdown;
         case SIGHUP:
-            return 6;  // parameter change
+            return host::control::param_change;
         default:
             return std::nullopt;
     }
@@ -77,7 +94,8 @@ std::expected<SignalDispatcher, std::string> SignalDispatcher::install() {
     return SignalDispatcher(fds[0]);
 }
 
-void SignalDispatcher::run(host::ControlHandler& handler, int done_fd) const {
+void SignalDispatcher::run(host::ControlHandler& handler, const AcceptedControls& accepted,
+                           int done_fd) const {
     sigset_t waiting;  // the thread's mask with the dispatched signals let through
     ::pthread_sigmask(SIG_SETMASK, nullptr, &waiting);
     for (const int s : kSignals) sigdelset(&waiting, s);
@@ -93,8 +111,7 @@ void SignalDispatcher::run(host::ControlHandler& handler, int done_fd) const {
         ssize_t n;
         while ((n = ::read(read_fd_, signals, sizeof signals)) > 0) {
             for (ssize_t i = 0; i < n; ++i) {
-                if (const auto control = control_for_signal(signals[i]))
-                    handler.handle(*control, 0, nullptr);
+                dispatch(handler, signals[i], accepted.load());
             }
         }
         if (fds[1].revents != 0)

@@ -2,7 +2,9 @@
 
 #include <fmt/format.h>
 
-#include <bit>
+#include "norvo/little_endian.hpp"
+#include "norvo/tools/property_text.hpp"
+
 #include <charconv>
 #include <limits>
 #include <optional>
@@ -14,7 +16,6 @@ using sensors::SensorField;
 using sensors::SensorState;
 using sensors::SensorValueType;
 
-constexpr service::PropertyKey kDebugModeKey = 0x3C5A0E91;
 constexpr std::size_t kFieldSize = 8;
 
 using Failure = std::unexpected<std::string>;
@@ -64,110 +65,34 @@ private:
     std::string_view rest_;
 };
 
-template <class T>
-std::optional<T> number(std::string_view text, int base) {
-    T value{};
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-    if (ec != std::errc{} || end != text.data() + text.size()) return std::nullopt;
-    return value;
-}
-
-bool has_hex_prefix(std::string_view text) {
-    return text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-}
-
-// Decimal or 0x-hex.
 Parsed<std::uint64_t> unsigned_number(std::string_view text, std::string_view what) {
-    auto value = has_hex_prefix(text) ? number<std::uint64_t>(text.substr(2), 16)
-                                      : number<std::uint64_t>(text, 10);
+    auto value = tools::parse_unsigned(text);
     if (!value) return Failure(fmt::format("{} '{}' is not a number", what, text));
     return *value;
-}
-
-// Decimal (signed) or 0x-hex up to 32 bits, read as the signed key it encodes.
-Parsed<service::PropertyKey> property_key(std::string_view text) {
-    if (has_hex_prefix(text)) {
-        if (auto bits = number<std::uint32_t>(text.substr(2), 16)) {
-            return static_cast<service::PropertyKey>(*bits);
-        }
-    } else if (auto key = number<service::PropertyKey>(text, 10)) {
-        return *key;
-    }
-    return Failure(fmt::format("key '{}' is not a 32-bit number", text));
-}
-
-Parsed<std::vector<std::uint8_t>> hex_bytes(std::string_view text) {
-    std::string digits;
-    for (char c : text) {
-        if (!is_blank(c)) digits.push_back(c);
-    }
-    if (digits.size() % 2 != 0) {
-        return Failure(fmt::format("odd number of hex digits in '{}'", text));
-    }
-    std::vector<std::uint8_t> bytes;
-    for (std::size_t i = 0; i < digits.size(); i += 2) {
-        auto byte = number<std::uint8_t>(std::string_view(digits).substr(i, 2), 16);
-        if (!byte) return Failure(fmt::format("'{}' is not hex", text));
-        bytes.push_back(*byte);
-    }
-    return bytes;
 }
 
 // Little-endian bytes of `value`, padded with zeros to a field's eight bytes.
 template <class T>
 std::vector<std::uint8_t> field_bytes(T value) {
-    using Bits =
-        std::conditional_t<sizeof(T) == 2, std::uint16_t,
-                           std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>>;
-    auto bits = std::bit_cast<Bits>(value);
-    std::vector<std::uint8_t> bytes(kFieldSize, 0);
-    for (std::size_t i = 0; i < sizeof(T); ++i) {
-        bytes[i] = static_cast<std::uint8_t>(bits >> (8 * i));
-    }
+    auto bytes = le_bytes(value);
+    bytes.resize(kFieldSize, 0);
     return bytes;
-}
-
-std::vector<std::uint8_t> le32(std::uint32_t value) {
-    return {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-            static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
-}
-
-bool is_switch(service::PropertyKey key) {
-    return key == 2 || key == 6 || key == 8 || key == 9 || key == kDebugModeKey;
 }
 
 Parsed<input::SetProperty> set_property(Words& words) {
     auto key_word = words.required("property key");
     if (!key_word) return Failure(key_word.error());
-    auto key = property_key(*key_word);
+    auto key = tools::parse_property_key(*key_word);
     if (!key) return Failure(key.error());
-    std::string_view value = words.rest();
-    if (value.empty()) return Failure("missing property value");
-
-    if (value.starts_with("hex:")) {
-        auto bytes = hex_bytes(value.substr(4));
-        if (!bytes) return Failure(bytes.error());
-        return input::SetProperty{*key, std::move(*bytes)};
-    }
-    if (is_switch(*key)) {
-        if (value != "0" && value != "1") {
-            return Failure(fmt::format("switch value '{}' is not 0 or 1", value));
-        }
-        return input::SetProperty{*key, {static_cast<std::uint8_t>(value == "1")}};
-    }
-    if (*key == 3) {
-        auto range = number<std::uint32_t>(value, 10);
-        if (!range) return Failure(fmt::format("range '{}' is not a 32-bit decimal number", value));
-        return input::SetProperty{*key, le32(*range)};
-    }
-    if (*key == 7) return input::SetProperty{*key, {value.begin(), value.end()}};
-    return Failure(fmt::format("key {} takes its value as hex:BYTES", *key));
+    auto value = tools::parse_property_value(*key, words.rest());
+    if (!value) return Failure(value.error());
+    return input::SetProperty{*key, std::move(*value)};
 }
 
 Parsed<SensorState> sensor_state(Words& words) {
     auto word = words.required("sensor state");
     if (!word) return Failure(word.error());
-    auto n = number<std::int32_t>(*word, 10);
+    auto n = tools::parse_number<std::int32_t>(*word, 10);
     auto state = n ? sensors::sensor_state_from_platform(*n) : std::nullopt;
     if (!state) return Failure(fmt::format("sensor state '{}' is not 0 to 5", *word));
     return *state;
@@ -196,7 +121,7 @@ Parsed<SensorField> report_field(std::string_view text) {
     std::string_view type_name = text.substr(0, colon);
     auto type = value_type(type_name);
     if (!type) return Failure(fmt::format("unknown field type '{}'", type_name));
-    auto v = number<std::int64_t>(text.substr(colon + 1), 10);
+    auto v = tools::parse_number<std::int64_t>(text.substr(colon + 1), 10);
     if (!v) {
         return Failure(fmt::format("field value '{}' is not an integer", text.substr(colon + 1)));
     }
@@ -237,17 +162,14 @@ input::Report tap_report(bool tap) {
 
 Parsed<input::Packet> phone_packet(Words& words) {
     std::string_view pulse_word = words.next();
-    if (pulse_word.empty()) return input::Packet{{0x01, 0x00, 0x01, 0x00, 0x00, 0x00}};
+    if (pulse_word.empty()) return input::Packet{tools::phone_packet(std::nullopt)};
     float pulse = 0;
     auto [end, ec] =
         std::from_chars(pulse_word.data(), pulse_word.data() + pulse_word.size(), pulse);
     if (ec != std::errc{} || end != pulse_word.data() + pulse_word.size()) {
         return Failure(fmt::format("pulse '{}' is not a number", pulse_word));
     }
-    std::vector<std::uint8_t> bytes{0x02, 0x00, 0x01, 0x00, 0x04, 0x00};
-    auto payload = le32(std::bit_cast<std::uint32_t>(pulse));
-    bytes.insert(bytes.end(), payload.begin(), payload.end());
-    return input::Packet{std::move(bytes)};
+    return input::Packet{tools::phone_packet(pulse)};
 }
 
 template <class T>
@@ -261,7 +183,7 @@ Parsed<Input> timed_input(std::string_view kind, Words& words) {
     if (kind == "packet") {
         std::string_view hex = words.rest();
         if (hex.empty()) return Failure("missing packet bytes");
-        auto bytes = hex_bytes(hex);
+        auto bytes = tools::parse_hex(hex);
         if (!bytes) return Failure(bytes.error());
         return Input{input::Packet{std::move(*bytes)}};
     }
@@ -338,8 +260,11 @@ private:
         if (!started_) return Failure("'at' before 'start'");
         auto time_word = words.required("time");
         if (!time_word) return Failure(time_word.error());
-        auto ms = number<std::uint64_t>(*time_word, 10);
+        auto ms = tools::parse_number<std::uint64_t>(*time_word, 10);
         if (!ms) return Failure(fmt::format("time '{}' is not a decimal number", *time_word));
+        if (*ms > kLatestInputMs) {
+            return Failure(fmt::format("time {} is later than {}", *ms, kLatestInputMs));
+        }
         auto kind = words.required("input");
         if (!kind) return Failure(kind.error());
         auto input = timed_input(*kind, words);

@@ -4,6 +4,7 @@
 #include <fmt/format.h>
 
 #include <cstdint>
+#include <variant>
 
 #include "norvo/sensors/sensor_error.hpp"
 
@@ -13,16 +14,16 @@ struct RpcStatusWrapper {
     std::int32_t status;
 };
 
-struct RpcError {
-    enum class Kind : std::uint8_t { Win32, Rpc, WrongSidCapability, SharedStateAccess };
-    Kind kind;
-    sensors::PlatformError platform{};  // Win32 only
-    RpcStatusWrapper rpc{};             // Rpc only
+struct WrongSidCapability {};
+struct SharedStateAccess {};
 
-    static RpcError win32(sensors::PlatformError error) {
-        return {Kind::Win32, std::move(error), {}};
-    }
-    static RpcError from_status(std::int32_t status) { return {Kind::Rpc, {}, {status}}; }
+// Each kind carries its own payload and no other's.
+struct RpcError {
+    std::variant<sensors::PlatformError, RpcStatusWrapper, WrongSidCapability, SharedStateAccess>
+        value;
+
+    static RpcError win32(sensors::PlatformError error) { return {std::move(error)}; }
+    static RpcError from_status(std::int32_t status) { return {RpcStatusWrapper{status}}; }
 };
 
 // The debug form: the variant name with its payload, e.g. "Rpc(RpcStatusWrapper { status: 1740 })".

@@ -32,12 +32,16 @@ struct PhoneEvent {
 // Fields that a start call writes while other calls read them sit in cells too:
 // the RPC runtime runs calls on one handle concurrently.
 struct ClientContext {
+    // Default settings, no tap strength and no client id yet, an idle gate, and the
+    // process-wide switch; the shared cells stay the same for the context's life.
+    ClientContext();
+
     Cell<std::optional<std::uint64_t>> callback_cookie;
-    SharedCell<bool> ignore_unidentified_clients;
-    SharedCell<TapSettings> settings;
-    std::shared_ptr<ProcessingGate> processing_gate;
-    SharedCell<std::optional<float>> tap_strength;
-    SharedCell<std::optional<std::string>> client_id;
+    const SharedCell<bool> ignore_unidentified_clients;
+    const SharedCell<TapSettings> settings;
+    const std::shared_ptr<ProcessingGate> processing_gate;
+    const SharedCell<std::optional<float>> tap_strength;
+    const SharedCell<std::optional<std::string>> client_id;
     Cell<std::shared_ptr<sensors::SensorManager>> sensor_manager;  // shared only to call it unlocked
     // Shared only so that a start can tell its own from a later start's; the context owns it.
     Cell<std::shared_ptr<sensors::SensorSubscription>> sensor_subscription;

@@ -4,6 +4,7 @@
 
 #include "norvo/service/client_context.hpp"
 #include "norvo/service/hresult.hpp"
+#include "norvo/service/properties.hpp"
 
 #include <cstdint>
 #include <memory>
@@ -13,7 +14,6 @@
 namespace norvo::service {
 
 using ContextHandle = std::unique_ptr<ClientContext>;
-using PropertyKey = std::int32_t;
 
 // opnum 0
 void RemoteOpen(ContextHandle& out);

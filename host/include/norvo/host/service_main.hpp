@@ -9,6 +9,7 @@
 #include "norvo/host/control_event.hpp"
 #include "norvo/host/host_error.hpp"
 #include "norvo/host/rpc_error.hpp"
+#include "norvo/host/service_control.hpp"
 
 namespace norvo::host {
 
@@ -25,12 +26,11 @@ struct ServiceStatus {
     friend bool operator==(const ServiceStatus&, const ServiceStatus&) = default;
 };
 
-inline constexpr std::uint32_t kOwnProcess = 0x10;
-// Every control: stop, pause/continue, shutdown, parameter, net-bind, hardware profile,
-// power, session, pre-shutdown, time change, trigger.
-inline constexpr ServiceStatus kStatusRunning{kOwnProcess, 4, 0x7FF};
-inline constexpr ServiceStatus kStatusPaused{kOwnProcess, 7, 0x3};
-inline constexpr ServiceStatus kStatusStopped{kOwnProcess, 1, 0};
+inline constexpr ServiceStatus kStatusRunning{service_type::own_process, service_state::running,
+                                              accept::all};
+inline constexpr ServiceStatus kStatusPaused{service_type::own_process, service_state::paused,
+                                             accept::stop | accept::pause_continue};
+inline constexpr ServiceStatus kStatusStopped{service_type::own_process, service_state::stopped, 0};
 
 class StatusReporter {
   public:

@@ -10,15 +10,17 @@
 #include "norvo/host/service_main.hpp"
 #include "norvo/linux/sensor_device.hpp"
 #include "norvo/linux_host/options.hpp"
+#include "norvo/linux_host/signal_dispatcher.hpp"
 
 namespace norvo::linux_host {
 
 class LinuxServicePlatform final : public host::ServicePlatform {
   public:
     // `events` is the receiving end of the channel whose sender the dispatcher's
-    // control handler holds; `notify_socket` is NOTIFY_SOCKET when set.
+    // control handler holds; `notify_socket` is NOTIFY_SOCKET when set. Each status
+    // reported is recorded in `accepted` for the dispatcher, which outlives the platform.
     LinuxServicePlatform(RunOptions options, host::BlockingReceiver<host::ControlEvent> events,
-                         std::optional<std::string> notify_socket);
+                         std::optional<std::string> notify_socket, AcceptedControls& accepted);
 
     std::expected<host::ServiceObject, host::HostError> create_service_object() override;
     // Opens the device socket, then publishes the clock, the COM apartment and the
@@ -31,6 +33,7 @@ class LinuxServicePlatform final : public host::ServicePlatform {
     RunOptions options_;
     std::optional<host::BlockingReceiver<host::ControlEvent>> events_;
     std::optional<std::string> notify_socket_;
+    AcceptedControls& accepted_;
     std::unique_ptr<linux_platform::SensorDeviceSocket> device_;
 };
 

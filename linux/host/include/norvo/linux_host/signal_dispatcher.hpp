@@ -4,6 +4,7 @@
 // dispatcher thread reads it and runs the control handler, as the service control
 // manager's dispatcher thread does.
 
+#include <atomic>
 #include <cstdint>
 #include <expected>
 #include <optional>
@@ -17,6 +18,10 @@ namespace norvo::linux_host {
 // change; SIGPWR: shutdown. The control code as the service control manager sends it.
 std::optional<std::uint32_t> control_for_signal(int signal);
 
+// The controls the last reported status accepts: written on the service main
+// thread, read on the dispatcher thread.
+using AcceptedControls = std::atomic<std::uint32_t>;
+
 class SignalDispatcher {
   public:
     // Once per process, on the thread that will dispatch and before any other thread
@@ -24,8 +29,9 @@ class SignalDispatcher {
     // only while this thread waits in run(). The handlers stay for the life of the process.
     static std::expected<SignalDispatcher, std::string> install();
 
-    // Hands each signal to `handler` until `done_fd` becomes readable.
-    void run(host::ControlHandler& handler, int done_fd) const;
+    // Hands each signal whose control `accepted` holds to `handler` until `done_fd`
+    // becomes readable.
+    void run(host::ControlHandler& handler, const AcceptedControls& accepted, int done_fd) const;
 
   private:
     explicit SignalDispatcher(int read_fd) : read_fd_(read_fd) {}

@@ -6,6 +6,7 @@
 //          unsigned 32-bit number for key 3, the text itself for key 7, or for
 //          any key hex:AABB... with exactly those bytes (blanks allowed, none too).
 
+#include <charconv>
 #include <cstdint>
 #include <expected>
 #include <optional>
@@ -15,10 +16,21 @@
 
 namespace norvo::tools {
 
-inline constexpr std::int32_t kDebugModeKey = 0x3C5A0E91;
-
 template <class T>
 using Parsed = std::expected<T, std::string>;  // the error says what is wrong
+
+// The whole of `text` as a number in `base`, or nothing.
+template <class T>
+std::optional<T> parse_number(std::string_view text, int base = 10) {
+    T value{};
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    if (ec != std::errc{} || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+// Decimal, or hexadecimal after 0x.
+std::optional<std::uint64_t> parse_unsigned(std::string_view text);
 
 Parsed<std::int32_t> parse_property_key(std::string_view text);
 Parsed<std::vector<std::uint8_t>> parse_property_value(std::int32_t key, std::string_view text);

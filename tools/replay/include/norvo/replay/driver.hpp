@@ -14,9 +14,6 @@ struct Outcome {
     std::vector<log::CapturedRecord> log;  // every log line of the run
 };
 
-// A scenario without a stop is stopped this long after its last input.
-inline constexpr std::uint64_t kImplicitStopAfterMs = 10'000;
-
 // Publishes RUNTIME_HANDLE and uses the process-wide values, so it runs once per
 // process: the tool gives every scenario a child process of its own.
 Outcome run_scenario(const Scenario& scenario);

@@ -2,13 +2,16 @@
 // A replay scenario: what to feed the service, instant by instant, and the
 // callbacks and log lines it must produce. The text format is in docs/replay-format.md.
 
+#include "norvo/clock.hpp"
 #include "norvo/log.hpp"
 #include "norvo/sensors/types.hpp"
 #include "norvo/service/procedures.hpp"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -52,6 +55,16 @@ struct ExpectedLog {
 
     friend bool operator==(const ExpectedLog&, const ExpectedLog&) = default;
 };
+
+// A scenario without a stop is stopped this long after its last input.
+inline constexpr std::uint64_t kImplicitStopAfterMs = 10'000;
+
+// The latest input time whose instant, plus the implicit stop and the longest
+// confirmation range a client can set, still fits the clock.
+inline constexpr std::uint64_t kLatestInputMs =
+    static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Instant::duration::max()).count()) -
+    kImplicitStopAfterMs - std::numeric_limits<std::uint32_t>::max();
 
 struct Scenario {
     std::vector<input::SetProperty> initial_settings;  // applied before the start
