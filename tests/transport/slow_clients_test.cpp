@@ -76,6 +76,7 @@ TEST(SlowClients, ASilentConnectionIsEndedAtTheFirstFrameDeadlineAndATalkingOneS
     ASSERT_TRUE(server);
     auto talking = client::Connection::connect(dir.path() / "endpoint");
     ASSERT_TRUE(talking);
+    ASSERT_TRUE((*talking)->RemoteOpen()) << "its Hello was read before this call";
     norvo::testing::RawClient silent(dir.path() / "endpoint");
     const auto end = silent.next();
     ASSERT_FALSE(end);
