@@ -139,9 +139,10 @@ TEST_F(RpcServerLifecycle, StartFailingAfterTheBindingReleasesIt) {
          fd = wire::FileDescriptor(::open("/dev/null", O_RDONLY))) {
         holes.push_back(std::move(fd));
     }
-    // Room for the lock file and the socket, none for the acceptor's eventfd.
+    // Room for the folder, the lock file, the socket and the mode change's own
+    // descriptor; none for the acceptor's.
     rlimit tight = before;
-    tight.rlim_cur = static_cast<rlim_t>(highest + 1 + 2);
+    tight.rlim_cur = static_cast<rlim_t>(highest + 1 + 4);
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
     const auto failed = rpc::RpcServer::start(path, transport::AccessPolicy{.service_uid = 0});
     ::setrlimit(RLIMIT_NOFILE, &before);

@@ -135,6 +135,9 @@ TEST(WireCodec, InconsistentCallsAreRejectedWithTheirStatus) {
         {"opnum 255", 255, {}, status::procnum_out_of_range},
         {"event count 2, conformance 3", 4, with_token({2, 0, 3, 0, 0, 0, 1, 0, 0}),
          status::bad_stub_data},
+        // Exactly count bytes follow: only the conformance check can refuse it.
+        {"event count 2, conformance 3, two bytes", 4, with_token({2, 0, 3, 0, 0, 0, 1, 0}),
+         status::bad_stub_data},
         {"event conformance larger than the frame", 4, with_token({0xFF, 0xFF, 0xFF, 0xFF, 0, 0}),
          status::bad_stub_data},
         {"buffer conformance 4, size 3", 5, with_token({3, 0, 0, 0, 4, 0, 0, 0, 3, 0, 1, 2, 3}),

@@ -72,41 +72,12 @@ Result<HRESULT> status_of(const Result<result::Status>& out) {
 
 }  // namespace
 
-// The frames that answer one call, handed over by the reader thread.
+// The frames that answer one call. Guarded by the connection's calls_mutex_.
 class PendingCall {
   public:
-    void deliver(wire::ReceivedFrame frame) {
-        {
-            std::lock_guard lock(mutex_);
-            inbox_.push_back(std::move(frame));
-        }
-        arrived_.notify_one();
-    }
-
-    void end() {
-        {
-            std::lock_guard lock(mutex_);
-            ended_ = true;
-        }
-        arrived_.notify_one();
-    }
-
-    // None once the connection has ended.
-    std::optional<wire::ReceivedFrame> next() {
-        std::unique_lock lock(mutex_);
-        arrived_.wait(lock, [&] { return !inbox_.empty() || ended_; });
-        if (inbox_.empty())
-            return std::nullopt;
-        auto frame = std::move(inbox_.front());
-        inbox_.pop_front();
-        return frame;
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable arrived_;
-    std::deque<wire::ReceivedFrame> inbox_;
-    bool ended_ = false;
+    std::deque<wire::ReceivedFrame> inbox;
+    std::condition_variable arrived;
+    bool waiting = false;
 };
 
 Result<std::unique_ptr<Connection>> Connection::connect(const std::filesystem::path& socket_path) {
@@ -116,47 +87,69 @@ Result<std::unique_ptr<Connection>> Connection::connect(const std::filesystem::p
     if (auto admitted = await_admission(socket->get()); !admitted) {
         return std::unexpected(admitted.error());
     }
+    // The service ends a connection that stays silent: say Hello back at once.
+    const auto hello = wire::encode(wire::Hello{});
+    if (!wire::write_all(socket->get(), wire::make_frame(wire::FrameKind::Hello, 0, 0, *hello)))
+        return failure(status::server_unavailable);
     return std::unique_ptr<Connection>(new Connection(std::move(*socket)));
 }
 
 Connection::Connection(wire::FileDescriptor socket)
-    : socket_(std::move(socket)), reader_([this] { read_frames(); }) {}
+    : socket_(std::move(socket)), reader_(socket_.get()) {}
 
 Connection::~Connection() {
     disconnect();
-    reader_.join();
 }
 
 void Connection::disconnect() {
     ::shutdown(socket_.get(), SHUT_RDWR);
 }
 
-void Connection::read_frames() {
-    wire::FrameReader reader(socket_.get());
+// No thread of its own reads the socket: a waiting caller does, one at a time,
+// and hands the role on once its own frame has come. A lone call thus reads its
+// answer itself, with no thread to wake in between.
+std::optional<wire::ReceivedFrame> Connection::next_frame(PendingCall& mine) {
+    std::unique_lock lock(calls_mutex_);
     for (;;) {
-        auto frame = reader.next();
-        if (!frame) {
-            if (frame.error() == wire::ReadFailure::Malformed)
-                continue;
-            break;
+        if (!mine.inbox.empty()) {
+            auto frame = std::move(mine.inbox.front());
+            mine.inbox.pop_front();
+            return frame;
         }
-        std::shared_ptr<PendingCall> pending;
-        {
-            std::lock_guard lock(calls_mutex_);
+        if (gone_)
+            return std::nullopt;
+        if (reading_) {
+            mine.waiting = true;
+            mine.arrived.wait(lock);
+            mine.waiting = false;
+            continue;
+        }
+        reading_ = true;
+        lock.unlock();
+        auto frame = reader_.next();
+        lock.lock();
+        reading_ = false;
+        if (frame) {
             if (auto found = calls_.find(frame->header.call_id); found != calls_.end()) {
-                pending = found->second;
+                found->second->inbox.push_back(std::move(*frame));
+                found->second->arrived.notify_one();
             }
+        } else if (frame.error() != wire::ReadFailure::Malformed) {
+            gone_ = true;
         }
-        if (pending)
-            pending->deliver(std::move(*frame));
+        if (!mine.inbox.empty() || gone_)
+            hand_over_reading();
     }
-    std::vector<std::shared_ptr<PendingCall>> pending;
-    {
-        std::lock_guard lock(calls_mutex_);
-        gone_ = true;
-        for (const auto& [id, call] : calls_) pending.push_back(call);
+}
+
+void Connection::hand_over_reading() {
+    for (const auto& [id, call] : calls_) {
+        if (call->waiting && (gone_ || call->inbox.empty())) {
+            call->arrived.notify_one();
+            if (!gone_)
+                return;
+        }
     }
-    for (const auto& call : pending) call->end();
 }
 
 bool Connection::send(const std::vector<std::uint8_t>& frame) {
@@ -191,7 +184,7 @@ Result<wire::ReceivedFrame> Connection::call(std::uint8_t opnum,
         return failure(status::call_failed);
     }
     for (;;) {
-        auto frame = pending->next();
+        auto frame = next_frame(*pending);
         if (!frame)
             return failure(status::call_failed);
         switch (static_cast<wire::FrameKind>(frame->header.kind)) {

@@ -35,31 +35,33 @@ class Dispatch {
         }
         // The slot leaves the table on the close's own thread, so a close racing
         // another close or the rundown still closes the context exactly once.
-        run_long([connection = connection_.shared_from_this(), call_id = call_id_, opnum = opnum_,
-                  token = c.context] {
-            auto slot = connection->contexts().remove(token);
-            if (!slot)
-                return connection->send_fault(call_id, opnum, wire::status::context_mismatch);
-            slot->close(/*client_gone=*/false);
-            connection->send_result(call_id, opnum, *wire::encode(result::RemoteClose{}));
-        });
+        run_long(
+            connection_.server().closes, [connection = connection_.shared_from_this(),
+                                          call_id = call_id_, opnum = opnum_, token = c.context] {
+                auto slot = connection->contexts().remove(token);
+                if (!slot)
+                    return connection->send_fault(call_id, opnum, wire::status::context_mismatch);
+                slot->close(/*client_gone=*/false);
+                connection->send_result(call_id, opnum, *wire::encode(result::RemoteClose{}));
+            });
     }
 
     void operator()(call::NorvoStartSensor& c) {
         auto lease = connection_.contexts().lease(c.context);
         if (!lease)
             return fault(lease.error());
-        run_long([connection = connection_.shared_from_this(), call_id = call_id_, opnum = opnum_,
+        run_long(connection_.server().starts,
+                 [connection = connection_.shared_from_this(), call_id = call_id_, opnum = opnum_,
                   lease = std::move(*lease), cookie = c.cookie]() mutable {
-            RemoteCallbacks callbacks(*connection, call_id, lease);
-            service::HRESULT value = 0;
-            {
-                service::CurrentCallScope scope(callbacks);
-                value = service::NorvoStartSensor(lease.context(), cookie);
-            }
-            lease.release();
-            connection->send_result(call_id, opnum, *wire::encode(result::Status{value}));
-        });
+                     RemoteCallbacks callbacks(*connection, call_id, lease);
+                     service::HRESULT value = 0;
+                     {
+                         service::CurrentCallScope scope(callbacks);
+                         value = service::NorvoStartSensor(lease.context(), cookie);
+                     }
+                     lease.release();
+                     connection->send_result(call_id, opnum, *wire::encode(result::Status{value}));
+                 });
     }
 
     void operator()(call::NorvoStopSensor& c) {
@@ -106,8 +108,8 @@ class Dispatch {
     }
 
     template <class Task>
-    void run_long(Task task) {
-        auto permit = connection_.server().long_calls.try_enter();
+    void run_long(UserQuota& quota, Task task) {
+        auto permit = quota.try_enter(connection_.uid());
         if (!permit)
             return fault(wire::status::server_too_busy);
         const bool started = connection_.server().workers.submit(

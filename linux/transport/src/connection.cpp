@@ -1,7 +1,9 @@
 #include "connection.hpp"
 
+#include <sys/epoll.h>
 #include <sys/socket.h>
 
+#include <cerrno>
 #include <condition_variable>
 #include <optional>
 
@@ -34,40 +36,104 @@ class CallbackWaiter {
     std::optional<wire::RpcStatus> outcome_;
 };
 
-Connection::Connection(wire::FileDescriptor socket, ServerState& server)
-    : socket_(std::move(socket)),
+Connection::Connection(wire::FileDescriptor socket, uid_t uid, UserQuota::Permit permit,
+                       ServerState& server, int epoll, std::uint64_t key)
+    : uid_(uid),
       server_(server),
-      contexts_(server.limits.contexts_per_connection) {}
+      epoll_(epoll),
+      key_(key),
+      contexts_(server.limits.contexts_per_connection),
+      permit_(std::move(permit)),
+      socket_(std::move(socket)) {}
 
 Connection::~Connection() = default;
 
-void Connection::serve() {
+bool Connection::greet() {
+    {
+        std::lock_guard lock(write_mutex_);
+        epoll_event event{.events = EPOLLIN, .data = {.u64 = key_}};
+        if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, socket_.get(), &event) != 0)
+            return false;
+        watched_ = EPOLLIN;
+    }
     const auto hello = wire::encode(wire::Hello{});
-    if (send(wire::make_frame(wire::FrameKind::Hello, 0, 0, *hello))) {
-        wire::FrameReader reader(socket_.get());
-        for (;;) {
-            auto frame = reader.next();
-            if (frame) {
-                route(*frame);
-            } else if (frame.error() == wire::ReadFailure::Malformed) {
-                send_fault(0, 0, wire::status::protocol_error);
-            } else {
-                // An oversized length leaves nothing to resynchronise on.
-                if (frame.error() == wire::ReadFailure::Oversized) {
-                    send_fault(0, 0, wire::status::protocol_error);
-                }
-                break;
-            }
+    return send(wire::make_frame(wire::FrameKind::Hello, 0, 0, *hello));
+}
+
+bool Connection::on_readable() {
+    const auto room = incoming_.space();
+    const auto n = ::recv(socket_.get(), room.data(), room.size(), MSG_DONTWAIT);
+    if (n < 0)
+        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+    if (n == 0)
+        return false;
+    incoming_.commit(static_cast<std::size_t>(n));
+    return serve_frames();
+}
+
+bool Connection::on_writable() {
+    {
+        std::lock_guard lock(write_mutex_);
+        std::span<const std::uint8_t> held(outgoing_.data() + outgoing_begin_,
+                                           outgoing_.size() - outgoing_begin_);
+        if (!write_now(held))
+            return false;
+        outgoing_begin_ = outgoing_.size() - held.size();
+        if (held.empty()) {
+            outgoing_ = {};
+            outgoing_begin_ = 0;
+        }
+        watch_locked();
+        if (!held.empty())
+            return true;
+    }
+    // Frames that came while the replies waited are served now.
+    return serve_frames();
+}
+
+bool Connection::serve_frames() {
+    while (!replies_waiting()) {
+        auto frame = incoming_.next();
+        if (!frame)
+            return true;
+        heard_from_ = true;
+        if (*frame) {
+            route(**frame);
+        } else {
+            send_fault(0, 0, wire::status::protocol_error);
+            // An oversized length leaves nothing to resynchronise on.
+            if (frame->error() == wire::ReadFailure::Oversized)
+                return false;
         }
     }
-    hang_up();
+    return true;
+}
+
+void Connection::close() {
+    {
+        std::lock_guard lock(write_mutex_);
+        ::epoll_ctl(epoll_, EPOLL_CTL_DEL, socket_.get(), nullptr);
+        socket_ = {};
+        outgoing_ = {};
+        outgoing_begin_ = 0;
+    }
     end_callbacks();
+    permit_.reset();
+}
+
+void Connection::run_down() {
     for (auto& slot : contexts_.remove_all()) slot->close(/*client_gone=*/true);
-    server_.connections.remove(this);
 }
 
 void Connection::hang_up() {
-    ::shutdown(socket_.get(), SHUT_RDWR);
+    std::lock_guard lock(write_mutex_);
+    hang_up_locked();
+}
+
+void Connection::hang_up_locked() {
+    if (socket_.valid() && !hung_up_)
+        ::shutdown(socket_.get(), SHUT_RDWR);
+    hung_up_ = true;
 }
 
 void Connection::route(const wire::ReceivedFrame& frame) {
@@ -78,6 +144,8 @@ void Connection::route(const wire::ReceivedFrame& frame) {
         case wire::FrameKind::CallbackReply:
             take_callback_reply(frame.payload);
             return;
+        case wire::FrameKind::Hello:
+            return;  // the client's answer to ours: it counts as its first frame
         default:
             send_fault(frame.header.call_id, frame.header.opnum, wire::status::protocol_error);
             return;
@@ -144,13 +212,54 @@ void Connection::send_fault(std::uint32_t call_id, std::uint8_t opnum, wire::Rpc
                           *wire::encode(wire::Fault{status})));
 }
 
-// A failed write means the client is gone; the reader then sees the end too.
-bool Connection::send(const std::vector<std::uint8_t>& frame) {
+bool Connection::send(std::span<const std::uint8_t> frame) {
     std::lock_guard lock(write_mutex_);
-    if (wire::write_all(socket_.get(), frame))
+    if (!socket_.valid() || hung_up_)
+        return false;
+    const bool queue_empty = outgoing_begin_ == outgoing_.size();
+    if (queue_empty && !write_now(frame))
+        return false;
+    if (frame.empty())
         return true;
-    hang_up();
-    return false;
+    if (outgoing_.size() - outgoing_begin_ + frame.size() > server_.limits.outgoing_bytes) {
+        hang_up_locked();
+        return false;
+    }
+    outgoing_.insert(outgoing_.end(), frame.begin(), frame.end());
+    watch_locked();
+    return true;
+}
+
+bool Connection::replies_waiting() {
+    std::lock_guard lock(write_mutex_);
+    return outgoing_begin_ != outgoing_.size();
+}
+
+// A failed write means the client is gone; the reactor then sees the end too.
+bool Connection::write_now(std::span<const std::uint8_t>& bytes) {
+    while (!bytes.empty()) {
+        const auto n =
+            ::send(socket_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return true;
+        if (n <= 0) {
+            hang_up_locked();
+            return false;
+        }
+        bytes = bytes.subspan(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+void Connection::watch_locked() {
+    const std::uint32_t wanted = outgoing_begin_ == outgoing_.size() ? EPOLLIN : EPOLLOUT;
+    if (wanted == watched_ || !socket_.valid())
+        return;
+    epoll_event event{.events = wanted, .data = {.u64 = key_}};
+    if (::epoll_ctl(epoll_, EPOLL_CTL_MOD, socket_.get(), &event) == 0)
+        watched_ = wanted;
 }
 
 }  // namespace norvo::transport

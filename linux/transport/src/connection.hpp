@@ -1,16 +1,23 @@
 #pragma once
-// One client's connection: reads its frames, runs its calls, carries callbacks
-// to it, and runs down the contexts it still holds when it goes.
+// One client's connection. The reactor thread reads its frames and runs the
+// calls that never wait right there; the calls that wait run on worker threads.
+// Any thread may send: a frame goes straight to the socket, or waits in a
+// bounded buffer that the reactor flushes while it reads nothing more from the
+// client. A client that lets the buffer pass its bound is hung up on.
+
+#include <sys/types.h>
 
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <span>
+#include <vector>
 
 #include "context_table.hpp"
 #include "norvo/wire/interface.hpp"
 #include "norvo/wire/socket_io.hpp"
+#include "user_quota.hpp"
 
 namespace norvo::transport {
 
@@ -19,13 +26,22 @@ class CallbackWaiter;
 
 class Connection : public std::enable_shared_from_this<Connection> {
   public:
-    Connection(wire::FileDescriptor socket, ServerState& server);
+    // `socket` is non-blocking; `key` tags its events in `epoll`.
+    Connection(wire::FileDescriptor socket, uid_t uid, UserQuota::Permit permit,
+               ServerState& server, int epoll, std::uint64_t key);
     ~Connection();
 
-    // Serves calls until the client goes or the connection is hung up, then
-    // runs down every context the client still holds.
-    void serve();
-    // Ends the connection from the service's side: serve() winds up.
+    // The reactor's side; false means the connection must end.
+    bool greet();
+    bool on_readable();
+    bool on_writable();
+    bool heard_from() const { return heard_from_; }
+    // No frame either way from now on; callbacks waiting for a reply fail.
+    void close();
+    // Runs down every context the client still holds (waits for their runs).
+    void run_down();
+
+    // Any thread: ends the connection; the reactor then closes it.
     void hang_up();
 
     // Sends the callback inside the NorvoStartSensor call `call_id` and waits
@@ -38,19 +54,40 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
     ContextTable& contexts() { return contexts_; }
     ServerState& server() { return server_; }
+    uid_t uid() const { return uid_; }
 
   private:
+    // Serves the frames held, until a reply waits in the buffer.
+    bool serve_frames();
     void route(const wire::ReceivedFrame& frame);
     void take_callback_reply(std::span<const std::uint8_t> payload);
-    bool send(const std::vector<std::uint8_t>& frame);
+    bool send(std::span<const std::uint8_t> frame);
+    bool replies_waiting();
+    // Under write_mutex_: writes what the socket takes now; false when it failed.
+    bool write_now(std::span<const std::uint8_t>& bytes);
+    void hang_up_locked();
+    // Under write_mutex_: read while nothing waits to be written, else wait to write.
+    void watch_locked();
     // Fails every callback waiting for a reply; later ones fail at once.
     void end_callbacks();
 
-    wire::FileDescriptor socket_;
+    const uid_t uid_;
     ServerState& server_;
+    const int epoll_;
+    const std::uint64_t key_;
     ContextTable contexts_;
+    std::optional<UserQuota::Permit> permit_;
 
-    std::mutex write_mutex_;  // one frame at a time on the socket
+    // The reactor's alone.
+    wire::FrameAssembler incoming_;
+    bool heard_from_ = false;
+
+    std::mutex write_mutex_;  // the socket's writes, its closing and the buffer
+    wire::FileDescriptor socket_;
+    std::vector<std::uint8_t> outgoing_;
+    std::size_t outgoing_begin_ = 0;
+    std::uint32_t watched_ = 0;
+    bool hung_up_ = false;
 
     std::mutex callbacks_mutex_;
     std::map<std::uint32_t, std::shared_ptr<CallbackWaiter>> waiting_callbacks_;

@@ -5,14 +5,15 @@
 namespace norvo::rpc {
 
 std::expected<RpcServer, RpcError> RpcServer::start(const std::filesystem::path& endpoint,
-                                                    transport::AccessPolicy access) {
+                                                    transport::AccessPolicy access,
+                                                    transport::Limits limits) {
     auto bound = transport::Endpoint::bind(endpoint);
     if (!bound)
         return std::unexpected(RpcError::from_status(bound.error()));
     kLog.trace("Rpc Server requested");
 
     RpcServer server;
-    server.runtime_ = std::make_unique<transport::Server>(access);
+    server.runtime_ = std::make_unique<transport::Server>(access, limits);
     kLog.trace("Rpc Server registered");
 
     server.bindings_ = std::make_unique<transport::Endpoint>(std::move(*bound));

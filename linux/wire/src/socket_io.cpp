@@ -63,48 +63,52 @@ std::expected<ReceivedFrame, ReadFailure> read_frame(int fd) {
     return to_frame(body);
 }
 
-std::expected<ReceivedFrame, ReadFailure> FrameReader::next() {
-    if (!hold(kLengthSize))
-        return std::unexpected(ReadFailure::Closed);
-    const auto length = frame_length(take(kLengthSize).first<kLengthSize>());
-    if (!length)
-        return std::unexpected(ReadFailure::Oversized);
-    if (*length <= buffer_.size()) {
-        if (!hold(*length))
-            return std::unexpected(ReadFailure::Closed);
-        return to_frame(take(*length));
-    }
-    // Too big to hold: what is held starts the body, the rest is read as it comes.
-    const auto held = take(end_ - begin_);
-    std::vector<std::uint8_t> body(held.begin(), held.end());
-    if (!read_body(fd_, body, *length))
-        return std::unexpected(ReadFailure::Closed);
-    return to_frame(body);
-}
-
-bool FrameReader::hold(std::size_t count) {
-    if (buffer_.size() - begin_ < count) {
+std::span<std::uint8_t> FrameAssembler::space() {
+    if (begin_ == end_) {
+        begin_ = end_ = 0;
+        if (buffer_.size() > kReadAhead)
+            buffer_ = std::vector<std::uint8_t>(kReadAhead);
+    } else if (begin_ > 0) {
         std::copy(buffer_.begin() + begin_, buffer_.begin() + end_, buffer_.begin());
         end_ -= begin_;
         begin_ = 0;
     }
-    while (end_ - begin_ < count) {
-        const auto n = ::recv(fd_, buffer_.data() + end_, buffer_.size() - end_, 0);
+    if (end_ == buffer_.size()) {
+        const auto wanted = std::max(wanted_, end_ + 1);
+        buffer_.resize(std::min(wanted, buffer_.size() + kReadChunk));
+    }
+    return std::span(buffer_).subspan(end_);
+}
+
+std::optional<std::expected<ReceivedFrame, ReadFailure>> FrameAssembler::next() {
+    wanted_ = kReadAhead;
+    if (end_ - begin_ < kLengthSize)
+        return std::nullopt;
+    const auto length = frame_length(
+        std::span<const std::uint8_t, kLengthSize>(buffer_.data() + begin_, kLengthSize));
+    if (!length)
+        return std::unexpected(ReadFailure::Oversized);
+    if (end_ - begin_ < kLengthSize + *length) {
+        wanted_ = kLengthSize + *length;
+        return std::nullopt;
+    }
+    const auto body = std::span<const std::uint8_t>(buffer_).subspan(begin_ + kLengthSize, *length);
+    begin_ += kLengthSize + *length;
+    return to_frame(body);
+}
+
+std::expected<ReceivedFrame, ReadFailure> FrameReader::next() {
+    for (;;) {
+        if (auto frame = assembler_.next())
+            return std::move(*frame);
+        const auto room = assembler_.space();
+        const auto n = ::recv(fd_, room.data(), room.size(), 0);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            return false;
-        end_ += static_cast<std::size_t>(n);
+            return std::unexpected(ReadFailure::Closed);
+        assembler_.commit(static_cast<std::size_t>(n));
     }
-    return true;
-}
-
-std::span<const std::uint8_t> FrameReader::take(std::size_t count) {
-    const std::span<const std::uint8_t> bytes(buffer_.data() + begin_, count);
-    begin_ += count;
-    if (begin_ == end_)
-        begin_ = end_ = 0;
-    return bytes;
 }
 
 bool read_exact(int fd, std::span<std::uint8_t> bytes) {

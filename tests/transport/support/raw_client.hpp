@@ -26,6 +26,7 @@ class RawClient {
     std::expected<wire::ReceivedFrame, wire::ReadFailure> next();
     // The status of the next frame when it is a Fault for `call_id`.
     std::optional<wire::RpcStatus> fault_for(std::uint32_t call_id);
+    int socket() const { return socket_.get(); }
 
   private:
     wire::FileDescriptor socket_;

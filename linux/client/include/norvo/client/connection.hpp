@@ -15,7 +15,6 @@
 #include <optional>
 #include <span>
 #include <string_view>
-#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -102,7 +101,10 @@ class Connection {
   private:
     explicit Connection(wire::FileDescriptor socket);
 
-    void read_frames();
+    // The next frame for `call`; none once the connection has ended.
+    std::optional<wire::ReceivedFrame> next_frame(PendingCall& call);
+    // Under calls_mutex_: wakes a waiting call to read in its turn.
+    void hand_over_reading();
     template <class Reply, class Request>
     Result<Reply> invoke(const Request& request, Callbacks* callbacks = nullptr);
     Result<wire::ReceivedFrame> call(std::uint8_t opnum, std::span<const std::uint8_t> payload,
@@ -118,8 +120,9 @@ class Connection {
     std::unordered_map<std::uint32_t, std::shared_ptr<PendingCall>> calls_;
     std::uint32_t next_call_id_ = 0;
     bool gone_ = false;
+    bool reading_ = false;  // a waiting call reads for all
 
-    std::thread reader_;  // last: it uses everything above
+    wire::FrameReader reader_;  // used by the reading call alone
 };
 
 }  // namespace norvo::client

@@ -19,7 +19,8 @@ class RpcServer {
     // fails after the endpoint was bound releases what it made.
     static std::expected<RpcServer, RpcError> start(
         const std::filesystem::path& endpoint,
-        transport::AccessPolicy access = transport::AccessPolicy::for_this_system());
+        transport::AccessPolicy access = transport::AccessPolicy::for_this_system(),
+        transport::Limits limits = {});
 
     // Withdraws the interface and the endpoint without waiting for calls in
     // progress. Does nothing once stopped.

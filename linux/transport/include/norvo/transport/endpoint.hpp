@@ -1,7 +1,8 @@
 #pragma once
 // The socket file that clients connect to. A lock file beside it, held for the
 // endpoint's lifetime, tells a second service that the endpoint is taken, and
-// tells this one that a socket file left there is stale.
+// tells this one that a socket file left there is stale. The folder must be the
+// service's own and writable by nobody else.
 
 #include <expected>
 #include <filesystem>
@@ -14,7 +15,8 @@ namespace norvo::transport {
 class Endpoint {
   public:
     // duplicate_endpoint when another service holds it, invalid_endpoint_format
-    // for a path too long for a socket address, cant_create_endpoint otherwise.
+    // for a path too long for a socket address, cant_create_endpoint otherwise
+    // (logged at Error when the folder is somebody else's or open to others).
     static std::expected<Endpoint, wire::RpcStatus> bind(const std::filesystem::path& path);
 
     Endpoint(Endpoint&&) noexcept = default;
@@ -30,9 +32,11 @@ class Endpoint {
     int socket() const { return socket_.get(); }
 
   private:
-    Endpoint(std::filesystem::path path, wire::FileDescriptor lock, wire::FileDescriptor socket);
+    Endpoint(std::filesystem::path path, wire::FileDescriptor folder, wire::FileDescriptor lock,
+             wire::FileDescriptor socket);
 
     std::filesystem::path path_;
+    wire::FileDescriptor folder_;
     wire::FileDescriptor lock_;
     wire::FileDescriptor socket_;
     bool linked_ = true;

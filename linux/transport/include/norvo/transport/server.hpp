@@ -12,6 +12,7 @@
 namespace norvo::transport {
 
 struct ServerState;
+class Reactor;
 
 class Server {
   public:
@@ -23,7 +24,7 @@ class Server {
     Server& operator=(const Server&) = delete;
 
     // Accepts clients on `listening_socket` (which stays the caller's) until
-    // stop_accepting(). False when no thread can be started.
+    // stop_accepting(). False when the reactor's descriptors or thread cannot be had.
     bool accept_on(int listening_socket);
     // Returns once no further client will be accepted. Connections stay.
     void stop_accepting();
@@ -31,10 +32,8 @@ class Server {
     void unregister_interface();
 
   private:
-    class Acceptor;
-
     std::unique_ptr<ServerState> state_;
-    std::unique_ptr<Acceptor> acceptor_;
+    std::unique_ptr<Reactor> reactor_;
 };
 
 }  // namespace norvo::transport

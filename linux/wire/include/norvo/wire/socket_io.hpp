@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <expected>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -43,27 +44,43 @@ enum class ReadFailure {
 // Reads no byte past the frame, so another reader can take over the socket after it.
 std::expected<ReceivedFrame, ReadFailure> read_frame(int fd);
 
-// Reads the frames of one socket for as long as it lives, taking whatever has arrived
-// in one read: a small frame costs one read instead of two, and frames that arrive
-// together cost one read in all. Holds kReadAhead bytes that later frames may need.
-class FrameReader {
+// Cuts frames out of bytes that arrive in pieces, for a reader that reads
+// whatever has come (or never blocks). The buffer grows only as bytes arrive,
+// never past one frame, and shrinks back once it has been emptied.
+class FrameAssembler {
   public:
     static constexpr std::size_t kReadAhead = 1024;
 
-    explicit FrameReader(int fd) : fd_(fd), buffer_(kReadAhead) {}
+    // Room for the next read, at least one byte.
+    std::span<std::uint8_t> space();
+    // `count` bytes were read into space().
+    void commit(std::size_t count) { end_ += count; }
+    // The next whole frame or failure; none until more bytes have come. After
+    // Oversized nothing more can be taken.
+    std::optional<std::expected<ReceivedFrame, ReadFailure>> next();
+
+  private:
+    std::vector<std::uint8_t> buffer_;
+    std::size_t begin_ = 0;  // held bytes are [begin_, end_)
+    std::size_t end_ = 0;
+    std::size_t wanted_ = kReadAhead;  // the frame being read, length field included
+};
+
+// Reads the frames of one socket for as long as it lives, taking whatever has arrived
+// in one read: a small frame costs one read instead of two, and frames that arrive
+// together cost one read in all.
+class FrameReader {
+  public:
+    static constexpr std::size_t kReadAhead = FrameAssembler::kReadAhead;
+
+    explicit FrameReader(int fd) : fd_(fd) {}
 
     // As read_frame.
     std::expected<ReceivedFrame, ReadFailure> next();
 
   private:
-    // Reads until `count` bytes are held; false once the stream has ended.
-    bool hold(std::size_t count);
-    std::span<const std::uint8_t> take(std::size_t count);
-
     int fd_;
-    std::vector<std::uint8_t> buffer_;
-    std::size_t begin_ = 0;  // held bytes are [begin_, end_)
-    std::size_t end_ = 0;
+    FrameAssembler assembler_;
 };
 
 // Blocks until `bytes` are filled; false once the peer is gone.

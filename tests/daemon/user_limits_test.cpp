@@ -1,0 +1,360 @@
+// One local user cannot lock the daemon up: its idle connections and its
+// sensor runs stop at its own limits while another user is served, a close never
+// waits behind runs, and running out of descriptors turns clients away without
+// spinning. Other users are played by forked children under login uids.
+
+#include <fcntl.h>
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+
+#include "daemon_fixture.hpp"
+#include "norvo/wire/interface.hpp"
+#include "norvo/wire/socket_io.hpp"
+
+namespace {
+
+using namespace norvo;
+using namespace norvo::testing;
+
+constexpr uid_t kFlooder = 4242;
+constexpr uid_t kOther = 4243;
+constexpr std::size_t kConnectionsPerUser = 64;  // the daemon's defaults
+constexpr std::size_t kStartsPerUser = 32;
+
+// A raw peer of the daemon; reads give up after a while, so a broken daemon
+// fails a child instead of hanging it.
+class Peer {
+  public:
+    explicit Peer(const std::string& path)
+        : socket_(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+        path.copy(address.sun_path, sizeof(address.sun_path) - 1);
+        const timeval patience{.tv_sec = 60, .tv_usec = 0};
+        ::setsockopt(socket_.get(), SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof(patience));
+        if (::connect(socket_.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0)
+            socket_ = {};
+    }
+
+    // The status of the service's Hello; -1 when none came.
+    wire::RpcStatus admission() {
+        if (!socket_.valid())
+            return -1;
+        const auto frame = wire::read_frame(socket_.get());
+        const auto hello = frame ? wire::decode<wire::Hello>(frame->payload) : std::nullopt;
+        return hello ? hello->status : -1;
+    }
+
+    bool send(wire::FrameKind kind, std::uint8_t opnum, std::uint32_t id, const auto& message) {
+        return wire::write_all(socket_.get(),
+                               wire::make_frame(kind, opnum, id, *wire::encode(message)));
+    }
+    template <class Call>
+    bool call(std::uint32_t id, const Call& c) {
+        return send(wire::FrameKind::Call, wire::kOpnum<Call>, id, c);
+    }
+
+    // The frame that answers `id`; callbacks on the way are answered when `answer` is set.
+    std::optional<wire::ReceivedFrame> reply(std::uint32_t id, bool answer = true) {
+        for (;;) {
+            auto frame = wire::read_frame(socket_.get());
+            if (!frame)
+                return std::nullopt;
+            if (frame->header.kind == static_cast<std::uint8_t>(wire::FrameKind::Callback)) {
+                const auto c = wire::decode_callback(frame->header.opnum, frame->payload);
+                if (answer && c)
+                    send(wire::FrameKind::CallbackReply, frame->header.opnum, frame->header.call_id,
+                         wire::CallbackReply{.sequence = c->sequence});
+            } else if (frame->header.call_id == id) {
+                return std::move(*frame);
+            }
+        }
+    }
+    bool is_result(const std::optional<wire::ReceivedFrame>& frame) const {
+        return frame && frame->header.kind == static_cast<std::uint8_t>(wire::FrameKind::Result);
+    }
+    wire::RpcStatus fault_of(const std::optional<wire::ReceivedFrame>& frame) const {
+        if (!frame || frame->header.kind != static_cast<std::uint8_t>(wire::FrameKind::Fault))
+            return -1;
+        const auto fault = wire::decode<wire::Fault>(frame->payload);
+        return fault ? fault->status : -1;
+    }
+    std::optional<wire::ContextToken> open(std::uint32_t id) {
+        const auto frame = call(id, wire::call::RemoteOpen{}) ? reply(id) : std::nullopt;
+        const auto opened = is_result(frame)
+                                ? wire::decode<wire::result::RemoteOpen>(frame->payload)
+                                : std::nullopt;
+        return opened ? std::optional(opened->context) : std::nullopt;
+    }
+    int fd() const { return socket_.get(); }
+
+  private:
+    wire::FileDescriptor socket_;
+};
+
+// A child process under `uid`. Its work returns 0 when all went as expected,
+// or the number of the step that did not; a holding child then tells the
+// parent it is ready and keeps what it made until the parent lets it go.
+class UserProcess {
+  public:
+    UserProcess(uid_t uid, std::function<int()> work, bool hold = false) {
+        int ready[2], release[2];
+        EXPECT_EQ(::pipe2(ready, O_CLOEXEC), 0);
+        EXPECT_EQ(::pipe2(release, O_CLOEXEC), 0);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(ready[0]);
+            ::close(release[1]);
+            if (::setresgid(uid, uid, uid) != 0 || ::setresuid(uid, uid, uid) != 0)
+                ::_exit(100);
+            const int failed = work();
+            if (failed != 0 || !hold)
+                ::_exit(failed);
+            char byte = 'R';
+            [[maybe_unused]] auto written = ::write(ready[1], &byte, 1);
+            [[maybe_unused]] auto until_released = ::read(release[0], &byte, 1);
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        ::close(release[0]);
+        ready_ = wire::FileDescriptor(ready[0]);
+        release_ = wire::FileDescriptor(release[1]);
+    }
+    ~UserProcess() {
+        if (pid_ > 0)
+            finish();
+    }
+
+    // True once a holding child is ready; false when it ended instead.
+    bool ready() {
+        char byte = 0;
+        return ::read(ready_.get(), &byte, 1) == 1;
+    }
+    // Lets a holding child go; its exit status.
+    int finish() {
+        release_ = {};
+        int status = 0;
+        ::waitpid(std::exchange(pid_, -1), &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 200;
+    }
+
+  private:
+    pid_t pid_ = -1;
+    wire::FileDescriptor ready_;
+    wire::FileDescriptor release_;
+};
+
+class UserLimits : public DaemonTest {
+  protected:
+    UserLimits() {
+        // Other users may pass through the folder, not change it.
+        ::chmod(path("").c_str(), 0711);
+        daemon_ = start_daemon();
+    }
+    ~UserLimits() override { stop_daemon(); }
+
+    void stop_daemon() {
+        if (!daemon_)
+            return;
+        daemon_->signal(SIGTERM);
+        daemon_errors_ = daemon_->errors();
+        daemon_->wait();
+        EXPECT_NE(daemon_errors_.find(host_line('6', "Application stop")), std::string::npos)
+            << daemon_errors_;
+        daemon_.reset();
+    }
+
+    // Another login user opens a context, starts, is called back, and closes.
+    int served_while_flooded() const {
+        return UserProcess(
+                   kOther,
+                   [path = endpoint()] {
+                       Peer peer(path);
+                       if (peer.admission() != 0)
+                           return 1;
+                       const auto context = peer.open(1);
+                       if (!context)
+                           return 2;
+                       peer.call(2, wire::call::NorvoStartSensor{*context, 7});
+                       auto signal = wire::read_frame(peer.fd());  // SignalReturn: the run is on
+                       if (!signal || signal->header.kind !=
+                                          static_cast<std::uint8_t>(wire::FrameKind::Callback))
+                           return 3;
+                       const auto c = wire::decode_callback(signal->header.opnum, signal->payload);
+                       peer.send(wire::FrameKind::CallbackReply, signal->header.opnum, 2,
+                                 wire::CallbackReply{.sequence = c ? c->sequence : 0});
+                       peer.call(3, wire::call::RemoteClose{*context});
+                       return peer.is_result(peer.reply(3)) ? 0 : 4;
+                   })
+            .finish();
+    }
+
+    std::unique_ptr<ChildProcess> daemon_;
+    std::string daemon_errors_;
+};
+
+TEST_F(UserLimits, IdleConnectionsOfOneUserStopAtItsLimitAndOthersAreServed) {
+    UserProcess flood(
+        kFlooder,
+        [path = endpoint()] {
+            static std::vector<std::unique_ptr<Peer>> held;
+            for (std::size_t i = 0; i < kConnectionsPerUser; ++i) {
+                auto& peer = *held.emplace_back(std::make_unique<Peer>(path));
+                // Past the handshake: the first-frame deadline does not end these.
+                if (peer.admission() != 0 ||
+                    !peer.send(wire::FrameKind::Hello, 0, 0, wire::Hello{}))
+                    return 1;
+            }
+            return Peer(path).admission() == wire::status::server_too_busy ? 0 : 2;
+        },
+        /*hold=*/true);
+    ASSERT_TRUE(flood.ready()) << "flood child: " << flood.finish();
+    EXPECT_EQ(served_while_flooded(), 0);
+    auto root = vtapctl({"query", "1"});
+    EXPECT_TRUE(root->take_output("query 1 -> 0x0"));
+    EXPECT_EQ(root->wait(), 0);
+    EXPECT_EQ(flood.finish(), 0);
+}
+
+// The flooder's runs wait for callback replies that never come, so they stay.
+TEST_F(UserLimits, RunsOfOneUserStopAtItsLimitAndAnotherStartsAndCloses) {
+    UserProcess flood(
+        kFlooder,
+        [path = endpoint()] {
+            static std::optional<Peer> peer;
+            peer.emplace(path);
+            if (peer->admission() != 0)
+                return 1;
+            std::vector<wire::ContextToken> contexts;
+            for (std::uint32_t i = 0; i <= kStartsPerUser; ++i) {
+                const auto context = peer->open(1000 + i);
+                if (!context)
+                    return 2;
+                contexts.push_back(*context);
+            }
+            for (std::uint32_t i = 0; i <= kStartsPerUser; ++i)
+                peer->call(1 + i, wire::call::NorvoStartSensor{contexts[i], i});
+            const auto refused = peer->reply(1 + kStartsPerUser, /*answer=*/false);
+            return peer->fault_of(refused) == wire::status::server_too_busy ? 0 : 3;
+        },
+        /*hold=*/true);
+    ASSERT_TRUE(flood.ready()) << "flood child: " << flood.finish();
+    EXPECT_EQ(served_while_flooded(), 0);
+    EXPECT_EQ(flood.finish(), 0);
+}
+
+std::optional<long> thread_by_name(pid_t pid, const std::string& name) {
+    for (const auto& task :
+         std::filesystem::directory_iterator(fmt::format("/proc/{}/task", pid))) {
+        std::string comm;
+        std::getline(std::ifstream(task.path() / "comm"), comm);
+        if (comm == name)
+            return std::stol(task.path().filename().string());
+    }
+    return std::nullopt;
+}
+
+// Nanoseconds the thread has been on a CPU or waiting for one: a thread that
+// spins is runnable all the time, however loaded the machine is.
+std::uint64_t runnable_ns(pid_t pid, long tid) {
+    std::ifstream stat(fmt::format("/proc/{}/task/{}/schedstat", pid, tid));
+    std::uint64_t running = 0, waiting = 0;
+    stat >> running >> waiting;
+    return running + waiting;
+}
+
+// A fixed number of round trips with a child, so that the daemon's threads
+// have time to show what they do: a measure of time that is no sleep.
+void exchange_with_a_child(int round_trips) {
+    int pair[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+    const pid_t echo = ::fork();
+    if (echo == 0) {
+        ::close(pair[0]);
+        char byte = 0;
+        while (::read(pair[1], &byte, 1) == 1 && ::write(pair[1], &byte, 1) == 1) {
+        }
+        ::_exit(0);
+    }
+    ::close(pair[1]);
+    char byte = 'x';
+    for (int i = 0; i < round_trips; ++i) {
+        ASSERT_EQ(::write(pair[0], &byte, 1), 1);
+        ASSERT_EQ(::read(pair[0], &byte, 1), 1);
+    }
+    ::close(pair[0]);
+    ::waitpid(echo, nullptr, 0);
+}
+
+TEST_F(UserLimits, OutOfDescriptorsClientsAreTurnedAwayOnceLoggedAndWithoutSpinning) {
+    const pid_t pid = daemon_->pid();
+    const auto reactor = thread_by_name(pid, "vtap-transport");
+    ASSERT_TRUE(reactor);
+    {
+        // A connection that comes and goes leaves a worker thread for the rundowns
+        // below: the sanitizers' first look at a new thread needs descriptors.
+        Peer warm_up(endpoint());
+        ASSERT_EQ(warm_up.admission(), 0);
+        ::shutdown(warm_up.fd(), SHUT_WR);
+        ASSERT_FALSE(wire::read_frame(warm_up.fd()));
+    }
+    rlimit before{};
+    ASSERT_EQ(::prlimit(pid, RLIMIT_NOFILE, nullptr, &before), 0);
+    rlimit few = before;
+    few.rlim_cur = 48;
+    ASSERT_EQ(::prlimit(pid, RLIMIT_NOFILE, &few, nullptr), 0);
+
+    std::vector<std::unique_ptr<Peer>> held;
+    for (wire::RpcStatus admitted = 0; admitted == 0;) {
+        ASSERT_LT(held.size(), few.rlim_cur);
+        auto& peer = *held.emplace_back(std::make_unique<Peer>(endpoint()));
+        admitted = peer.admission();
+        if (admitted == 0)
+            peer.send(wire::FrameKind::Hello, 0, 0, wire::Hello{});
+        else
+            EXPECT_EQ(admitted, wire::status::out_of_resources);
+    }
+    held.pop_back();
+
+    // Clients that queue while no descriptor is free: a spinning acceptor would
+    // be runnable all the while.
+    std::vector<std::unique_ptr<Peer>> queued;
+    for (int i = 0; i < 3; ++i) queued.push_back(std::make_unique<Peer>(endpoint()));
+    const auto start = std::chrono::steady_clock::now();
+    const auto runnable_before = runnable_ns(pid, *reactor);
+    exchange_with_a_child(2000);
+    const auto runnable = runnable_ns(pid, *reactor) - runnable_before;
+    const auto wall = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                          std::chrono::steady_clock::now() - start)
+                          .count();
+    EXPECT_LT(runnable, static_cast<std::uint64_t>(wall) / 2) << "of " << wall << " ns";
+    for (auto& peer : queued) EXPECT_EQ(peer->admission(), wire::status::out_of_resources);
+
+    // A connection that ends gives its descriptor back: the next client is admitted.
+    ::shutdown(held.back()->fd(), SHUT_WR);
+    EXPECT_FALSE(wire::read_frame(held.back()->fd())) << "the service closes its end";
+    held.pop_back();
+    EXPECT_EQ(Peer(endpoint()).admission(), 0);
+    ::prlimit(pid, RLIMIT_NOFILE, &before, nullptr);
+    held.clear();
+
+    stop_daemon();
+    const auto log = daemon_errors_;
+    std::size_t warnings = 0;
+    for (auto at = log.find("<4>rpc_server: Out of file descriptors"); at != std::string::npos;
+         at = log.find("<4>rpc_server: Out of file descriptors", at + 1)) {
+        ++warnings;
+    }
+    EXPECT_EQ(warnings, 1u) << log;
+}
+
+}  // namespace

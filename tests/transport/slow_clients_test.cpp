@@ -1,0 +1,88 @@
+// Clients that do not keep up: one that stops reading is no longer read from
+// (its calls wait in its own socket, not in the service), and one that never
+// says a word is hung up on at the first-frame deadline.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include "norvo/wire/interface.hpp"
+#include "support/raw_client.hpp"
+#include "support/service_harness.hpp"
+
+namespace {
+
+using namespace norvo;
+using namespace std::chrono_literals;
+
+TEST(SlowClients, ACallerThatStopsReadingIsNoLongerReadAndLosesNothing) {
+    norvo::testing::SocketRuntime::get();
+    norvo::testing::TestService service;
+    norvo::testing::RawClient raw(service.socket());
+    raw.call(1, wire::call::RemoteOpen{});
+    const auto opened = raw.next();
+    ASSERT_TRUE(opened);
+    const auto context = wire::decode<wire::result::RemoteOpen>(opened->payload)->context;
+
+    // Queries whose results are as big as the calls, written until the service
+    // stops taking them: far less than all of them.
+    const auto call = [&](std::uint32_t id) {
+        return wire::make_frame(
+            wire::FrameKind::Call, 6, id,
+            *wire::encode(wire::call::NorvoQueryProperty{
+                context, 1, wire::PropertyBuffer{std::vector<std::uint8_t>(16 * 1024)},
+                std::nullopt}));
+    };
+    constexpr std::uint32_t kCalls = 4096;  // 64 MiB of calls, as much of results
+    const int fd = raw.socket();
+    ASSERT_EQ(::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK), 0);
+    std::uint32_t sent = 0;
+    std::size_t written = 0;
+    for (std::vector<std::uint8_t> frame = call(1); sent < kCalls;) {
+        const auto n = ::send(fd, frame.data() + written, frame.size() - written, MSG_NOSIGNAL);
+        if (n < 0) {
+            ASSERT_EQ(errno, EAGAIN);
+            break;
+        }
+        written += static_cast<std::size_t>(n);
+        if (written == frame.size()) {
+            frame = call(++sent + 1);
+            written = 0;
+        }
+    }
+    EXPECT_LT(sent, kCalls / 8) << "the service kept reading a client that does not read";
+
+    // Reading again, the client gets the answer to every whole call, in order.
+    ASSERT_EQ(::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK), 0);
+    if (written > 0) {
+        const auto rest = call(sent + 1);
+        ASSERT_TRUE(wire::write_all(fd, std::span(rest).subspan(written)));
+        ++sent;
+    }
+    for (std::uint32_t id = 1; id <= sent; ++id) {
+        const auto result = raw.next();
+        ASSERT_TRUE(result);
+        ASSERT_EQ(result->header.call_id, id);
+        ASSERT_EQ(result->header.kind, static_cast<std::uint8_t>(wire::FrameKind::Result));
+    }
+}
+
+TEST(SlowClients, ASilentConnectionIsEndedAtTheFirstFrameDeadlineAndATalkingOneStays) {
+    norvo::testing::SocketRuntime::get();
+    norvo::testing::TempDir dir;
+    auto server =
+        rpc::RpcServer::start(dir.path() / "endpoint", transport::AccessPolicy::for_this_system(),
+                              transport::Limits{.first_frame_deadline = 50ms});
+    ASSERT_TRUE(server);
+    auto talking = client::Connection::connect(dir.path() / "endpoint");
+    ASSERT_TRUE(talking);
+    ASSERT_TRUE((*talking)->RemoteOpen()) << "its Hello was read before this call";
+    norvo::testing::RawClient silent(dir.path() / "endpoint");
+    const auto end = silent.next();
+    ASSERT_FALSE(end);
+    EXPECT_EQ(end.error(), wire::ReadFailure::Closed);
+    // The library's connection is older, so its deadline has passed too.
+    EXPECT_TRUE((*talking)->RemoteOpen());
+}
+
+}  // namespace
