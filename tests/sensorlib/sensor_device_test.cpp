@@ -5,6 +5,9 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <condition_variable>
 #include <filesystem>
@@ -14,6 +17,7 @@
 #include "device_process.hpp"
 #include "norvo/linux/steady_clock.hpp"
 #include "norvo/log_capture.hpp"
+#include "norvo/posix/unix_socket.hpp"
 #include "norvo/sensorlib/com_object.hpp"
 #include "norvo/sensorlib/com_ptr.hpp"
 #include "norvo/sensorlib/sensor_library.hpp"
@@ -121,6 +125,37 @@ class SensorDeviceTest : public ::testing::Test {
     std::thread run_;
     service::HRESULT result_ = -1;
 };
+
+// Out of descriptors, a device waiting in the queue would wake the socket's thread
+// for ever: it is refused (it reads the end of its stream) and that is logged once.
+TEST_F(SensorDeviceTest, DevicesQueuedWhileDescriptorsRunOutAreRefused) {
+    const auto address = posix::UnixAddress::of(socket_path());
+    ASSERT_TRUE(address);
+    std::vector<posix::UniqueFd> devices;
+    for (int i = 0; i < 2; ++i) {
+        auto device = posix::unix_stream_socket();
+        ASSERT_TRUE(device);
+        devices.push_back(std::move(*device));
+    }
+    rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
+    rlimit tight = before;
+    tight.rlim_cur = static_cast<rlim_t>(devices.back().get() + 16);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    std::vector<posix::UniqueFd> holes;
+    for (posix::UniqueFd fd(::open("/dev/null", O_RDONLY)); fd.valid();
+         fd = posix::UniqueFd(::open("/dev/null", O_RDONLY))) {
+        holes.push_back(std::move(fd));
+    }
+    for (const auto& device : devices) {
+        ASSERT_EQ(::connect(device.get(), address->get(), address->size()), 0);
+        char byte = 0;
+        EXPECT_EQ(::read(device.get(), &byte, 1), 0) << "the device was not taken off the queue";
+    }
+    holes.clear();
+    ::setrlimit(RLIMIT_NOFILE, &before);
+    EXPECT_EQ(count_logged("Sensor device refused: out of file descriptors"), 1u);
+}
 
 TEST_F(SensorDeviceTest, AWaitingRunFollowsTheDeviceInAndOut) {
     start(7);

@@ -5,6 +5,7 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -63,11 +64,12 @@ std::expected<posix::UniqueFd, std::string> listen_on(const std::string& path,
     return std::move(*listener);
 }
 
-std::expected<void, std::string> watch(int epoll_fd, int fd) {
+std::expected<void, std::string> watch(int epoll_fd, int fd, int operation = EPOLL_CTL_ADD,
+                                       std::uint32_t events = EPOLLIN) {
     epoll_event event{};
-    event.events = EPOLLIN;
+    event.events = events;
     event.data.fd = fd;
-    if (::epoll_ctl(epoll_fd, EPOLL_CTL_ADD, fd, &event) != 0) {
+    if (::epoll_ctl(epoll_fd, operation, fd, &event) != 0) {
         return std::unexpected(fmt::format("epoll_ctl: {}", std::strerror(errno)));
     }
     return {};
@@ -159,22 +161,25 @@ std::expected<std::unique_ptr<SensorDeviceSocket>, std::string> SensorDeviceSock
     if (!listener)
         return fail(listener.error());
     posix::UniqueFd wake(::eventfd(0, EFD_CLOEXEC));
+    posix::UniqueFd backoff(::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK));
     posix::UniqueFd epoll(::epoll_create1(EPOLL_CLOEXEC));
-    if (!wake.valid() || !epoll.valid())
-        return fail(fmt::format("{}", posix::last_error("eventfd/epoll")));
-    for (int fd : {listener->get(), wake.get()}) {
+    if (!wake.valid() || !backoff.valid() || !epoll.valid())
+        return fail(fmt::format("{}", posix::last_error("eventfd/timerfd/epoll")));
+    for (int fd : {listener->get(), wake.get(), backoff.get()}) {
         if (auto watched = watch(epoll.get(), fd); !watched)
             return fail(watched.error());
     }
     return std::unique_ptr<SensorDeviceSocket>(new SensorDeviceSocket(
-        path, std::move(*listener), std::move(wake), std::move(epoll)));
+        path, std::move(*listener), std::move(wake), std::move(backoff), std::move(epoll)));
 }
 
 SensorDeviceSocket::SensorDeviceSocket(std::string path, posix::UniqueFd listen_fd,
-                                       posix::UniqueFd wake_fd, posix::UniqueFd epoll_fd)
+                                       posix::UniqueFd wake_fd, posix::UniqueFd backoff_fd,
+                                       posix::UniqueFd epoll_fd)
     : path_(std::move(path)),
       listen_fd_(std::move(listen_fd)),
       wake_fd_(std::move(wake_fd)),
+      backoff_fd_(std::move(backoff_fd)),
       epoll_fd_(std::move(epoll_fd)) {
     thread_ = std::thread([this] { run(); });
 }
@@ -203,8 +208,12 @@ void SensorDeviceSocket::run() {
                 return;
             if (fd == listen_fd_.get()) {
                 posix::UniqueFd accepted(::accept4(listen_fd_.get(), nullptr, nullptr, SOCK_CLOEXEC));
-                if (!accepted.valid())
+                if (!accepted.valid()) {
+                    if (errno == EMFILE || errno == ENFILE)
+                        shed_queued();
                     continue;
+                }
+                out_of_descriptors_ = false;
                 if (device) {
                     kLog.warn("Sensor device refused: another device is connected");
                     continue;
@@ -216,11 +225,29 @@ void SensorDeviceSocket::run() {
                     continue;
                 }
                 kLog.info("Sensor device connected");
+            } else if (fd == backoff_fd_.get()) {
+                listen_again();
             } else if (device && fd == device->fd() && !device->read()) {
                 device.reset();
             }
         }
     }
+}
+
+void SensorDeviceSocket::shed_queued() {
+    if (!std::exchange(out_of_descriptors_, true))
+        kLog.warn("Sensor device refused: out of file descriptors");
+    if (reserve_.shed(listen_fd_.get(), [](const posix::UniqueFd&) {}))
+        return;
+    (void)watch(epoll_fd_.get(), listen_fd_.get(), EPOLL_CTL_MOD, 0);  // rest until the timer
+    const itimerspec rest{.it_interval = {}, .it_value = {.tv_sec = 1, .tv_nsec = 0}};
+    ::timerfd_settime(backoff_fd_.get(), 0, &rest, nullptr);
+}
+
+void SensorDeviceSocket::listen_again() {
+    std::uint64_t expirations = 0;
+    [[maybe_unused]] const auto drained = ::read(backoff_fd_.get(), &expirations, sizeof expirations);
+    (void)watch(epoll_fd_.get(), listen_fd_.get(), EPOLL_CTL_MOD, EPOLLIN);
 }
 
 }  // namespace norvo::linux_platform

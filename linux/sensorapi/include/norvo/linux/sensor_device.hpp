@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "norvo/posix/descriptor_reserve.hpp"
 #include "norvo/posix/unique_fd.hpp"
 
 namespace norvo::linux_platform {
@@ -28,13 +29,20 @@ class SensorDeviceSocket {
 
   private:
     SensorDeviceSocket(std::string path, posix::UniqueFd listen_fd, posix::UniqueFd wake_fd,
-                       posix::UniqueFd epoll_fd);
+                       posix::UniqueFd backoff_fd, posix::UniqueFd epoll_fd);
     void run();
+    // Out of descriptors: the queued device is refused rather than left to wake the
+    // loop for ever; without even that, the listener rests until the backoff timer.
+    void shed_queued();
+    void listen_again();
 
     std::string path_;
     posix::UniqueFd listen_fd_;
     posix::UniqueFd wake_fd_;
+    posix::UniqueFd backoff_fd_;
     posix::UniqueFd epoll_fd_;
+    posix::DescriptorReserve reserve_;
+    bool out_of_descriptors_ = false;
     std::thread thread_;
 };
 
