@@ -34,11 +34,11 @@ class EventSinkTest : public LibraryTest {
         log_->clear();
     }
 
-    HRESULT data(FakeReport* report) {
+    [[nodiscard]] HRESULT data(FakeReport* report) {
         return sensor_->sink()->OnDataUpdated(sensor_.get(), report);
     }
-    HRESULT tap() { return data(tap_report(1).get()); }
-    HRESULT enter(FakeSensor* sensor, std::int32_t state) {
+    [[nodiscard]] HRESULT tap() { return data(tap_report(1).get()); }
+    [[nodiscard]] HRESULT enter(FakeSensor* sensor, std::int32_t state) {
         return manager_->sink()->OnSensorEnter(sensor, static_cast<SensorState>(state));
     }
 

@@ -165,7 +165,7 @@ class Driver {
     }
 
     // Key 4 on a fresh context.
-    std::expected<std::int32_t, std::string> connected_users() {
+    [[nodiscard]] std::expected<std::int32_t, std::string> connected_users() {
         auto client = StressClient::connect(daemon_.endpoint(), o_.deadline);
         if (!client)
             return std::unexpected(client.error());
