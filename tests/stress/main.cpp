@@ -177,7 +177,8 @@ class Driver {
                                          o_.deadline);
         const auto out =
             query ? wire::decode<wire::result::NorvoQueryProperty>(query->payload) : std::nullopt;
-        client->await(client->send(wire::call::RemoteClose{*context}), o_.deadline);
+        // Unchecked: dropping the connection runs the context down on the daemon anyway.
+        (void)client->await(client->send(wire::call::RemoteClose{*context}), o_.deadline);
         if (!out || out->value != 0 || !out->buffer || out->buffer->data.size() != 4)
             return std::unexpected("the key 4 query failed");
         const auto& b = out->buffer->data;
