@@ -22,7 +22,7 @@ struct Journal {
 class FakeStatus final : public StatusReporter {
   public:
     FakeStatus(Journal& journal, int fail_on) : journal_(journal), fail_on_(fail_on) {}
-    std::expected<void, HostError> set_status(const ServiceStatus& s) override {
+    [[nodiscard]] std::expected<void, HostError> set_status(const ServiceStatus& s) override {
         journal_.add(fmt::format("status {} 0x{:X}", s.current_state, s.controls_accepted));
         if (++calls_ == fail_on_) {
             return std::unexpected(
@@ -41,7 +41,7 @@ class FakeServer final : public RpcServerHandle {
   public:
     FakeServer(Journal& journal, bool fail_stop) : journal_(journal), fail_stop_(fail_stop) {}
     ~FakeServer() override { journal_.add("rpc released"); }
-    std::expected<void, RpcError> stop() override {
+    [[nodiscard]] std::expected<void, RpcError> stop() override {
         journal_.add("rpc stop");
         if (fail_stop_)
             return std::unexpected(RpcError::from_status(1717));
@@ -59,20 +59,21 @@ struct FakePlatform final : public ServicePlatform {
     bool fail_create = false, fail_runtime = false, fail_rpc_start = false, fail_rpc_stop = false;
     int fail_status_call = 0;  // 1-based; 0: never
 
-    std::expected<ServiceObject, HostError> create_service_object() override {
+    [[nodiscard]] std::expected<ServiceObject, HostError> create_service_object() override {
         journal.add("create");
         if (fail_create)
             return std::unexpected(platform_call_error("no handler"));
         return ServiceObject{std::move(*events),
                              std::make_unique<FakeStatus>(journal, fail_status_call)};
     }
-    std::expected<void, HostError> start_runtime() override {
+    [[nodiscard]] std::expected<void, HostError> start_runtime() override {
         journal.add("runtime");
         if (fail_runtime)
             return std::unexpected(HostError("no threads"));
         return {};
     }
-    std::expected<std::unique_ptr<RpcServerHandle>, RpcError> start_rpc_server() override {
+    [[nodiscard]] std::expected<std::unique_ptr<RpcServerHandle>, RpcError> start_rpc_server()
+        override {
         journal.add("rpc start");
         if (fail_rpc_start)
             return std::unexpected(RpcError::from_status(1740));
@@ -99,7 +100,7 @@ class ServiceMainTest : public ::testing::Test {
         std::thread dispatcher([&] {
             for (auto control : controls) handler->handle(control, event_type, event_data);
         });
-        run_service(*platform);
+        EXPECT_TRUE(run_service(*platform).has_value());
         dispatcher.join();
     }
 
@@ -163,7 +164,7 @@ TEST_F(ServiceMainTest, PowerAndSessionEventsAreLogged) {
         handler->handle(14, 7, session);
         handler->handle(1, 0, nullptr);
     });
-    run_service(*platform);
+    EXPECT_TRUE(run_service(*platform).has_value());
     dispatcher.join();
     EXPECT_EQ(info_and_error_lines(),
               Lines({"Application start", "RpcServer created", "Power event: Suspend",

@@ -43,7 +43,7 @@ Bytes read(ClientContext& context, PropertyKey key) {
     return full.buffer;
 }
 
-HRESULT set(ClientContext& context, PropertyKey key, const Bytes& value) {
+[[nodiscard]] HRESULT set(ClientContext& context, PropertyKey key, const Bytes& value) {
     return NorvoSetProperty(context, key, value);
 }
 

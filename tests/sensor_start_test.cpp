@@ -142,7 +142,7 @@ TEST_F(SensorStart, SimulationSubscribesNothingAndConfirmsEveryPhoneTap) {
     send_phone();
     run.settle();
     advance(500ms, run);  // the phone tap it left pending runs out silently
-    norvo::service::NorvoStopSensor(*context_);
+    EXPECT_EQ(norvo::service::NorvoStopSensor(*context_), hr::ok);
     EXPECT_EQ(run.join(), hr::ok);
     EXPECT_THAT(callbacks_.lines(), ElementsAre("SignalReturn 0x0 cookie=3", "TapEvent 1 ts=0 cookie=3"));
     EXPECT_THAT(sink_->messages(), Contains("Simulation mode, skip sensor registration"));
@@ -158,8 +158,8 @@ TEST_F(SensorStart, UnmatchedLaptopTapTimesOutAtItsDeadline) {
     advance(499ms, run);
     EXPECT_EQ(callbacks_.lines().size(), 1u);  // not yet
     advance(1ms, run);
-    norvo::service::NorvoStopSensor(*context_);
-    run.join();
+    EXPECT_EQ(norvo::service::NorvoStopSensor(*context_), hr::ok);
+    EXPECT_EQ(run.join(), hr::ok);
     EXPECT_THAT(callbacks_.lines(), ElementsAre("SignalReturn 0x0 cookie=1", "TapEvent 4 ts=500 cookie=1"));
 }
 
@@ -283,7 +283,8 @@ TEST(SensorStartDeathTest, EmptyRuntimeSlotIsFatal) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     ContextHandle handle;
     norvo::service::RemoteOpen(handle);
-    EXPECT_DEATH(norvo::service::NorvoStartSensor(*handle, 1), "RUNTIME_HANDLE must be initialized");
+    EXPECT_DEATH((void)norvo::service::NorvoStartSensor(*handle, 1),
+                 "RUNTIME_HANDLE must be initialized");
     norvo::service::RemoteClose(handle);
 }
 

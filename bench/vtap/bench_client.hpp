@@ -27,7 +27,7 @@ inline constexpr std::chrono::seconds kGuard{30};
 
 class BenchClient {
   public:
-    static std::expected<std::unique_ptr<BenchClient>, std::string> open(
+    [[nodiscard]] static std::expected<std::unique_ptr<BenchClient>, std::string> open(
         const std::filesystem::path& endpoint);
     // Ends a run still going, then closes the context.
     ~BenchClient();
@@ -38,12 +38,13 @@ class BenchClient {
     const client::ContextHandle& context() const { return context_; }
 
     // Sets a property; an error text unless the service returned 0.
-    std::expected<void, std::string> set(client::PropertyKey key, std::vector<std::uint8_t> value);
+    [[nodiscard]] std::expected<void, std::string> set(client::PropertyKey key,
+                                                       std::vector<std::uint8_t> value);
 
     // Starts a sensor run and returns once its loop has signalled that it runs.
-    std::expected<void, std::string> start();
+    [[nodiscard]] std::expected<void, std::string> start();
     // Stops the run and waits until its start call has returned.
-    std::expected<void, std::string> stop();
+    [[nodiscard]] std::expected<void, std::string> stop();
 
     // The arrival of the next TapEvent of that kind not yet taken; earlier ones of
     // other kinds are passed over. None when the guard expires first.

@@ -17,7 +17,7 @@ namespace norvo::bench {
 // A folder of its own, removed with what is in it.
 class TempFolder {
   public:
-    static std::expected<TempFolder, std::string> make();
+    [[nodiscard]] static std::expected<TempFolder, std::string> make();
     TempFolder(TempFolder&& other) noexcept : path_(std::exchange(other.path_, {})) {}
     TempFolder& operator=(TempFolder&&) = delete;
     ~TempFolder();
@@ -32,7 +32,7 @@ class Daemon {
   public:
     // Started and serving: its log, written to a file that nobody reads during the run,
     // holds "RpcServer created". `guard` only keeps a broken start from hanging.
-    static std::expected<std::unique_ptr<Daemon>, std::string> start(
+    [[nodiscard]] static std::expected<std::unique_ptr<Daemon>, std::string> start(
         const std::filesystem::path& program, std::chrono::seconds guard);
     // Stops the service (SIGTERM) and reaps it; kills it if it has not ended in time.
     ~Daemon();
@@ -46,8 +46,8 @@ class Daemon {
 
   private:
     explicit Daemon(TempFolder folder) : folder_(std::move(folder)) {}
-    std::expected<void, std::string> spawn(const std::filesystem::path& program);
-    std::expected<void, std::string> await_serving(std::chrono::seconds guard);
+    [[nodiscard]] std::expected<void, std::string> spawn(const std::filesystem::path& program);
+    [[nodiscard]] std::expected<void, std::string> await_serving(std::chrono::seconds guard);
 
     TempFolder folder_;
     pid_t pid_ = -1;

@@ -33,7 +33,7 @@ void step(std::string_view what) {
 }
 
 // Each client holds a socket here and one in the daemon, which inherits this limit.
-std::expected<void, std::string> raise_descriptor_limit(std::size_t clients) {
+[[nodiscard]] std::expected<void, std::string> raise_descriptor_limit(std::size_t clients) {
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
         return std::unexpected("getrlimit failed");
@@ -48,7 +48,7 @@ std::expected<void, std::string> raise_descriptor_limit(std::size_t clients) {
 }
 
 // Before anything is started: the threads and the processes started later inherit it.
-std::expected<void, std::string> pin_to(int cpu) {
+[[nodiscard]] std::expected<void, std::string> pin_to(int cpu) {
     cpu_set_t set;
     CPU_ZERO(&set);
     CPU_SET(cpu, &set);
@@ -62,8 +62,8 @@ std::string utc_now() {
     return fmt::format("{:%Y-%m-%d %H:%M} UTC", now);
 }
 
-std::expected<void, std::string> write_report(const std::filesystem::path& path,
-                                              const std::string& section) {
+[[nodiscard]] std::expected<void, std::string> write_report(const std::filesystem::path& path,
+                                                            const std::string& section) {
     std::string existing;
     if (std::ifstream in(path); in) {
         std::ostringstream text;

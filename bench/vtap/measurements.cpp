@@ -34,7 +34,7 @@ double micros(BenchClock::duration d) {
     return Micros(d).count();
 }
 
-std::expected<void, std::string> tapped(bool written) {
+[[nodiscard]] std::expected<void, std::string> tapped(bool written) {
     if (!written)
         return std::unexpected("the daemon closed the device socket");
     return {};
@@ -43,7 +43,7 @@ std::expected<void, std::string> tapped(bool written) {
 // Sets each property in turn, the first failure ending it. The loop reads the range
 // for a whole iteration, so a report without a tap takes it round once before the
 // next tap.
-std::expected<void, std::string> set_all(
+[[nodiscard]] std::expected<void, std::string> set_all(
     BenchClient& client, const SensorDevice& sensor,
     std::initializer_list<std::pair<client::PropertyKey, std::vector<std::uint8_t>>> values) {
     for (const auto& [key, value] : values) {
@@ -55,8 +55,8 @@ std::expected<void, std::string> set_all(
 
 // From just before `act` to the arrival of the next TapEvent of `kind`, in µs.
 template <class Act>
-std::expected<double, std::string> time_to(BenchClient& client, TapKind kind, std::string_view name,
-                                           Act act) {
+[[nodiscard]] std::expected<double, std::string> time_to(BenchClient& client, TapKind kind,
+                                                         std::string_view name, Act act) {
     const auto begin = BenchClock::now();
     if (auto done = act(); !done)
         return std::unexpected(done.error());

@@ -27,37 +27,36 @@ FrameSizes query_frame_sizes();
 
 // `count` exchanges timed one by one, in a loop of their own: interleaved with other
 // work, a peer's exchange finds its threads already awake and looks faster.
-std::expected<Percentiles, std::string> measure_exchanges(std::string_view peer, std::size_t count,
-                                                          const std::function<bool()>& exchange);
+[[nodiscard]] std::expected<Percentiles, std::string> measure_exchanges(
+    std::string_view peer, std::size_t count, const std::function<bool()>& exchange);
 
 // Queries the confirmation range with a buffer of its size.
-std::expected<Percentiles, std::string> measure_round_trips(BenchClient& client, std::size_t count);
+[[nodiscard]] std::expected<Percentiles, std::string> measure_round_trips(BenchClient& client,
+                                                                          std::size_t count);
 
 struct Confirmations {
     Percentiles confirmed;   // with a laptop tap pending, phone event sent -> Confirmed
     Percentiles laptop_tap;  // the tap's report written to the device -> LaptopTap
 };
-std::expected<Confirmations, std::string> measure_confirmations(BenchClient& client,
-                                                                const SensorDevice& sensor,
-                                                                std::size_t count);
+[[nodiscard]] std::expected<Confirmations, std::string> measure_confirmations(
+    BenchClient& client, const SensorDevice& sensor, std::size_t count);
 
 // Confirmed pairs per second of a sensor loop in this process.
 double measure_loop_pairs(std::chrono::milliseconds duration);
 
 // UnconfirmedTap arrival minus the deadline: the moment the tap was sent to the
 // device plus the confirmation range.
-std::expected<Percentiles, std::string> measure_lateness(BenchClient& client,
-                                                         const SensorDevice& sensor,
-                                                         std::size_t count,
-                                                         std::chrono::milliseconds range);
+[[nodiscard]] std::expected<Percentiles, std::string> measure_lateness(
+    BenchClient& client, const SensorDevice& sensor, std::size_t count,
+    std::chrono::milliseconds range);
 
 // Opens and starts clients until `clients` hold `count`.
-std::expected<void, std::string> add_running_clients(
+[[nodiscard]] std::expected<void, std::string> add_running_clients(
     const Daemon& daemon, std::vector<std::unique_ptr<BenchClient>>& clients, std::size_t count);
 
 // The daemon's context switches over `duration` with nothing happening, from a
 // second after the last call.
-std::expected<std::uint64_t, std::string> measure_idle(const Daemon& daemon,
-                                                       std::chrono::milliseconds duration);
+[[nodiscard]] std::expected<std::uint64_t, std::string> measure_idle(
+    const Daemon& daemon, std::chrono::milliseconds duration);
 
 }  // namespace norvo::bench

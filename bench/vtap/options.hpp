@@ -40,7 +40,7 @@ struct BenchOptions {
 
 // `default_daemon` and `default_output` apply unless the options name others; the
 // quick and smoke runs write no report unless --output is given.
-std::expected<BenchOptions, std::string> parse_bench_options(
+[[nodiscard]] std::expected<BenchOptions, std::string> parse_bench_options(
     std::span<const std::string_view> args, const std::filesystem::path& default_daemon,
     const std::filesystem::path& default_output);
 

@@ -21,7 +21,8 @@ class PeerProcess {
   public:
     // Forks the child, which runs `serve` on its end and exits; call it before the bench
     // starts threads of its own.
-    static std::expected<PeerProcess, std::string> fork(const std::function<void(int)>& serve);
+    [[nodiscard]] static std::expected<PeerProcess, std::string> fork(
+        const std::function<void(int)>& serve);
     PeerProcess(PeerProcess&& other) noexcept;
     PeerProcess& operator=(PeerProcess&&) = delete;
     // Hangs up, which ends the child, and reaps it.
@@ -38,7 +39,7 @@ class PeerProcess {
 
 class RawPeer {
   public:
-    static std::expected<RawPeer, std::string> fork(std::size_t in, std::size_t out);
+    [[nodiscard]] static std::expected<RawPeer, std::string> fork(std::size_t in, std::size_t out);
 
     // One ping-pong; false when the peer is gone.
     bool exchange();

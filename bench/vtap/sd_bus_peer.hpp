@@ -16,7 +16,7 @@ namespace norvo::bench {
 class SdBusPeer {
   public:
     // Forks the server and connects to it; call it before the bench starts threads.
-    static std::expected<SdBusPeer, std::string> fork();
+    [[nodiscard]] static std::expected<SdBusPeer, std::string> fork();
 
     // One method call and its reply; false when the peer is gone or answered wrongly.
     bool call();

@@ -12,7 +12,8 @@ namespace norvo::bench {
 class SensorDevice {
   public:
     // Connects and makes the sensor present.
-    static std::expected<SensorDevice, std::string> enter(const std::filesystem::path& socket);
+    [[nodiscard]] static std::expected<SensorDevice, std::string> enter(
+        const std::filesystem::path& socket);
 
     // One data report with the tap flag set.
     bool tap() const;

@@ -17,7 +17,8 @@ std::optional<std::u16string> text_or_none(const char16_t* text) {
 }
 
 template <class Duration>
-std::expected<std::uint32_t, HostError> to_u32(Duration value, std::string_view what) {
+[[nodiscard]] std::expected<std::uint32_t, HostError> to_u32(Duration value,
+                                                             std::string_view what) {
     if (value.count() < 0 || value.count() > std::numeric_limits<std::uint32_t>::max()) {
         return std::unexpected(HostError(fmt::format("{} out of range: {}", what, value.count())));
     }

@@ -10,7 +10,8 @@ HostError to_host_error(const RpcError& error) {
 }
 
 // One event of the serving phase: false once the loop should stop the server.
-std::expected<bool, HostError> serve(const ControlEvent& event, StatusReporter& status) {
+[[nodiscard]] std::expected<bool, HostError> serve(const ControlEvent& event,
+                                                   StatusReporter& status) {
     if (const auto* p = std::get_if<PowerEvent>(&event.value)) {
         kHostLog.info("Power event: {}", *p);
     } else if (const auto* s = std::get_if<SessionChangeParam>(&event.value)) {
@@ -37,7 +38,7 @@ std::expected<bool, HostError> serve(const ControlEvent& event, StatusReporter& 
     return true;
 }
 
-std::expected<void, HostError> run(ServicePlatform& platform) {
+[[nodiscard]] std::expected<void, HostError> run(ServicePlatform& platform) {
     auto object = platform.create_service_object();
     if (!object)
         return std::unexpected(

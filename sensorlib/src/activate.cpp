@@ -10,7 +10,7 @@ namespace {
 
 using sensors::SensorError;
 
-std::expected<std::vector<sensors::SensorField>, SensorError> read_field_templates(
+[[nodiscard]] std::expected<std::vector<sensors::SensorField>, SensorError> read_field_templates(
     IPortableDeviceKeyCollection& keys) {
     DWORD count = 0;
     if (const HRESULT hr = keys.GetCount(&count); FAILED(hr))

@@ -9,8 +9,9 @@ namespace norvo::sensorlib {
 
 // Reads the sensor's state and data fields, registers a new event sink with it, and
 // stores sensor and sink in the entry (releasing what it held). Runs under the registry mutex.
-std::expected<void, sensors::SensorError> activate(const Guid& sensor_id, ISensor& sensor,
-                                                   SubscriptionEntry& entry);
+[[nodiscard]] std::expected<void, sensors::SensorError> activate(const Guid& sensor_id,
+                                                                 ISensor& sensor,
+                                                                 SubscriptionEntry& entry);
 
 sensors::SensorError win32_error(HRESULT code);
 

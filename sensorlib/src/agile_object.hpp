@@ -12,7 +12,7 @@ class AgileObject : public ComObject<Interface, Iid>, public IInspectable {
     using Counted = ComObject<Interface, Iid>;
 
   public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
         if (!out)
             return E_POINTER;
         if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IAgileObject) ||
@@ -33,20 +33,20 @@ class AgileObject : public ComObject<Interface, Iid>, public IInspectable {
     ULONG STDMETHODCALLTYPE Release() override { return Counted::Release(); }
 
     // No runtime class: no WinRT interfaces, an empty class name, base trust.
-    HRESULT STDMETHODCALLTYPE GetIids(ULONG* count, IID** iids) override {
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE GetIids(ULONG* count, IID** iids) override {
         if (!count || !iids)
             return E_POINTER;
         *count = 0;
         *iids = nullptr;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE GetRuntimeClassName(HSTRING* name) override {
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE GetRuntimeClassName(HSTRING* name) override {
         if (!name)
             return E_POINTER;
         *name = nullptr;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE GetTrustLevel(TrustLevel* level) override {
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE GetTrustLevel(TrustLevel* level) override {
         if (!level)
             return E_POINTER;
         *level = BaseTrust;

@@ -40,7 +40,8 @@ inline PROPERTYKEY to_platform(const sensors::PropertyKey& k) {
 // A PROPVARIANT that is cleared when it goes, whatever a callee put in it.
 struct ScopedPropVariant {
     ScopedPropVariant() { PropVariantInit(&value); }
-    ~ScopedPropVariant() { PropVariantClear(&value); }
+    // Fails only for a type no callee here produces, and a destructor has nowhere to report it.
+    ~ScopedPropVariant() { (void)PropVariantClear(&value); }
     ScopedPropVariant(const ScopedPropVariant&) = delete;
     ScopedPropVariant& operator=(const ScopedPropVariant&) = delete;
     PROPVARIANT value;

@@ -14,7 +14,8 @@ class ManagerEventSink final : public AgileObject<ISensorManagerEvents, IID_ISen
     static ComPtr<ISensorManagerEvents> create(std::shared_ptr<SubscriptionRegistry> registry,
                                                ISensorManager& manager);
 
-    HRESULT STDMETHODCALLTYPE OnSensorEnter(ISensor* sensor, ::SensorState state) override;
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE OnSensorEnter(ISensor* sensor,
+                                                          ::SensorState state) override;
 
   private:
     ManagerEventSink(std::shared_ptr<SubscriptionRegistry> registry, ISensorManager& manager);

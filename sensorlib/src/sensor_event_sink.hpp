@@ -20,11 +20,13 @@ class SensorEventSink final : public AgileObject<ISensorEvents, IID_ISensorEvent
                                         std::shared_ptr<const sensors::SensorCallbacks> callbacks,
                                         const Guid& sensor_id, sensors::SensorState state);
 
-    HRESULT STDMETHODCALLTYPE OnStateChanged(ISensor* sensor, ::SensorState state) override;
-    HRESULT STDMETHODCALLTYPE OnDataUpdated(ISensor* sensor, ISensorDataReport* report) override;
-    HRESULT STDMETHODCALLTYPE OnEvent(ISensor* sensor, REFGUID event,
-                                      IPortableDeviceValues* data) override;
-    HRESULT STDMETHODCALLTYPE OnLeave(REFSENSOR_ID id) override;
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE OnStateChanged(ISensor* sensor,
+                                                           ::SensorState state) override;
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE OnDataUpdated(ISensor* sensor,
+                                                          ISensorDataReport* report) override;
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE OnEvent(ISensor* sensor, REFGUID event,
+                                                    IPortableDeviceValues* data) override;
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE OnLeave(REFSENSOR_ID id) override;
 
   private:
     SensorEventSink(std::vector<sensors::SensorField> fields,

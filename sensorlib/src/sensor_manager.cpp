@@ -58,8 +58,8 @@ class ComSensorManager final : public sensors::SensorManager {
         manager_sink_.reset();
     }
 
-    std::expected<std::unique_ptr<sensors::SensorSubscription>, SensorError> subscribe(
-        const Guid& sensor_id, sensors::SensorCallbacks callbacks) override {
+    [[nodiscard]] std::expected<std::unique_ptr<sensors::SensorSubscription>, SensorError>
+    subscribe(const Guid& sensor_id, sensors::SensorCallbacks callbacks) override {
         std::lock_guard lock(registry_->mutex);
         if (registry_->entries.contains(sensor_id)) {
             return std::unexpected(SensorError{SensorError::Kind::AlreadySubscribed});

@@ -7,7 +7,7 @@
 namespace norvo::bench {
 namespace {
 
-std::expected<BenchOptions, std::string> parse(std::vector<std::string_view> args) {
+[[nodiscard]] std::expected<BenchOptions, std::string> parse(std::vector<std::string_view> args) {
     return parse_bench_options(args, "/built/norvo-vtapd", "/src/docs/performance.md");
 }
 

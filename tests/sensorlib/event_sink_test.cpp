@@ -34,11 +34,11 @@ class EventSinkTest : public LibraryTest {
         log_->clear();
     }
 
-    HRESULT data(FakeReport* report) {
+    [[nodiscard]] HRESULT data(FakeReport* report) {
         return sensor_->sink()->OnDataUpdated(sensor_.get(), report);
     }
-    HRESULT tap() { return data(tap_report(1).get()); }
-    HRESULT enter(FakeSensor* sensor, std::int32_t state) {
+    [[nodiscard]] HRESULT tap() { return data(tap_report(1).get()); }
+    [[nodiscard]] HRESULT enter(FakeSensor* sensor, std::int32_t state) {
         return manager_->sink()->OnSensorEnter(sensor, static_cast<SensorState>(state));
     }
 
@@ -51,10 +51,10 @@ TEST_F(EventSinkTest, DataIsDroppedUntilTheSensorIsReadyAndBadStatesChangeNothin
     EXPECT_EQ(tap(), S_OK);
     EXPECT_EQ(sensor_->sink()->OnStateChanged(sensor_.get(), static_cast<SensorState>(6)), S_OK);
     EXPECT_EQ(sensor_->sink()->OnStateChanged(sensor_.get(), SENSOR_STATE_READY), S_OK);
-    tap();
+    EXPECT_EQ(tap(), S_OK);
     sensor_->sink()->OnStateChanged(sensor_.get(), SENSOR_STATE_NO_DATA);
     sensor_->sink()->OnStateChanged(sensor_.get(), static_cast<SensorState>(-1));
-    tap();  // still not ready: -1 left the state as it was
+    EXPECT_EQ(tap(), S_OK);  // still not ready: -1 left the state as it was
     EXPECT_THAT(messages_.take(),
                 ElementsAre("StateChanged SensorStateReady",
                             "DataUpdated UI4[0, 0, 0, 0, 0, 0, 0, 0] UI4[1, 0, 0, 0, 0, 0, 0, 0]",
@@ -126,7 +126,7 @@ TEST_F(EventSinkTest, FirstEnterActivatesAWaitingSubscription) {
                               "INFO Successfully activated sensor and registered event sink for " +
                                   kTapIdText}));
     ASSERT_NE(sensor_->sink(), nullptr);
-    tap();
+    EXPECT_EQ(tap(), S_OK);
     EXPECT_EQ(messages_.take().size(), 1u);
 }
 
@@ -184,7 +184,7 @@ TEST_F(EventSinkTest, AFailedReactivationStillPostsEnteredAndKeepsTheActiveSenso
                                       "INFO Reconnecting sensor: " + kTapIdText,
                                       "ERROR Failed to reactivate sensor on enter " + kTapIdText +
                                           ": InvalidSensorState"));
-    tap();  // the first sensor still delivers
+    EXPECT_EQ(tap(), S_OK);  // the first sensor still delivers
     EXPECT_EQ(messages_.take().size(), 1u);
     subscription.reset();
     EXPECT_EQ(sensor_->sink_clears.load(), 1);

@@ -41,11 +41,11 @@ inline const GUID kTapId = platform_guid(sensors::tap_sensor::kSensorId);
 class FakeKeys final : public Fake<IPortableDeviceKeyCollection, IID_IPortableDeviceKeyCollection> {
   public:
     explicit FakeKeys(std::vector<PROPERTYKEY> keys) : keys(std::move(keys)) {}
-    HRESULT STDMETHODCALLTYPE GetCount(DWORD* count) override;
-    HRESULT STDMETHODCALLTYPE GetAt(const DWORD index, PROPERTYKEY* key) override;
-    HRESULT STDMETHODCALLTYPE Add(REFPROPERTYKEY) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Clear() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE RemoveAt(const DWORD) override { return E_NOTIMPL; }
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE GetCount(DWORD* count) override;
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE GetAt(const DWORD index, PROPERTYKEY* key) override;
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE Add(REFPROPERTYKEY) override { return E_NOTIMPL; }
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE Clear() override { return E_NOTIMPL; }
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE RemoveAt(const DWORD) override { return E_NOTIMPL; }
 
     std::vector<PROPERTYKEY> keys;
     HRESULT count_hr = S_OK;
@@ -62,10 +62,11 @@ class FakeReport final : public Fake<ISensorDataReport, IID_ISensorDataReport> {
   public:
     // Value i answers for field_key(i + 2).
     explicit FakeReport(std::vector<FakeValue> values) : values(std::move(values)) {}
-    HRESULT STDMETHODCALLTYPE GetTimestamp(SYSTEMTIME*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetSensorValue(REFPROPERTYKEY key, PROPVARIANT* value) override;
-    HRESULT STDMETHODCALLTYPE GetSensorValues(IPortableDeviceKeyCollection*,
-                                              IPortableDeviceValues**) override {
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE GetTimestamp(SYSTEMTIME*) override { return E_NOTIMPL; }
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE GetSensorValue(REFPROPERTYKEY key,
+                                                           PROPVARIANT* value) override;
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE GetSensorValues(IPortableDeviceKeyCollection*,
+                                                            IPortableDeviceValues**) override {
         return E_NOTIMPL;
     }
 
@@ -85,30 +86,42 @@ class FakeSensor final : public Fake<ISensor, IID_ISensor> {
   public:
     FakeSensor();
 
-    HRESULT STDMETHODCALLTYPE GetID(SENSOR_ID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetCategory(SENSOR_CATEGORY_ID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetType(SENSOR_TYPE_ID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetFriendlyName(BSTR*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetProperty(REFPROPERTYKEY key, PROPVARIANT* value) override;
-    HRESULT STDMETHODCALLTYPE GetProperties(IPortableDeviceKeyCollection*,
-                                            IPortableDeviceValues**) override {
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE GetID(SENSOR_ID*) override { return E_NOTIMPL; }
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE GetCategory(SENSOR_CATEGORY_ID*) override {
         return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE GetType(SENSOR_TYPE_ID*) override { return E_NOTIMPL; }
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE GetFriendlyName(BSTR*) override { return E_NOTIMPL; }
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE GetProperty(REFPROPERTYKEY key,
+                                                        PROPVARIANT* value) override;
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE GetProperties(IPortableDeviceKeyCollection*,
+                                                          IPortableDeviceValues**) override {
+        return E_NOTIMPL;
+    }
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE
     GetSupportedDataFields(IPortableDeviceKeyCollection** fields) override;
-    HRESULT STDMETHODCALLTYPE SetProperties(IPortableDeviceValues*,
-                                            IPortableDeviceValues**) override {
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE SetProperties(IPortableDeviceValues*,
+                                                          IPortableDeviceValues**) override {
         return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE SupportsDataField(REFPROPERTYKEY, VARIANT_BOOL*) override {
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE SupportsDataField(REFPROPERTYKEY,
+                                                              VARIANT_BOOL*) override {
         return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE GetState(SensorState* state) override;
-    HRESULT STDMETHODCALLTYPE GetData(ISensorDataReport**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SupportsEvent(REFGUID, VARIANT_BOOL*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetEventInterest(GUID**, ULONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetEventInterest(GUID*, ULONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetEventSink(ISensorEvents* sink) override;
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE GetState(SensorState* state) override;
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE GetData(ISensorDataReport**) override {
+        return E_NOTIMPL;
+    }
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE SupportsEvent(REFGUID, VARIANT_BOOL*) override {
+        return E_NOTIMPL;
+    }
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE GetEventInterest(GUID**, ULONG*) override {
+        return E_NOTIMPL;
+    }
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE SetEventInterest(GUID*, ULONG) override {
+        return E_NOTIMPL;
+    }
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE SetEventSink(ISensorEvents* sink) override;
 
     // The registered sink, null when none.
     ISensorEvents* sink() const;
@@ -134,16 +147,19 @@ class FakeSensor final : public Fake<ISensor, IID_ISensor> {
 
 class FakeSensorManager final : public Fake<ISensorManager, IID_ISensorManager> {
   public:
-    HRESULT STDMETHODCALLTYPE GetSensorsByCategory(REFSENSOR_CATEGORY_ID,
-                                                   ISensorCollection**) override {
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE GetSensorsByCategory(REFSENSOR_CATEGORY_ID,
+                                                                 ISensorCollection**) override {
         return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE GetSensorsByType(REFSENSOR_TYPE_ID, ISensorCollection**) override {
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE GetSensorsByType(REFSENSOR_TYPE_ID,
+                                                             ISensorCollection**) override {
         return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE GetSensorByID(REFSENSOR_ID id, ISensor** sensor) override;
-    HRESULT STDMETHODCALLTYPE SetEventSink(ISensorManagerEvents* sink) override;
-    HRESULT STDMETHODCALLTYPE RequestPermissions(HWND, ISensorCollection*, WINBOOL) override {
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE GetSensorByID(REFSENSOR_ID id,
+                                                          ISensor** sensor) override;
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE SetEventSink(ISensorManagerEvents* sink) override;
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE RequestPermissions(HWND, ISensorCollection*,
+                                                               WINBOOL) override {
         return E_NOTIMPL;
     }
 

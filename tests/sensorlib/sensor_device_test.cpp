@@ -47,7 +47,7 @@ std::vector<std::string> without_timestamps(const std::vector<std::string>& line
 class EnterWatcher final
     : public sensorlib::ComObject<ISensorManagerEvents, IID_ISensorManagerEvents> {
   public:
-    HRESULT STDMETHODCALLTYPE OnSensorEnter(ISensor*, SensorState) override {
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE OnSensorEnter(ISensor*, SensorState) override {
         std::lock_guard lock(mutex_);
         ++enters_;
         cv_.notify_all();
@@ -104,7 +104,7 @@ class SensorDeviceTest : public ::testing::Test {
             result_ = service::NorvoStartSensor(*context_, cookie);
         });
     }
-    service::HRESULT stop() {
+    [[nodiscard]] service::HRESULT stop() {
         EXPECT_EQ(service::NorvoStopSensor(*context_), hr::ok);
         run_.join();
         return result_;

@@ -41,7 +41,7 @@ TEST_F(SensorManagerTest, FailingToUnregisterOnDropIsLoggedAndTheDropGoesOn) {
                                           error_text(E_FAIL)));
     // The platform kept the sink it could not drop; it lets go of it when it goes itself.
     manager_->clear_sink_hr = S_OK;
-    manager_->SetEventSink(nullptr);
+    EXPECT_EQ(manager_->SetEventSink(nullptr), S_OK);
 }
 
 TEST_F(SensorManagerTest, SubscribeActivatesAPresentSensor) {

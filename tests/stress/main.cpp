@@ -165,7 +165,7 @@ class Driver {
     }
 
     // Key 4 on a fresh context.
-    std::expected<std::int32_t, std::string> connected_users() {
+    [[nodiscard]] std::expected<std::int32_t, std::string> connected_users() {
         auto client = StressClient::connect(daemon_.endpoint(), o_.deadline);
         if (!client)
             return std::unexpected(client.error());
@@ -177,7 +177,8 @@ class Driver {
                                          o_.deadline);
         const auto out =
             query ? wire::decode<wire::result::NorvoQueryProperty>(query->payload) : std::nullopt;
-        client->await(client->send(wire::call::RemoteClose{*context}), o_.deadline);
+        // Unchecked: dropping the connection runs the context down on the daemon anyway.
+        (void)client->await(client->send(wire::call::RemoteClose{*context}), o_.deadline);
         if (!out || out->value != 0 || !out->buffer || out->buffer->data.size() != 4)
             return std::unexpected("the key 4 query failed");
         const auto& b = out->buffer->data;

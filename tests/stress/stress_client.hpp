@@ -36,8 +36,8 @@ struct RunTally {
 class StressClient {
   public:
     // Connects and takes the service's Hello within `limit`.
-    static std::expected<StressClient, std::string> connect(const std::filesystem::path& socket,
-                                                            std::chrono::milliseconds limit);
+    [[nodiscard]] static std::expected<StressClient, std::string> connect(
+        const std::filesystem::path& socket, std::chrono::milliseconds limit);
 
     template <class Call>
     std::uint32_t send(const Call& call) {
@@ -49,8 +49,8 @@ class StressClient {
     void send_frame(const std::vector<std::uint8_t>& frame);
 
     // The answer to `call_id`, or why none came within `limit`.
-    std::expected<Answer, std::string> await(std::uint32_t call_id,
-                                             std::chrono::milliseconds limit);
+    [[nodiscard]] std::expected<Answer, std::string> await(std::uint32_t call_id,
+                                                           std::chrono::milliseconds limit);
     // RemoteOpen's handle; none when no result came in time.
     std::optional<wire::ContextToken> open(std::chrono::milliseconds limit);
     // Reads (answering callbacks) until `done` holds; false with `why` set when the

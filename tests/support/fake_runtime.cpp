@@ -16,8 +16,8 @@ class FakeManager final : public sensors::SensorManager {
 public:
     explicit FakeManager(FakeSensorLibrary& library) : library_(library) {}
 
-    std::expected<std::unique_ptr<sensors::SensorSubscription>, sensors::SensorError> subscribe(
-        const Guid&, sensors::SensorCallbacks callbacks) override {
+    [[nodiscard]] std::expected<std::unique_ptr<sensors::SensorSubscription>, sensors::SensorError>
+    subscribe(const Guid&, sensors::SensorCallbacks callbacks) override {
         if (library_.subscribe_error) return std::unexpected(*library_.subscribe_error);
         library_.set_callbacks(std::move(callbacks));
         return std::make_unique<FakeSubscription>(library_.live_subscriptions);

@@ -13,25 +13,26 @@ namespace norvo::testing {
 
 class FakeCom final : public service::ComApartment {
 public:
-    std::expected<void, sensors::PlatformError> initialize() override;
-    void uninitialize() override { ++uninitialized; }
+  [[nodiscard]] std::expected<void, sensors::PlatformError> initialize() override;
+  void uninitialize() override { ++uninitialized; }
 
-    std::atomic<bool> fail{false};
-    std::atomic<int> initialized{0};
-    std::atomic<int> uninitialized{0};
+  std::atomic<bool> fail{false};
+  std::atomic<int> initialized{0};
+  std::atomic<int> uninitialized{0};
 };
 
 class FakeSensorLibrary final : public sensors::SensorLibrary {
 public:
-    std::expected<std::unique_ptr<sensors::SensorManager>, sensors::SensorError> create_manager() override;
+  [[nodiscard]] std::expected<std::unique_ptr<sensors::SensorManager>, sensors::SensorError>
+  create_manager() override;
 
-    std::atomic<bool> fail_create{false};
-    std::optional<sensors::SensorError> subscribe_error;  // set before a start
-    std::atomic<int> live_subscriptions{0};
+  std::atomic<bool> fail_create{false};
+  std::optional<sensors::SensorError> subscribe_error;  // set before a start
+  std::atomic<int> live_subscriptions{0};
 
-    // The callables of the latest subscription.
-    std::optional<sensors::SensorCallbacks> callbacks();
-    void set_callbacks(sensors::SensorCallbacks callbacks);
+  // The callables of the latest subscription.
+  std::optional<sensors::SensorCallbacks> callbacks();
+  void set_callbacks(sensors::SensorCallbacks callbacks);
 
 private:
     std::mutex mutex_;

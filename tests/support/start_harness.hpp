@@ -54,9 +54,9 @@ public:
 
     // Until the loop waits with nothing to do, or the start call has returned.
     void settle();
-    service::HRESULT join();
+    [[nodiscard]] service::HRESULT join();
 
-private:
+  private:
     VirtualClock& clock_;
     std::atomic<bool> returned_{false};
     service::HRESULT result_ = 0;

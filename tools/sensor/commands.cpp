@@ -27,7 +27,7 @@ std::vector<std::string_view> words(std::string_view line) {
 }
 
 template <class T>
-std::expected<T, std::string> number(std::string_view text) {
+[[nodiscard]] std::expected<T, std::string> number(std::string_view text) {
     T value{};
     const auto* end = text.data() + text.size();
     const auto [ptr, ec] = std::from_chars(text.data(), end, value);
@@ -55,7 +55,8 @@ constexpr TypeName kTypes[] = {{"Empty", 0}, {"Null", 1}, {"I2", 2},   {"I4", 3}
                                {"R8", 5},    {"UI2", 18}, {"UI4", 19}, {"FILETIME", 64}};
 
 template <class T>
-std::expected<std::array<std::uint8_t, 8>, std::string> encoded(std::string_view text) {
+[[nodiscard]] std::expected<std::array<std::uint8_t, 8>, std::string> encoded(
+    std::string_view text) {
     auto value = number<T>(text);
     if (!value)
         return std::unexpected(value.error());
@@ -63,7 +64,7 @@ std::expected<std::array<std::uint8_t, 8>, std::string> encoded(std::string_view
 }
 
 // T:V, V converted to the type; Empty and Null carry zeros (V must still be an integer).
-std::expected<device::ReportValue, std::string> report_value(std::string_view item) {
+[[nodiscard]] std::expected<device::ReportValue, std::string> report_value(std::string_view item) {
     const auto colon = item.find(':');
     if (colon == std::string_view::npos)
         return std::unexpected(fmt::format("expected TYPE:VALUE, got {}", item));
@@ -115,8 +116,8 @@ std::expected<device::ReportValue, std::string> report_value(std::string_view it
     return device::ReportValue{found->code, *bytes};
 }
 
-std::expected<Command, std::string> report(const std::vector<std::string_view>& w,
-                                           std::size_t first) {
+[[nodiscard]] std::expected<Command, std::string> report(const std::vector<std::string_view>& w,
+                                                         std::size_t first) {
     device::Report out;
     for (std::size_t i = first; i < w.size(); ++i) {
         auto value = report_value(w[i]);
@@ -133,7 +134,7 @@ device::Message tap_report(std::uint32_t flag) {
     return device::Report{{{19, bytes_of(std::uint32_t{0})}, {19, bytes_of(flag)}}};
 }
 
-std::expected<Command, std::string> enter(const std::vector<std::string_view>& w) {
+[[nodiscard]] std::expected<Command, std::string> enter(const std::vector<std::string_view>& w) {
     if (w.size() > 4)
         return std::unexpected(std::string("enter takes at most STATE MODEL MANUFACTURER"));
     device::Enter out{0, 0, std::string(kDefaultModel), std::string(kDefaultManufacturer)};

@@ -30,6 +30,7 @@ struct Sleep {
 using Command = std::variant<linux_platform::sensor_device::Message, SetFields, Sleep>;
 
 // Nothing for a blank line or a comment (#); an error text for a bad line.
-std::expected<std::optional<Command>, std::string> parse_command(std::string_view line);
+[[nodiscard]] std::expected<std::optional<Command>, std::string> parse_command(
+    std::string_view line);
 
 }  // namespace norvo::vtap_sensor

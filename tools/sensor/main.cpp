@@ -68,7 +68,7 @@ class Tool {
 
   private:
     // Adds the field count to an enter, and checks a message as the service will.
-    std::expected<std::optional<Command>, std::string> prepare(Command command) {
+    [[nodiscard]] std::expected<std::optional<Command>, std::string> prepare(Command command) {
         if (auto* message = std::get_if<device::Message>(&command)) {
             if (auto* enter = std::get_if<device::Enter>(message))
                 enter->field_count = fields_;

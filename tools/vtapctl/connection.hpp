@@ -66,25 +66,27 @@ class Connection {
     // Ends an outstanding start: it and later calls fail.
     virtual void disconnect() = 0;
 
-    virtual Result<ContextHandle> RemoteOpen() = 0;
+    [[nodiscard]] virtual Result<ContextHandle> RemoteOpen() = 0;
     // Nulls `context` once closed.
-    virtual Result<void> RemoteClose(ContextHandle& context) = 0;
+    [[nodiscard]] virtual Result<void> RemoteClose(ContextHandle& context) = 0;
     // Blocks for the whole sensor run, running `callbacks` on this thread.
-    virtual Result<HRESULT> NorvoStartSensor(const ContextHandle& context, std::uint64_t cookie,
-                                             Callbacks& callbacks) = 0;
-    virtual Result<HRESULT> NorvoStopSensor(const ContextHandle& context) = 0;
-    virtual Result<HRESULT> NorvoReceiveClientEvent(const ContextHandle& context,
-                                                    std::span<const std::uint8_t> packet) = 0;
-    virtual Result<HRESULT> NorvoSetProperty(const ContextHandle& context, PropertyKey key,
-                                             std::span<const std::uint8_t> value) = 0;
+    [[nodiscard]] virtual Result<HRESULT> NorvoStartSensor(const ContextHandle& context,
+                                                           std::uint64_t cookie,
+                                                           Callbacks& callbacks) = 0;
+    [[nodiscard]] virtual Result<HRESULT> NorvoStopSensor(const ContextHandle& context) = 0;
+    [[nodiscard]] virtual Result<HRESULT> NorvoReceiveClientEvent(
+        const ContextHandle& context, std::span<const std::uint8_t> packet) = 0;
+    [[nodiscard]] virtual Result<HRESULT> NorvoSetProperty(const ContextHandle& context,
+                                                           PropertyKey key,
+                                                           std::span<const std::uint8_t> value) = 0;
     // `room`: the size of the buffer offered, none for a null buffer.
-    virtual Result<QueryResult> NorvoQueryProperty(const ContextHandle& context, PropertyKey key,
-                                                   std::optional<std::uint16_t> room) = 0;
+    [[nodiscard]] virtual Result<QueryResult> NorvoQueryProperty(
+        const ContextHandle& context, PropertyKey key, std::optional<std::uint16_t> room) = 0;
 };
 
 // A connection's own result, with its failure described by `describe`.
 template <class T, class E, class Describe>
-Result<T> described(std::expected<T, E> result, Describe describe) {
+[[nodiscard]] Result<T> described(std::expected<T, E> result, Describe describe) {
     if (!result)
         return std::unexpected(describe(result.error()));
     if constexpr (std::is_void_v<T>) {
@@ -95,8 +97,8 @@ Result<T> described(std::expected<T, E> result, Describe describe) {
 }
 
 // Reads a property in the usual two calls: its length, then its value.
-Result<PropertyValue> read_property(Connection& connection, const ContextHandle& context,
-                                    PropertyKey key);
+[[nodiscard]] Result<PropertyValue> read_property(Connection& connection,
+                                                  const ContextHandle& context, PropertyKey key);
 
 // Connects to the service's endpoint (the platform's default one when none is given), or says
 // on stderr why it could not.

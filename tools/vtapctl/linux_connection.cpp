@@ -49,37 +49,38 @@ class SocketConnection final : public Connection {
 
     void disconnect() override { connection_->disconnect(); }
 
-    Result<ContextHandle> RemoteOpen() override {
+    [[nodiscard]] Result<ContextHandle> RemoteOpen() override {
         auto opened = connection_->RemoteOpen();
         if (!opened)
             return std::unexpected(failure(opened.error()));
         return ContextHandle{opened->bytes};
     }
-    Result<void> RemoteClose(ContextHandle& context) override {
+    [[nodiscard]] Result<void> RemoteClose(ContextHandle& context) override {
         auto handle = native(context);
         auto closed = described(connection_->RemoteClose(handle), failure);
         context.bytes = handle.bytes;
         return closed;
     }
-    Result<HRESULT> NorvoStartSensor(const ContextHandle& context, std::uint64_t cookie,
-                                     Callbacks& callbacks) override {
+    [[nodiscard]] Result<HRESULT> NorvoStartSensor(const ContextHandle& context,
+                                                   std::uint64_t cookie,
+                                                   Callbacks& callbacks) override {
         ClientCallbacks forwarded(callbacks);
         return described(connection_->NorvoStartSensor(native(context), cookie, forwarded),
                          failure);
     }
-    Result<HRESULT> NorvoStopSensor(const ContextHandle& context) override {
+    [[nodiscard]] Result<HRESULT> NorvoStopSensor(const ContextHandle& context) override {
         return described(connection_->NorvoStopSensor(native(context)), failure);
     }
-    Result<HRESULT> NorvoReceiveClientEvent(const ContextHandle& context,
-                                            std::span<const std::uint8_t> packet) override {
+    [[nodiscard]] Result<HRESULT> NorvoReceiveClientEvent(
+        const ContextHandle& context, std::span<const std::uint8_t> packet) override {
         return described(connection_->NorvoReceiveClientEvent(native(context), packet), failure);
     }
-    Result<HRESULT> NorvoSetProperty(const ContextHandle& context, PropertyKey key,
-                                     std::span<const std::uint8_t> value) override {
+    [[nodiscard]] Result<HRESULT> NorvoSetProperty(const ContextHandle& context, PropertyKey key,
+                                                   std::span<const std::uint8_t> value) override {
         return described(connection_->NorvoSetProperty(native(context), key, value), failure);
     }
-    Result<QueryResult> NorvoQueryProperty(const ContextHandle& context, PropertyKey key,
-                                           std::optional<std::uint16_t> room) override {
+    [[nodiscard]] Result<QueryResult> NorvoQueryProperty(
+        const ContextHandle& context, PropertyKey key, std::optional<std::uint16_t> room) override {
         std::optional<std::vector<std::uint8_t>> buffer;
         if (room)
             buffer.emplace(*room);

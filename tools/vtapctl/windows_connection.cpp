@@ -52,39 +52,40 @@ class RpcConnection final : public Connection {
         for (const auto& thread : starts_) RpcCancelThreadEx(thread.get(), 0);
     }
 
-    Result<ContextHandle> RemoteOpen() override {
+    [[nodiscard]] Result<ContextHandle> RemoteOpen() override {
         auto opened = windows::rpc::Session::open(binding_);
         if (!opened)
             return std::unexpected(failure(opened.error()));
         return portable(opened->release());
     }
-    Result<void> RemoteClose(ContextHandle& context) override {
+    [[nodiscard]] Result<void> RemoteClose(ContextHandle& context) override {
         auto session = on(context);
         auto closed = described(session.close(), failure);
         context = portable(session.handle());
         return closed;
     }
-    Result<HRESULT> NorvoStartSensor(const ContextHandle& context, std::uint64_t cookie,
-                                     Callbacks& callbacks) override {
+    [[nodiscard]] Result<HRESULT> NorvoStartSensor(const ContextHandle& context,
+                                                   std::uint64_t cookie,
+                                                   Callbacks& callbacks) override {
         const HANDLE self = this_thread();
         CallbackScope scope(callbacks);
         auto started = described(on(context).start(static_cast<std::int64_t>(cookie)), failure);
         forget(self);
         return started;
     }
-    Result<HRESULT> NorvoStopSensor(const ContextHandle& context) override {
+    [[nodiscard]] Result<HRESULT> NorvoStopSensor(const ContextHandle& context) override {
         return described(on(context).stop(), failure);
     }
-    Result<HRESULT> NorvoReceiveClientEvent(const ContextHandle& context,
-                                            std::span<const std::uint8_t> packet) override {
+    [[nodiscard]] Result<HRESULT> NorvoReceiveClientEvent(
+        const ContextHandle& context, std::span<const std::uint8_t> packet) override {
         return described(on(context).receive(packet), failure);
     }
-    Result<HRESULT> NorvoSetProperty(const ContextHandle& context, PropertyKey key,
-                                     std::span<const std::uint8_t> value) override {
+    [[nodiscard]] Result<HRESULT> NorvoSetProperty(const ContextHandle& context, PropertyKey key,
+                                                   std::span<const std::uint8_t> value) override {
         return described(on(context).set(key, value), failure);
     }
-    Result<QueryResult> NorvoQueryProperty(const ContextHandle& context, PropertyKey key,
-                                           std::optional<std::uint16_t> room) override {
+    [[nodiscard]] Result<QueryResult> NorvoQueryProperty(
+        const ContextHandle& context, PropertyKey key, std::optional<std::uint16_t> room) override {
         auto out = on(context).query(key, room);
         if (!out)
             return std::unexpected(failure(out.error()));

@@ -35,7 +35,8 @@ wchar_t* as_wide(std::optional<std::u16string>& text) {
     return text ? reinterpret_cast<wchar_t*>(text->data()) : nullptr;
 }
 
-std::expected<host::FailureActions, HostError> decode(const SERVICE_FAILURE_ACTIONSW& record) {
+[[nodiscard]] std::expected<host::FailureActions, HostError> decode(
+    const SERVICE_FAILURE_ACTIONSW& record) {
     std::vector<host::RawFailureAction> actions;
     if (record.lpsaActions) {
         for (DWORD i = 0; i < record.cActions; ++i) {
@@ -48,7 +49,7 @@ std::expected<host::FailureActions, HostError> decode(const SERVICE_FAILURE_ACTI
                                          record.lpsaActions ? actions.data() : nullptr});
 }
 
-std::expected<void, HostError> write_failure_actions() {
+[[nodiscard]] std::expected<void, HostError> write_failure_actions() {
     ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager)
         return std::unexpected(last_error());
@@ -61,7 +62,7 @@ std::expected<void, HostError> write_failure_actions() {
 
 }  // namespace
 
-std::expected<void, HostError> rewrite_failure_actions(FailureActionsAccess& access) {
+[[nodiscard]] std::expected<void, HostError> rewrite_failure_actions(FailureActionsAccess& access) {
     // 8-byte elements keep the record's pointers aligned.
     std::vector<std::uint64_t> buffer(kQueryBufferBytes / sizeof(std::uint64_t));
     DWORD needed = 0;

@@ -30,7 +30,7 @@ RPC_WSTR rpc_text(wchar_t* text) {
     return reinterpret_cast<RPC_WSTR>(text);
 }
 
-std::expected<void, RpcError> check(RPC_STATUS status, std::string_view done) {
+[[nodiscard]] std::expected<void, RpcError> check(RPC_STATUS status, std::string_view done) {
     if (status != RPC_S_OK)
         return std::unexpected(RpcError::from_status(status));
     kRpcServerLog.trace("{}", done);

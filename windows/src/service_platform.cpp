@@ -24,7 +24,8 @@ class ScmStatus final : public host::StatusReporter {
   public:
     explicit ScmStatus(SERVICE_STATUS_HANDLE handle) : handle_(handle) {}
 
-    std::expected<void, host::HostError> set_status(const host::ServiceStatus& s) override {
+    [[nodiscard]] std::expected<void, host::HostError> set_status(
+        const host::ServiceStatus& s) override {
         SERVICE_STATUS status{s.service_type,    s.current_state,     s.controls_accepted,
                               s.win32_exit_code, s.service_exit_code, s.checkpoint,
                               s.wait_hint};
@@ -74,7 +75,8 @@ ScmServicePlatform::start_rpc_server() {
 
 void WINAPI service_main(DWORD, LPWSTR*) {
     ScmServicePlatform platform;
-    host::run_service(platform);
+    // run_service has logged a failure; ServiceMain returns nothing to hand it to.
+    (void)host::run_service(platform);
 }
 
 }  // namespace norvo::windows

@@ -91,12 +91,13 @@ class RegisteredSensorManager {
       public:
         explicit Factory(ISensorManager& manager)
             : manager_(ComPtr<ISensorManager>::share(&manager)) {}
-        HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+        [[nodiscard]] HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid,
+                                                               void** out) override {
             if (outer)
                 return CLASS_E_NOAGGREGATION;
             return manager_->QueryInterface(iid, out);
         }
-        HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+        [[nodiscard]] HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 
       private:
         ComPtr<ISensorManager> manager_;
@@ -143,7 +144,7 @@ class WindowsSensorStart : public ::testing::Test {
             result_ = service::NorvoStartSensor(*context, cookie);
         });
     }
-    service::HRESULT join() {
+    [[nodiscard]] service::HRESULT join() {
         running_.join();
         return result_;
     }

@@ -64,7 +64,7 @@ public:
     }
     ~Sender() { drop(); }
 
-    std::expected<void, TrySendError<T>> try_send(T value) const {
+    [[nodiscard]] std::expected<void, TrySendError<T>> try_send(T value) const {
         std::shared_ptr<Wakeup> wakeup;
         {
             std::lock_guard lock(state_->mutex);
@@ -122,7 +122,7 @@ public:
     ~Receiver() { close(); }
 
     // Closed only once every sender is gone and the queue is drained.
-    std::expected<T, RecvFailure> try_recv() {
+    [[nodiscard]] std::expected<T, RecvFailure> try_recv() {
         std::lock_guard lock(state_->mutex);
         if (state_->queue.empty()) {
             return std::unexpected(state_->senders == 0 ? RecvFailure::Closed : RecvFailure::Empty);

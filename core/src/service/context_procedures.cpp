@@ -7,7 +7,8 @@ namespace norvo::service {
 namespace {
 
 void close_context(ContextHandle context) {
-    NorvoStopSensor(*context);
+    // Closing goes on either way; NorvoStopSensor logs its own failure.
+    (void)NorvoStopSensor(*context);
     auto gate = context->processing_gate;
     gate->wait_idle([] { kLog.info("Waiting for data processing to finish"); });
     kLog.info("Data processing finished");

@@ -40,8 +40,8 @@ bool TapSettings::*setting_switch(PropertyKey property) {
     }
 }
 
-HRESULT set_switch(ClientContext& context, const PropertyInfo& info,
-                   std::span<const std::uint8_t> value) {
+[[nodiscard]] HRESULT set_switch(ClientContext& context, const PropertyInfo& info,
+                                 std::span<const std::uint8_t> value) {
     if (!info.accepts_size(value.size()))
         return hr::invalid_arg;
     const bool on = value[0] != 0;
@@ -53,8 +53,8 @@ HRESULT set_switch(ClientContext& context, const PropertyInfo& info,
     return hr::ok;
 }
 
-HRESULT set_confirmation_range(ClientContext& context, const PropertyInfo& info,
-                               std::span<const std::uint8_t> value) {
+[[nodiscard]] HRESULT set_confirmation_range(ClientContext& context, const PropertyInfo& info,
+                                             std::span<const std::uint8_t> value) {
     if (!info.accepts_size(value.size()))
         return hr::invalid_arg;
     const auto range = read_le<std::uint32_t>(value);
@@ -63,8 +63,8 @@ HRESULT set_confirmation_range(ClientContext& context, const PropertyInfo& info,
     return hr::ok;
 }
 
-HRESULT set_client_id(ClientContext& context, const PropertyInfo& info,
-                      std::span<const std::uint8_t> value) {
+[[nodiscard]] HRESULT set_client_id(ClientContext& context, const PropertyInfo& info,
+                                    std::span<const std::uint8_t> value) {
     kLog.trace("client user agent got size: {}", value.size());
     if (!info.accepts_size(value.size()))
         return hr::invalid_arg;
@@ -112,7 +112,7 @@ ParsedVersion parse_version(std::string_view text) {
     }
 }
 
-Value version_value(ClientContext& context) {
+[[nodiscard]] Value version_value(ClientContext& context) {
     const auto version = context.settings->with([](const TapSettings& s) { return s.version; });
     kLog.trace("Version string: {}", version);
     const auto parsed = parse_version(version);
@@ -134,7 +134,7 @@ Bytes switch_value(ClientContext& context, PropertyKey property) {
     return {context.settings->with([&](const TapSettings& s) { return std::uint8_t{s.*field}; })};
 }
 
-Value tap_strength_value(ClientContext& context) {
+[[nodiscard]] Value tap_strength_value(ClientContext& context) {
     const auto strength = context.tap_strength->get();
     if (!strength) {
         kLog.error("No tap strength available");
@@ -151,7 +151,7 @@ Bytes client_id_value(ClientContext& context) {
     return out;
 }
 
-Value property_value(ClientContext& context, const PropertyInfo& info) {
+[[nodiscard]] Value property_value(ClientContext& context, const PropertyInfo& info) {
     kLog.trace("{}", info.queried);
     if (info.kind == PropertyKind::Switch)
         return switch_value(context, info.key);
@@ -174,7 +174,7 @@ Value property_value(ClientContext& context, const PropertyInfo& info) {
     }
 }
 
-Value property_value(ClientContext& context, PropertyKey property) {
+[[nodiscard]] Value property_value(ClientContext& context, PropertyKey property) {
     const auto* info = find_property(property);
     if (!info) {
         kLog.trace("unknown property querried");

@@ -37,9 +37,9 @@ void clear_if_own(Cell<std::shared_ptr<T>>& cell, const std::weak_ptr<T>& own) {
 
 // From the sensor manager up to the loop's end. The receivers are released on
 // every early return, which closes the channels for the senders left in the context.
-HRESULT run_sensor(ClientContext& context, const Runtime& runtime, std::uint64_t cookie,
-                   channel::Receiver<StopMessage> stop_rx, channel::Receiver<PhoneEvent> phone_rx,
-                   OwnSensor& own) {
+[[nodiscard]] HRESULT run_sensor(ClientContext& context, const Runtime& runtime,
+                                 std::uint64_t cookie, channel::Receiver<StopMessage> stop_rx,
+                                 channel::Receiver<PhoneEvent> phone_rx, OwnSensor& own) {
     auto manager = runtime.sensors->create_manager();
     if (!manager) {
         kLog.error("Failed to create sensor manager: {}", manager.error());

@@ -54,8 +54,8 @@ void make_folders(const linux_host::RunOptions& options) {
     }
 }
 
-std::expected<void, host::HostError> run_dispatcher(const linux_host::SignalDispatcher& dispatcher,
-                                                    linux_host::RunOptions options) {
+[[nodiscard]] std::expected<void, host::HostError> run_dispatcher(
+    const linux_host::SignalDispatcher& dispatcher, linux_host::RunOptions options) {
     auto [sender, receiver] =
         host::blocking_channel<host::ControlEvent>(host::kControlChannelCapacity);
     host::ControlHandler handler(std::move(sender));

@@ -10,8 +10,8 @@
 namespace norvo::linux_host {
 namespace {
 
-std::expected<void, host::HostError> send_datagram(const std::string& socket,
-                                                   const std::string& message) {
+[[nodiscard]] std::expected<void, host::HostError> send_datagram(const std::string& socket,
+                                                                 const std::string& message) {
     const auto address = posix::UnixAddress::of(socket);
     if (!address)
         return std::unexpected(host::platform_call_error("NOTIFY_SOCKET is not a socket address"));

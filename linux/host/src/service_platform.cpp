@@ -15,7 +15,7 @@ class TransportServer final : public host::RpcServerHandle {
   public:
     explicit TransportServer(rpc::RpcServer server) : server_(std::move(server)) {}
 
-    std::expected<void, host::RpcError> stop() override {
+    [[nodiscard]] std::expected<void, host::RpcError> stop() override {
         if (auto stopped = server_.stop(); !stopped)
             return std::unexpected(stopped.error());
         return {};
@@ -32,7 +32,8 @@ class AcceptingStatus final : public host::StatusReporter {
     AcceptingStatus(std::optional<std::string> socket, AcceptedControls& accepted)
         : notify_(std::move(socket)), accepted_(accepted) {}
 
-    std::expected<void, host::HostError> set_status(const host::ServiceStatus& status) override {
+    [[nodiscard]] std::expected<void, host::HostError> set_status(
+        const host::ServiceStatus& status) override {
         auto set = notify_.set_status(status);
         if (set)
             accepted_.store(status.controls_accepted);

@@ -62,8 +62,9 @@ void DeviceHub::enter(const sensor_device::Enter& message) {
                                ComPtr<ISensor>::share(sensor.get()));
         }
     }
+    // As the platform does, a sink's answer to an event changes nothing here.
     for (const auto& [sink, sensor] : calls)
-        sink->OnSensorEnter(sensor.get(), static_cast<SensorState>(message.state));
+        (void)sink->OnSensorEnter(sensor.get(), static_cast<SensorState>(message.state));
 }
 
 void DeviceHub::leave() {
@@ -78,7 +79,8 @@ void DeviceHub::leave() {
         registrations_.clear();
         sensors.swap(manager_sensors_);
     }
-    for (const auto& r : leaving) r.sink->OnLeave(simulated_sensor_id());
+    for (const auto& r : leaving)
+        (void)r.sink->OnLeave(simulated_sensor_id());  // answer unused, as above
 }
 
 void DeviceHub::change_state(std::int32_t state) {
@@ -91,7 +93,7 @@ void DeviceHub::change_state(std::int32_t state) {
         calls = registered_sinks();
     }
     for (const auto& r : calls)
-        r.sink->OnStateChanged(r.sensor.get(), static_cast<SensorState>(state));
+        (void)r.sink->OnStateChanged(r.sensor.get(), static_cast<SensorState>(state));
 }
 
 void DeviceHub::report(const sensor_device::Report& message) {
@@ -105,7 +107,7 @@ void DeviceHub::report(const sensor_device::Report& message) {
         calls = registered_sinks();
     }
     const auto report = make_simulated_report(std::move(presence), message.values);
-    for (const auto& r : calls) r.sink->OnDataUpdated(r.sensor.get(), report.get());
+    for (const auto& r : calls) (void)r.sink->OnDataUpdated(r.sensor.get(), report.get());
 }
 
 HRESULT DeviceHub::find_sensor(const void* manager, REFSENSOR_ID id, ISensor** out) {

@@ -36,12 +36,13 @@ class DeviceHub {
     void report(const sensor_device::Report& message);
 
     // The COM side. `manager` identifies an ISensorManager object.
-    HRESULT find_sensor(const void* manager, REFSENSOR_ID id, ISensor** out);
+    [[nodiscard]] HRESULT find_sensor(const void* manager, REFSENSOR_ID id, ISensor** out);
     void set_manager_sink(const void* manager, ISensorManagerEvents* sink);
     void forget_manager(const void* manager);
     // A sensor object of an earlier stay is disconnected: it can only unregister.
-    HRESULT set_sensor_sink(ISensor& sensor, const Presence& presence, ISensorEvents* sink);
-    HRESULT state_of(const Presence& presence, SensorState* out);
+    [[nodiscard]] HRESULT set_sensor_sink(ISensor& sensor, const Presence& presence,
+                                          ISensorEvents* sink);
+    [[nodiscard]] HRESULT state_of(const Presence& presence, SensorState* out);
 
   private:
     struct Registration {

@@ -32,8 +32,8 @@ std::string errno_text(std::string_view what, const std::string& path) {
 }
 
 // A socket file nobody listens on is left over from an earlier run; anything else stays.
-std::expected<void, std::string> clear_stale(const std::string& path,
-                                             const posix::UnixAddress& address) {
+[[nodiscard]] std::expected<void, std::string> clear_stale(const std::string& path,
+                                                           const posix::UnixAddress& address) {
     struct stat info {};
     if (::lstat(path.c_str(), &info) != 0)
         return {};
@@ -50,8 +50,8 @@ std::expected<void, std::string> clear_stale(const std::string& path,
 
 // Only root's own tools may play the sensor: the mode is set on the descriptor before
 // bind, so neither the umask nor a link swapped in at the path can widen it.
-std::expected<posix::UniqueFd, std::string> listen_on(const std::string& path,
-                                                      const posix::UnixAddress& address) {
+[[nodiscard]] std::expected<posix::UniqueFd, std::string> listen_on(
+    const std::string& path, const posix::UnixAddress& address) {
     auto listener = posix::unix_stream_socket();
     if (!listener)
         return std::unexpected(errno_text("cannot create socket for", path));
@@ -64,8 +64,8 @@ std::expected<posix::UniqueFd, std::string> listen_on(const std::string& path,
     return std::move(*listener);
 }
 
-std::expected<void, std::string> watch(int epoll_fd, int fd, int operation = EPOLL_CTL_ADD,
-                                       std::uint32_t events = EPOLLIN) {
+[[nodiscard]] std::expected<void, std::string> watch(int epoll_fd, int fd, int operation = EPOLL_CTL_ADD,
+                                                     std::uint32_t events = EPOLLIN) {
     epoll_event event{};
     event.events = events;
     event.data.fd = fd;

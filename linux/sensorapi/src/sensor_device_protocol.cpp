@@ -21,7 +21,7 @@ std::vector<std::string_view> words(std::string_view line) {
 }
 
 template <class T>
-std::expected<T, std::string> number(std::string_view text, int base = 10) {
+[[nodiscard]] std::expected<T, std::string> number(std::string_view text, int base = 10) {
     T value{};
     const auto* end = text.data() + text.size();
     const auto [ptr, ec] = std::from_chars(text.data(), end, value, base);
@@ -70,7 +70,7 @@ bool plain_value_type(std::uint16_t type) {
     return false;
 }
 
-std::expected<ReportValue, std::string> report_value(std::string_view item) {
+[[nodiscard]] std::expected<ReportValue, std::string> report_value(std::string_view item) {
     const auto colon = item.find(':');
     if (colon == std::string_view::npos || item.size() - colon - 1 != 16) {
         return std::unexpected(fmt::format("a report value is TYPE:16 hex digits, not {}", item));
@@ -90,7 +90,8 @@ std::expected<ReportValue, std::string> report_value(std::string_view item) {
     return value;
 }
 
-std::expected<Message, std::string> decode_enter(const std::vector<std::string_view>& w) {
+[[nodiscard]] std::expected<Message, std::string> decode_enter(
+    const std::vector<std::string_view>& w) {
     if (w.size() != 5)
         return std::unexpected(std::string("enter takes STATE FIELDS MODEL MANUFACTURER"));
     auto state = number<std::int32_t>(w[1]);

@@ -50,13 +50,13 @@ class SimulatedKeyCollection final
   public:
     explicit SimulatedKeyCollection(std::vector<PROPERTYKEY> keys) : keys_(std::move(keys)) {}
 
-    HRESULT STDMETHODCALLTYPE GetCount(DWORD* count) override {
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE GetCount(DWORD* count) override {
         if (!count)
             return E_POINTER;
         *count = static_cast<DWORD>(keys_.size());
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE GetAt(const DWORD index, PROPERTYKEY* key) override {
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE GetAt(const DWORD index, PROPERTYKEY* key) override {
         if (!key)
             return E_POINTER;
         if (index >= keys_.size())
@@ -65,9 +65,9 @@ class SimulatedKeyCollection final
         return S_OK;
     }
     // The sensor's own list: read only.
-    HRESULT STDMETHODCALLTYPE Add(REFPROPERTYKEY) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Clear() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE RemoveAt(const DWORD) override { return E_NOTIMPL; }
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE Add(REFPROPERTYKEY) override { return E_NOTIMPL; }
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE Clear() override { return E_NOTIMPL; }
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE RemoveAt(const DWORD) override { return E_NOTIMPL; }
 
   private:
     const std::vector<PROPERTYKEY> keys_;
@@ -79,10 +79,11 @@ class SimulatedReport final : public ComObject<ISensorDataReport, IID_ISensorDat
                     std::vector<sensor_device::ReportValue> values)
         : presence_(std::move(presence)), values_(std::move(values)) {}
 
-    HRESULT STDMETHODCALLTYPE GetTimestamp(SYSTEMTIME*) override { return E_NOTIMPL; }
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE GetTimestamp(SYSTEMTIME*) override { return E_NOTIMPL; }
 
     // Value i belongs to field i; a field the report carries no value for is not found.
-    HRESULT STDMETHODCALLTYPE GetSensorValue(REFPROPERTYKEY key, PROPVARIANT* value) override {
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE GetSensorValue(REFPROPERTYKEY key,
+                                                           PROPVARIANT* value) override {
         if (!value)
             return E_POINTER;
         PropVariantInit(value);
@@ -97,8 +98,8 @@ class SimulatedReport final : public ComObject<ISensorDataReport, IID_ISensorDat
         return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
     }
 
-    HRESULT STDMETHODCALLTYPE GetSensorValues(IPortableDeviceKeyCollection*,
-                                              IPortableDeviceValues**) override {
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE GetSensorValues(IPortableDeviceKeyCollection*,
+                                                            IPortableDeviceValues**) override {
         return E_NOTIMPL;
     }
 
@@ -112,13 +113,14 @@ class SimulatedSensor final : public ComObject<ISensor, IID_ISensor> {
     explicit SimulatedSensor(std::shared_ptr<const Presence> presence)
         : presence_(std::move(presence)) {}
 
-    HRESULT STDMETHODCALLTYPE GetID(SENSOR_ID* id) override {
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE GetID(SENSOR_ID* id) override {
         if (!id)
             return E_POINTER;
         *id = simulated_sensor_id();
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE GetProperty(REFPROPERTYKEY key, PROPVARIANT* value) override {
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE GetProperty(REFPROPERTYKEY key,
+                                                        PROPVARIANT* value) override {
         if (!value)
             return E_POINTER;
         PropVariantInit(value);
@@ -136,39 +138,50 @@ class SimulatedSensor final : public ComObject<ISensor, IID_ISensor> {
         }
         return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
     }
-    HRESULT STDMETHODCALLTYPE
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE
     GetSupportedDataFields(IPortableDeviceKeyCollection** fields) override {
         if (!fields)
             return E_POINTER;
         *fields = new SimulatedKeyCollection(presence_->fields);
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE GetState(SensorState* state) override {
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE GetState(SensorState* state) override {
         return DeviceHub::instance().state_of(*presence_, state);
     }
-    HRESULT STDMETHODCALLTYPE SetEventSink(ISensorEvents* sink) override {
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE SetEventSink(ISensorEvents* sink) override {
         return DeviceHub::instance().set_sensor_sink(*this, *presence_, sink);
     }
 
     // Not part of what the simulated device offers.
-    HRESULT STDMETHODCALLTYPE GetCategory(SENSOR_CATEGORY_ID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetType(SENSOR_TYPE_ID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetFriendlyName(BSTR*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetProperties(IPortableDeviceKeyCollection*,
-                                            IPortableDeviceValues**) override {
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE GetCategory(SENSOR_CATEGORY_ID*) override {
         return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE SetProperties(IPortableDeviceValues*,
-                                            IPortableDeviceValues**) override {
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE GetType(SENSOR_TYPE_ID*) override { return E_NOTIMPL; }
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE GetFriendlyName(BSTR*) override { return E_NOTIMPL; }
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE GetProperties(IPortableDeviceKeyCollection*,
+                                                          IPortableDeviceValues**) override {
         return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE SupportsDataField(REFPROPERTYKEY, VARIANT_BOOL*) override {
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE SetProperties(IPortableDeviceValues*,
+                                                          IPortableDeviceValues**) override {
         return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE GetData(ISensorDataReport**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SupportsEvent(REFGUID, VARIANT_BOOL*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetEventInterest(GUID**, ULONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetEventInterest(GUID*, ULONG) override { return E_NOTIMPL; }
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE SupportsDataField(REFPROPERTYKEY,
+                                                              VARIANT_BOOL*) override {
+        return E_NOTIMPL;
+    }
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE GetData(ISensorDataReport**) override {
+        return E_NOTIMPL;
+    }
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE SupportsEvent(REFGUID, VARIANT_BOOL*) override {
+        return E_NOTIMPL;
+    }
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE GetEventInterest(GUID**, ULONG*) override {
+        return E_NOTIMPL;
+    }
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE SetEventInterest(GUID*, ULONG) override {
+        return E_NOTIMPL;
+    }
 
   private:
     const std::shared_ptr<const Presence> presence_;
@@ -178,23 +191,26 @@ class SimulatedManager final : public ComObject<ISensorManager, IID_ISensorManag
   public:
     ~SimulatedManager() override { DeviceHub::instance().forget_manager(this); }
 
-    HRESULT STDMETHODCALLTYPE GetSensorByID(REFSENSOR_ID id, ISensor** sensor) override {
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE GetSensorByID(REFSENSOR_ID id,
+                                                          ISensor** sensor) override {
         return DeviceHub::instance().find_sensor(this, id, sensor);
     }
-    HRESULT STDMETHODCALLTYPE SetEventSink(ISensorManagerEvents* sink) override {
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE SetEventSink(ISensorManagerEvents* sink) override {
         DeviceHub::instance().set_manager_sink(this, sink);
         return S_OK;
     }
 
     // The tap sensor is found by its ID alone.
-    HRESULT STDMETHODCALLTYPE GetSensorsByCategory(REFSENSOR_CATEGORY_ID,
-                                                   ISensorCollection**) override {
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE GetSensorsByCategory(REFSENSOR_CATEGORY_ID,
+                                                                 ISensorCollection**) override {
         return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE GetSensorsByType(REFSENSOR_TYPE_ID, ISensorCollection**) override {
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE GetSensorsByType(REFSENSOR_TYPE_ID,
+                                                             ISensorCollection**) override {
         return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE RequestPermissions(HWND, ISensorCollection*, WINBOOL) override {
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE RequestPermissions(HWND, ISensorCollection*,
+                                                               WINBOOL) override {
         return E_NOTIMPL;
     }
 };

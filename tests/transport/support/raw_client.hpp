@@ -23,7 +23,7 @@ class RawClient {
         send(
             wire::make_frame(wire::FrameKind::Call, wire::kOpnum<Call>, call_id, *wire::encode(c)));
     }
-    std::expected<wire::ReceivedFrame, wire::ReadFailure> next();
+    [[nodiscard]] std::expected<wire::ReceivedFrame, wire::ReadFailure> next();
     // The status of the next frame when it is a Fault for `call_id`.
     std::optional<wire::RpcStatus> fault_for(std::uint32_t call_id);
     int socket() const { return socket_.get(); }

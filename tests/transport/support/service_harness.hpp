@@ -24,7 +24,7 @@ namespace norvo::testing {
 // its dispatch.
 class GatedCom final : public service::ComApartment {
   public:
-    std::expected<void, sensors::PlatformError> initialize() override;
+    [[nodiscard]] std::expected<void, sensors::PlatformError> initialize() override;
     void uninitialize() override {}
 
     void hold();
@@ -122,7 +122,7 @@ class ClientStart {
                 CallbackRecorder& callbacks);
     ~ClientStart();
     bool returned() const;
-    client::Result<client::HRESULT> join();
+    [[nodiscard]] client::Result<client::HRESULT> join();
 
   private:
     mutable std::mutex mutex_;

@@ -45,7 +45,7 @@ public:
         return word;
     }
 
-    Parsed<std::string_view> required(std::string_view what) {
+    [[nodiscard]] Parsed<std::string_view> required(std::string_view what) {
         if (rest_.empty()) return Failure(fmt::format("missing {}", what));
         return next();
     }
@@ -56,7 +56,7 @@ public:
         return all;
     }
 
-    Parsed<void> end(std::string_view after) const {
+    [[nodiscard]] Parsed<void> end(std::string_view after) const {
         if (rest_.empty()) return {};
         return Failure(fmt::format("unexpected '{}' after {}", rest_, after));
     }
@@ -65,7 +65,7 @@ private:
     std::string_view rest_;
 };
 
-Parsed<std::uint64_t> unsigned_number(std::string_view text, std::string_view what) {
+[[nodiscard]] Parsed<std::uint64_t> unsigned_number(std::string_view text, std::string_view what) {
     auto value = tools::parse_unsigned(text);
     if (!value) return Failure(fmt::format("{} '{}' is not a number", what, text));
     return *value;
@@ -79,7 +79,7 @@ std::vector<std::uint8_t> field_bytes(T value) {
     return bytes;
 }
 
-Parsed<input::SetProperty> set_property(Words& words) {
+[[nodiscard]] Parsed<input::SetProperty> set_property(Words& words) {
     auto key_word = words.required("property key");
     if (!key_word) return Failure(key_word.error());
     auto key = tools::parse_property_key(*key_word);
@@ -89,7 +89,7 @@ Parsed<input::SetProperty> set_property(Words& words) {
     return input::SetProperty{*key, std::move(*value)};
 }
 
-Parsed<SensorState> sensor_state(Words& words) {
+[[nodiscard]] Parsed<SensorState> sensor_state(Words& words) {
     auto word = words.required("sensor state");
     if (!word) return Failure(word.error());
     auto n = tools::parse_number<std::int32_t>(*word, 10);
@@ -108,14 +108,15 @@ std::optional<SensorValueType> value_type(std::string_view name) {
 }
 
 template <class T>
-Parsed<std::vector<std::uint8_t>> integer_field(std::int64_t v, std::string_view type) {
+[[nodiscard]] Parsed<std::vector<std::uint8_t>> integer_field(std::int64_t v,
+                                                              std::string_view type) {
     if (v < std::numeric_limits<T>::min() || v > std::numeric_limits<T>::max()) {
         return Failure(fmt::format("{} does not fit {}", v, type));
     }
     return field_bytes(static_cast<T>(v));
 }
 
-Parsed<SensorField> report_field(std::string_view text) {
+[[nodiscard]] Parsed<SensorField> report_field(std::string_view text) {
     auto colon = text.find(':');
     if (colon == std::string_view::npos) return Failure(fmt::format("field '{}' is not T:V", text));
     std::string_view type_name = text.substr(0, colon);
@@ -160,7 +161,7 @@ input::Report tap_report(bool tap) {
              SensorField{field_bytes(std::uint32_t{tap ? 1u : 0u}), {}, SensorValueType::UI4}}};
 }
 
-Parsed<input::Packet> phone_packet(Words& words) {
+[[nodiscard]] Parsed<input::Packet> phone_packet(Words& words) {
     std::string_view pulse_word = words.next();
     if (pulse_word.empty()) return input::Packet{tools::phone_packet(std::nullopt)};
     float pulse = 0;
@@ -173,12 +174,12 @@ Parsed<input::Packet> phone_packet(Words& words) {
 }
 
 template <class T>
-Parsed<Input> as_input(Parsed<T> parsed) {
+[[nodiscard]] Parsed<Input> as_input(Parsed<T> parsed) {
     if (!parsed) return Failure(parsed.error());
     return Input{std::move(*parsed)};
 }
 
-Parsed<Input> timed_input(std::string_view kind, Words& words) {
+[[nodiscard]] Parsed<Input> timed_input(std::string_view kind, Words& words) {
     if (kind == "phone") return as_input(phone_packet(words));
     if (kind == "packet") {
         std::string_view hex = words.rest();
@@ -219,78 +220,100 @@ std::optional<log::Level> level_from_word(std::string_view word) {
 
 class Parser {
 public:
-    Parsed<void> line(std::string_view text) {
-        Words words(text);
-        std::string_view directive = words.next();
-        if (directive.empty() || directive.starts_with('#')) return {};
-        if (directive == "set") return set(words);
-        if (directive == "start") return start(words);
-        if (directive == "at") return at(words);
-        if (directive == "expect") return expect(words);
-        if (directive == "expect-log") return expect_log(words);
-        return Failure(fmt::format("unknown directive '{}'", directive));
-    }
+  [[nodiscard]] Parsed<void> line(std::string_view text) {
+      Words words(text);
+      std::string_view directive = words.next();
+      if (directive.empty() || directive.starts_with('#'))
+          return {};
+      if (directive == "set")
+          return set(words);
+      if (directive == "start")
+          return start(words);
+      if (directive == "at")
+          return at(words);
+      if (directive == "expect")
+          return expect(words);
+      if (directive == "expect-log")
+          return expect_log(words);
+      return Failure(fmt::format("unknown directive '{}'", directive));
+  }
 
-    Parsed<Scenario> finish() {
-        if (!started_) return Failure("no 'start' line");
-        return std::move(scenario_);
-    }
+  [[nodiscard]] Parsed<Scenario> finish() {
+      if (!started_)
+          return Failure("no 'start' line");
+      return std::move(scenario_);
+  }
 
 private:
-    Parsed<void> set(Words& words) {
-        if (started_) return Failure("'set' after 'start'; write 'at MS set' instead");
-        auto property = set_property(words);
-        if (!property) return Failure(property.error());
-        scenario_.initial_settings.push_back(std::move(*property));
-        return {};
-    }
+  [[nodiscard]] Parsed<void> set(Words& words) {
+      if (started_)
+          return Failure("'set' after 'start'; write 'at MS set' instead");
+      auto property = set_property(words);
+      if (!property)
+          return Failure(property.error());
+      scenario_.initial_settings.push_back(std::move(*property));
+      return {};
+  }
 
-    Parsed<void> start(Words& words) {
-        if (started_) return Failure("a second 'start'");
-        auto word = words.required("cookie");
-        if (!word) return Failure(word.error());
-        auto cookie = unsigned_number(*word, "cookie");
-        if (!cookie) return Failure(cookie.error());
-        scenario_.cookie = *cookie;
-        started_ = true;
-        return words.end("the cookie");
-    }
+  [[nodiscard]] Parsed<void> start(Words& words) {
+      if (started_)
+          return Failure("a second 'start'");
+      auto word = words.required("cookie");
+      if (!word)
+          return Failure(word.error());
+      auto cookie = unsigned_number(*word, "cookie");
+      if (!cookie)
+          return Failure(cookie.error());
+      scenario_.cookie = *cookie;
+      started_ = true;
+      return words.end("the cookie");
+  }
 
-    Parsed<void> at(Words& words) {
-        if (!started_) return Failure("'at' before 'start'");
-        auto time_word = words.required("time");
-        if (!time_word) return Failure(time_word.error());
-        auto ms = tools::parse_number<std::uint64_t>(*time_word, 10);
-        if (!ms) return Failure(fmt::format("time '{}' is not a decimal number", *time_word));
-        if (*ms > kLatestInputMs) {
-            return Failure(fmt::format("time {} is later than {}", *ms, kLatestInputMs));
-        }
-        auto kind = words.required("input");
-        if (!kind) return Failure(kind.error());
-        auto input = timed_input(*kind, words);
-        if (!input) return Failure(input.error());
-        if (auto end = words.end(fmt::format("'{}'", *kind)); !end) return end;
-        scenario_.inputs.push_back({*ms, std::move(*input)});
-        return {};
-    }
+  [[nodiscard]] Parsed<void> at(Words& words) {
+      if (!started_)
+          return Failure("'at' before 'start'");
+      auto time_word = words.required("time");
+      if (!time_word)
+          return Failure(time_word.error());
+      auto ms = tools::parse_number<std::uint64_t>(*time_word, 10);
+      if (!ms)
+          return Failure(fmt::format("time '{}' is not a decimal number", *time_word));
+      if (*ms > kLatestInputMs) {
+          return Failure(fmt::format("time {} is later than {}", *ms, kLatestInputMs));
+      }
+      auto kind = words.required("input");
+      if (!kind)
+          return Failure(kind.error());
+      auto input = timed_input(*kind, words);
+      if (!input)
+          return Failure(input.error());
+      if (auto end = words.end(fmt::format("'{}'", *kind)); !end)
+          return end;
+      scenario_.inputs.push_back({*ms, std::move(*input)});
+      return {};
+  }
 
-    Parsed<void> expect(Words& words) {
-        std::string_view line = words.rest();
-        if (line.empty()) return Failure("missing callback line");
-        scenario_.expected_transcript.emplace_back(line);
-        return {};
-    }
+  [[nodiscard]] Parsed<void> expect(Words& words) {
+      std::string_view line = words.rest();
+      if (line.empty())
+          return Failure("missing callback line");
+      scenario_.expected_transcript.emplace_back(line);
+      return {};
+  }
 
-    Parsed<void> expect_log(Words& words) {
-        auto word = words.required("log level");
-        if (!word) return Failure(word.error());
-        auto level = level_from_word(*word);
-        if (!level) return Failure(fmt::format("unknown log level '{}'", *word));
-        std::string_view message = words.rest();
-        if (message.empty()) return Failure("missing log text");
-        scenario_.expected_logs.push_back({*level, std::string(message)});
-        return {};
-    }
+  [[nodiscard]] Parsed<void> expect_log(Words& words) {
+      auto word = words.required("log level");
+      if (!word)
+          return Failure(word.error());
+      auto level = level_from_word(*word);
+      if (!level)
+          return Failure(fmt::format("unknown log level '{}'", *word));
+      std::string_view message = words.rest();
+      if (message.empty())
+          return Failure("missing log text");
+      scenario_.expected_logs.push_back({*level, std::string(message)});
+      return {};
+  }
 
     Scenario scenario_;
     bool started_ = false;

@@ -21,8 +21,8 @@ public:
     explicit ScriptedManager(std::shared_ptr<SensorPort> port) : port_(std::move(port)) {}
 
     // Any other sensor ID is a sensor that is never present: the subscription waits forever.
-    std::expected<std::unique_ptr<sensors::SensorSubscription>, sensors::SensorError> subscribe(
-        const Guid& sensor_id, sensors::SensorCallbacks callbacks) override {
+    [[nodiscard]] std::expected<std::unique_ptr<sensors::SensorSubscription>, sensors::SensorError>
+    subscribe(const Guid& sensor_id, sensors::SensorCallbacks callbacks) override {
         if (sensor_id != sensors::tap_sensor::kSensorId) {
             return std::make_unique<ScriptedSubscription>(nullptr);
         }

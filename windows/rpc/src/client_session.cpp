@@ -10,7 +10,7 @@ namespace norvo::windows::rpc {
 namespace {
 
 template <class Call>
-auto call(Call stub) -> Rpc<decltype(stub())> {
+[[nodiscard]] auto call(Call stub) -> Rpc<decltype(stub())> {
     using T = decltype(stub());
     if constexpr (std::is_void_v<T>) {
         return guarded(stub);

@@ -23,7 +23,7 @@ namespace {
 constexpr long kClientUserAgent = 7;
 
 template <class Call>
-Rpc<long> hostile(Call call) {
+[[nodiscard]] Rpc<long> hostile(Call call) {
     long result = 0;
     if (auto done = guarded([&] { result = call(); }); !done)
         return std::unexpected(done.error());

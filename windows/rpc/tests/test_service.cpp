@@ -13,8 +13,8 @@ namespace {
 constexpr auto kPatience = std::chrono::seconds(60);
 
 struct NoSensor final : sensors::SensorManager {
-    std::expected<std::unique_ptr<sensors::SensorSubscription>, sensors::SensorError> subscribe(
-        const Guid&, sensors::SensorCallbacks) override {
+    [[nodiscard]] std::expected<std::unique_ptr<sensors::SensorSubscription>, sensors::SensorError>
+    subscribe(const Guid&, sensors::SensorCallbacks) override {
         return std::unexpected(sensors::SensorError{sensors::SensorError::Kind::SensorNotFound});
     }
 };

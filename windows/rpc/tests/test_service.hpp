@@ -41,8 +41,8 @@ class LogWatch final : public log::Sink {
 // sensor behind it.
 class TestSensors final : public sensors::SensorLibrary {
   public:
-    std::expected<std::unique_ptr<sensors::SensorManager>, sensors::SensorError> create_manager()
-        override;
+    [[nodiscard]] std::expected<std::unique_ptr<sensors::SensorManager>, sensors::SensorError>
+    create_manager() override;
     std::atomic<bool> simulated_manager = false;
 
   private:

@@ -22,14 +22,15 @@ class SensorManager {
 public:
     virtual ~SensorManager() = default;
     // A sensor not present yet is no failure: the subscription waits for it to enter.
-    virtual std::expected<std::unique_ptr<SensorSubscription>, SensorError> subscribe(
+    [[nodiscard]] virtual std::expected<std::unique_ptr<SensorSubscription>, SensorError> subscribe(
         const Guid& sensor_id, SensorCallbacks callbacks) = 0;
 };
 
 class SensorLibrary {
 public:
     virtual ~SensorLibrary() = default;
-    virtual std::expected<std::unique_ptr<SensorManager>, SensorError> create_manager() = 0;
+    [[nodiscard]] virtual std::expected<std::unique_ptr<SensorManager>, SensorError>
+    create_manager() = 0;
 };
 
 }  // namespace norvo::sensors

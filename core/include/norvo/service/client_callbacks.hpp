@@ -20,11 +20,15 @@ class ClientCallbacks {
 public:
     virtual ~ClientCallbacks() = default;
     // Each call waits for the client's answer. Implementations may also throw.
-    virtual CallbackResult tap_event(std::int32_t kind, std::uint64_t timestamp, std::uint64_t cookie) = 0;
-    virtual CallbackResult send_client_event(std::span<const std::uint8_t> packet, std::uint64_t cookie) = 0;
-    virtual CallbackResult sensor_state_changed(std::uint64_t timestamp, std::uint16_t state,
-                                                std::uint64_t cookie) = 0;
-    virtual CallbackResult signal_return(std::int32_t status, std::uint64_t cookie) = 0;
+    [[nodiscard]] virtual CallbackResult tap_event(std::int32_t kind, std::uint64_t timestamp,
+                                                   std::uint64_t cookie) = 0;
+    [[nodiscard]] virtual CallbackResult send_client_event(std::span<const std::uint8_t> packet,
+                                                           std::uint64_t cookie) = 0;
+    [[nodiscard]] virtual CallbackResult sensor_state_changed(std::uint64_t timestamp,
+                                                              std::uint16_t state,
+                                                              std::uint64_t cookie) = 0;
+    [[nodiscard]] virtual CallbackResult signal_return(std::int32_t status,
+                                                       std::uint64_t cookie) = 0;
 };
 
 // Binds `callbacks` to the calling thread for this object's lifetime: the

@@ -23,17 +23,20 @@ void RemoteClose(ContextHandle& handle);
 void PCONTEXT_HANDLE_TYPE_rundown(ContextHandle context);
 
 // opnum 2: blocks for the whole sensor run; callbacks go to the call bound to this thread.
-HRESULT NorvoStartSensor(ClientContext& context, std::uint64_t cookie);
+[[nodiscard]] HRESULT NorvoStartSensor(ClientContext& context, std::uint64_t cookie);
 // opnum 3
-HRESULT NorvoStopSensor(ClientContext& context);
+[[nodiscard]] HRESULT NorvoStopSensor(ClientContext& context);
 // opnum 4
-HRESULT NorvoReceiveClientEvent(ClientContext& context, std::span<const std::uint8_t> packet);
+[[nodiscard]] HRESULT NorvoReceiveClientEvent(ClientContext& context,
+                                              std::span<const std::uint8_t> packet);
 // opnum 5
-HRESULT NorvoSetProperty(ClientContext& context, PropertyKey key, std::span<const std::uint8_t> value);
+[[nodiscard]] HRESULT NorvoSetProperty(ClientContext& context, PropertyKey key,
+                                       std::span<const std::uint8_t> value);
 // opnum 6: `buffer` is the caller's PROPERTY_BUFFER (its span size is the room offered);
 // `input` is accepted and not read.
-HRESULT NorvoQueryProperty(ClientContext& context, PropertyKey key, std::int32_t& size,
-                           std::optional<std::span<std::uint8_t>> buffer,
-                           std::optional<std::span<const std::uint8_t>> input = std::nullopt);
+[[nodiscard]] HRESULT NorvoQueryProperty(
+    ClientContext& context, PropertyKey key, std::int32_t& size,
+    std::optional<std::span<std::uint8_t>> buffer,
+    std::optional<std::span<const std::uint8_t>> input = std::nullopt);
 
 }  // namespace norvo::service

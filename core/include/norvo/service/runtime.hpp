@@ -15,7 +15,7 @@ namespace norvo::service {
 class ComApartment {
 public:
     virtual ~ComApartment() = default;
-    virtual std::expected<void, sensors::PlatformError> initialize() = 0;
+    [[nodiscard]] virtual std::expected<void, sensors::PlatformError> initialize() = 0;
     virtual void uninitialize() = 0;
 };
 

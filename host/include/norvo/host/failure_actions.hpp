@@ -46,7 +46,8 @@ struct RawFailureActions {
 
 inline constexpr std::uint32_t kResetNever = 0xFFFFFFFF;
 
-std::expected<FailureActions, HostError> decode_failure_actions(const RawFailureActions& raw);
+[[nodiscard]] std::expected<FailureActions, HostError> decode_failure_actions(
+    const RawFailureActions& raw);
 
 // Reset after 120 s; restart, restart, none, each after 60 s; the reboot message and command kept.
 FailureActions recovery_actions(const FailureActions& current);
@@ -60,7 +61,7 @@ struct EncodedFailureActions {
 };
 
 // Fails when a delay does not fit 32-bit milliseconds.
-std::expected<EncodedFailureActions, HostError> encode_failure_actions(
+[[nodiscard]] std::expected<EncodedFailureActions, HostError> encode_failure_actions(
     const FailureActions& actions);
 
 }  // namespace norvo::host

@@ -36,7 +36,8 @@ class StatusReporter {
   public:
     virtual ~StatusReporter() = default;
     // Fails with "Failed to set service status", caused by the platform error.
-    virtual std::expected<void, HostError> set_status(const ServiceStatus& status) = 0;
+    [[nodiscard]] virtual std::expected<void, HostError> set_status(
+        const ServiceStatus& status) = 0;
 };
 
 // A listening RPC server. Destroying it releases it: stop, result ignored, then free what is left.
@@ -44,7 +45,7 @@ class RpcServerHandle {
   public:
     virtual ~RpcServerHandle() = default;
     // Idempotent: a stopped server succeeds at once.
-    virtual std::expected<void, RpcError> stop() = 0;
+    [[nodiscard]] virtual std::expected<void, RpcError> stop() = 0;
 };
 
 struct ServiceObject {
@@ -56,21 +57,22 @@ class ServicePlatform {
   public:
     virtual ~ServicePlatform() = default;
     // Registers the control handler (which owns the channel's sending end) and configures recovery.
-    virtual std::expected<ServiceObject, HostError> create_service_object() = 0;
+    [[nodiscard]] virtual std::expected<ServiceObject, HostError> create_service_object() = 0;
     // Builds the process-wide runtime and publishes it in RUNTIME_HANDLE.
-    virtual std::expected<void, HostError> start_runtime() = 0;
-    virtual std::expected<std::unique_ptr<RpcServerHandle>, RpcError> start_rpc_server() = 0;
+    [[nodiscard]] virtual std::expected<void, HostError> start_runtime() = 0;
+    [[nodiscard]] virtual std::expected<std::unique_ptr<RpcServerHandle>, RpcError>
+    start_rpc_server() = 0;
 };
 
 // Serves until a stop request or the closing of the event channel; the RPC server
 // is released on every way out.
-std::expected<void, HostError> run_loop(ServicePlatform& platform,
-                                        BlockingReceiver<ControlEvent>& events,
-                                        StatusReporter& status);
+[[nodiscard]] std::expected<void, HostError> run_loop(ServicePlatform& platform,
+                                                      BlockingReceiver<ControlEvent>& events,
+                                                      StatusReporter& status);
 
 // The whole service run, from "Application start" to "Application stop". An error is
 // logged and the run ends normally; it comes back for a platform whose exit status
 // tells the failure (on Windows the stopped status says all and it is ignored).
-std::expected<void, HostError> run_service(ServicePlatform& platform);
+[[nodiscard]] std::expected<void, HostError> run_service(ServicePlatform& platform);
 
 }  // namespace norvo::host

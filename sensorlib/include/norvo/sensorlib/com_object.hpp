@@ -11,7 +11,7 @@ namespace norvo::sensorlib {
 template <class Interface, const IID& Iid>
 class ComObject : public Interface {
   public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+    [[nodiscard]] HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
         if (!out)
             return E_POINTER;
         if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, Iid)) {

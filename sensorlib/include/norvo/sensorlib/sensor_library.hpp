@@ -14,18 +14,18 @@ namespace norvo::sensorlib {
 // Creates its managers from CLSID_SensorManager.
 class ComSensorLibrary final : public sensors::SensorLibrary {
   public:
-    std::expected<std::unique_ptr<sensors::SensorManager>, sensors::SensorError> create_manager()
-        override;
+    [[nodiscard]] std::expected<std::unique_ptr<sensors::SensorManager>, sensors::SensorError>
+    create_manager() override;
 };
 
 // A manager over an ISensorManager the caller already holds; it counts a reference of its own.
-std::expected<std::unique_ptr<sensors::SensorManager>, sensors::SensorError> make_sensor_manager(
-    ISensorManager& manager);
+[[nodiscard]] std::expected<std::unique_ptr<sensors::SensorManager>, sensors::SensorError>
+make_sensor_manager(ISensorManager& manager);
 
 // The multithreaded apartment, joined and left on the calling thread.
 class MtaApartment final : public service::ComApartment {
   public:
-    std::expected<void, sensors::PlatformError> initialize() override;
+    [[nodiscard]] std::expected<void, sensors::PlatformError> initialize() override;
     void uninitialize() override;
 };
 

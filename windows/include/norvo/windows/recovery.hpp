@@ -24,6 +24,7 @@ class FailureActionsAccess {
 };
 
 // Reads the current record into an 8,192-byte buffer, then writes the recovery record.
-std::expected<void, host::HostError> rewrite_failure_actions(FailureActionsAccess& access);
+[[nodiscard]] std::expected<void, host::HostError> rewrite_failure_actions(
+    FailureActionsAccess& access);
 
 }  // namespace norvo::windows

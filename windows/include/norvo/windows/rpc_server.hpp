@@ -15,18 +15,19 @@ namespace norvo::windows {
 class RpcServer final : public host::RpcServerHandle {
   public:
     // Protocol sequence, interface, bindings, endpoint, then listening without waiting.
-    static std::expected<std::unique_ptr<RpcServer>, host::RpcError> start(RPC_IF_HANDLE if_handle);
+    [[nodiscard]] static std::expected<std::unique_ptr<RpcServer>, host::RpcError> start(
+        RPC_IF_HANDLE if_handle);
 
     RpcServer(const RpcServer&) = delete;
     RpcServer& operator=(const RpcServer&) = delete;
     ~RpcServer() override;
 
     // Unregisters the interface and the endpoint without waiting for calls in progress.
-    std::expected<void, host::RpcError> stop() override;
+    [[nodiscard]] std::expected<void, host::RpcError> stop() override;
 
   private:
     explicit RpcServer(RPC_IF_HANDLE if_handle) : if_handle_(if_handle) {}
-    std::expected<void, host::RpcError> listen(void* security_descriptor);
+    [[nodiscard]] std::expected<void, host::RpcError> listen(void* security_descriptor);
 
     RPC_IF_HANDLE if_handle_;                      // the registered interface
     RPC_BINDING_VECTOR* bindings_ = nullptr;  // owned; null once freed

@@ -9,10 +9,11 @@ namespace norvo::windows {
 
 class ScmServicePlatform final : public host::ServicePlatform {
   public:
-    std::expected<host::ServiceObject, host::HostError> create_service_object() override;
-    std::expected<void, host::HostError> start_runtime() override;
-    std::expected<std::unique_ptr<host::RpcServerHandle>, host::RpcError> start_rpc_server()
+    [[nodiscard]] std::expected<host::ServiceObject, host::HostError> create_service_object()
         override;
+    [[nodiscard]] std::expected<void, host::HostError> start_runtime() override;
+    [[nodiscard]] std::expected<std::unique_ptr<host::RpcServerHandle>, host::RpcError>
+    start_rpc_server() override;
 };
 
 // The service main function of the dispatcher table. The arguments are not used.

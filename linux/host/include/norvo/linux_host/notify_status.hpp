@@ -19,7 +19,8 @@ class NotifyStatusReporter final : public host::StatusReporter {
     // Without one every status is accepted and goes nowhere.
     explicit NotifyStatusReporter(std::optional<std::string> socket) : socket_(std::move(socket)) {}
 
-    std::expected<void, host::HostError> set_status(const host::ServiceStatus& status) override;
+    [[nodiscard]] std::expected<void, host::HostError> set_status(
+        const host::ServiceStatus& status) override;
 
   private:
     std::optional<std::string> socket_;

@@ -23,8 +23,8 @@ using Command = std::variant<RunOptions, ShowHelp, ShowVersion>;
 std::filesystem::path default_folder(bool root, const char* xdg_runtime_dir);
 
 // The reason on a usage error.
-std::expected<Command, std::string> parse_options(std::span<const std::string_view> args,
-                                                  const std::filesystem::path& folder);
+[[nodiscard]] std::expected<Command, std::string> parse_options(
+    std::span<const std::string_view> args, const std::filesystem::path& folder);
 
 extern const std::string_view kUsage;
 

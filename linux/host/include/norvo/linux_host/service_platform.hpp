@@ -22,12 +22,13 @@ class LinuxServicePlatform final : public host::ServicePlatform {
     LinuxServicePlatform(RunOptions options, host::BlockingReceiver<host::ControlEvent> events,
                          std::optional<std::string> notify_socket, AcceptedControls& accepted);
 
-    std::expected<host::ServiceObject, host::HostError> create_service_object() override;
+    [[nodiscard]] std::expected<host::ServiceObject, host::HostError> create_service_object()
+        override;
     // Opens the device socket, then publishes the clock, the COM apartment and the
     // sensor library in RUNTIME_HANDLE.
-    std::expected<void, host::HostError> start_runtime() override;
-    std::expected<std::unique_ptr<host::RpcServerHandle>, host::RpcError> start_rpc_server()
-        override;
+    [[nodiscard]] std::expected<void, host::HostError> start_runtime() override;
+    [[nodiscard]] std::expected<std::unique_ptr<host::RpcServerHandle>, host::RpcError>
+    start_rpc_server() override;
 
   private:
     RunOptions options_;

@@ -27,7 +27,7 @@ class SignalDispatcher {
     // Once per process, on the thread that will dispatch and before any other thread
     // exists: the signals are blocked here and inherited blocked, so they are taken
     // only while this thread waits in run(). The handlers stay for the life of the process.
-    static std::expected<SignalDispatcher, std::string> install();
+    [[nodiscard]] static std::expected<SignalDispatcher, std::string> install();
 
     // Hands each signal whose control `accepted` holds to `handler` until `done_fd`
     // becomes readable.

@@ -11,6 +11,7 @@ namespace norvo::posix {
 
 // Refuses `folder` unless it is a real folder (not a link to one) owned by the
 // effective uid and writable by neither its group nor others. The error names it.
-std::expected<void, PosixError> check_private_folder(const std::filesystem::path& folder);
+[[nodiscard]] std::expected<void, PosixError> check_private_folder(
+    const std::filesystem::path& folder);
 
 }  // namespace norvo::posix

@@ -16,7 +16,8 @@ class UnixAddress {
   public:
     // Refuses an empty path and one that does not fit sun_path with its terminator.
     // A leading '@' names the abstract namespace, as NOTIFY_SOCKET does.
-    static std::expected<UnixAddress, PosixError> of(const std::filesystem::path& path);
+    [[nodiscard]] static std::expected<UnixAddress, PosixError> of(
+        const std::filesystem::path& path);
 
     const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&address_); }
     socklen_t size() const { return size_; }
@@ -27,9 +28,9 @@ class UnixAddress {
 };
 
 // A new close-on-exec stream socket.
-std::expected<UniqueFd, PosixError> unix_stream_socket();
+[[nodiscard]] std::expected<UniqueFd, PosixError> unix_stream_socket();
 
 // A socket connected to `path`.
-std::expected<UniqueFd, PosixError> connect_unix(const std::filesystem::path& path);
+[[nodiscard]] std::expected<UniqueFd, PosixError> connect_unix(const std::filesystem::path& path);
 
 }  // namespace norvo::posix

@@ -18,7 +18,7 @@ class SensorDeviceSocket {
   public:
     // One at a time per process. A stale socket file at `path` is replaced. Its folder
     // must be private (posix::check_private_folder); the socket is made 0600.
-    static std::expected<std::unique_ptr<SensorDeviceSocket>, std::string> open(
+    [[nodiscard]] static std::expected<std::unique_ptr<SensorDeviceSocket>, std::string> open(
         const std::string& path);
     // The device leaves; the socket file is removed.
     ~SensorDeviceSocket();

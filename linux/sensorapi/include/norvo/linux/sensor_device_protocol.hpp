@@ -58,6 +58,6 @@ using Message = std::variant<Enter, Leave, State, Report>;
 // One line, ending in a line feed.
 std::string encode(const Message& message);
 // One line without its line feed.
-std::expected<Message, std::string> decode(std::string_view line);
+[[nodiscard]] std::expected<Message, std::string> decode(std::string_view line);
 
 }  // namespace norvo::linux_platform::sensor_device

@@ -190,15 +190,16 @@ inline constexpr IID IID_IAgileObject{
     0x94EA2B94, 0xE9CC, 0x49E0, {0xC0, 0xFF, 0xEE, 0x64, 0xCA, 0x8F, 0x5B, 0x90}};
 
 struct IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppvObject) = 0;
+    [[nodiscard]] virtual HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid,
+                                                                   void** ppvObject) = 0;
     virtual ULONG STDMETHODCALLTYPE AddRef() = 0;
     virtual ULONG STDMETHODCALLTYPE Release() = 0;
 };
 
 struct IInspectable : public IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE GetIids(ULONG* iidCount, IID** iids) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetRuntimeClassName(HSTRING* className) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetTrustLevel(TrustLevel* trustLevel) = 0;
+    [[nodiscard]] virtual HRESULT STDMETHODCALLTYPE GetIids(ULONG* iidCount, IID** iids) = 0;
+    [[nodiscard]] virtual HRESULT STDMETHODCALLTYPE GetRuntimeClassName(HSTRING* className) = 0;
+    [[nodiscard]] virtual HRESULT STDMETHODCALLTYPE GetTrustLevel(TrustLevel* trustLevel) = 0;
 };
 
 // A marker: its holder may be called from any thread without marshalling.
@@ -208,13 +209,13 @@ struct IAgileObject : public IUnknown {};
 #define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
 
 extern "C" {
-HRESULT WINAPI CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit);
+[[nodiscard]] HRESULT WINAPI CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit);
 void WINAPI CoUninitialize();
-HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext,
-                                REFIID riid, LPVOID* ppv);
+[[nodiscard]] HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter,
+                                              DWORD dwClsContext, REFIID riid, LPVOID* ppv);
 LPVOID WINAPI CoTaskMemAlloc(std::size_t cb);
 void WINAPI CoTaskMemFree(LPVOID pv);
-HRESULT WINAPI PropVariantClear(PROPVARIANT* pvar);
+[[nodiscard]] HRESULT WINAPI PropVariantClear(PROPVARIANT* pvar);
 DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
                             LPWSTR lpBuffer, DWORD nSize, va_list* Arguments);
 }
@@ -227,11 +228,12 @@ inline constexpr IID IID_IPortableDeviceKeyCollection{
     0xDADA2357, 0xE0AD, 0x492E, {0x98, 0xDB, 0xDD, 0x61, 0xC5, 0x3B, 0xA3, 0x53}};
 
 struct IPortableDeviceKeyCollection : public IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE GetCount(DWORD* pcElems) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetAt(const DWORD dwIndex, PROPERTYKEY* pKey) = 0;
-    virtual HRESULT STDMETHODCALLTYPE Add(REFPROPERTYKEY Key) = 0;
-    virtual HRESULT STDMETHODCALLTYPE Clear() = 0;
-    virtual HRESULT STDMETHODCALLTYPE RemoveAt(const DWORD dwIndex) = 0;
+    [[nodiscard]] virtual HRESULT STDMETHODCALLTYPE GetCount(DWORD* pcElems) = 0;
+    [[nodiscard]] virtual HRESULT STDMETHODCALLTYPE GetAt(const DWORD dwIndex,
+                                                          PROPERTYKEY* pKey) = 0;
+    [[nodiscard]] virtual HRESULT STDMETHODCALLTYPE Add(REFPROPERTYKEY Key) = 0;
+    [[nodiscard]] virtual HRESULT STDMETHODCALLTYPE Clear() = 0;
+    [[nodiscard]] virtual HRESULT STDMETHODCALLTYPE RemoveAt(const DWORD dwIndex) = 0;
 };
 
 // ---- Sensor API -----------------------------------------------------------------------
@@ -276,55 +278,64 @@ struct ISensorEvents;
 struct ISensorManagerEvents;
 
 struct ISensorManager : public IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE GetSensorsByCategory(REFSENSOR_CATEGORY_ID sensorCategory,
-                                                           ISensorCollection** ppSensorsFound) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetSensorsByType(REFSENSOR_TYPE_ID sensorType,
-                                                       ISensorCollection** ppSensorsFound) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetSensorByID(REFSENSOR_ID sensorID, ISensor** ppSensor) = 0;
-    virtual HRESULT STDMETHODCALLTYPE SetEventSink(ISensorManagerEvents* pEvents) = 0;
-    virtual HRESULT STDMETHODCALLTYPE RequestPermissions(HWND hParent, ISensorCollection* pSensors,
-                                                         WINBOOL fModal) = 0;
+    [[nodiscard]] virtual HRESULT STDMETHODCALLTYPE GetSensorsByCategory(
+        REFSENSOR_CATEGORY_ID sensorCategory, ISensorCollection** ppSensorsFound) = 0;
+    [[nodiscard]] virtual HRESULT STDMETHODCALLTYPE
+    GetSensorsByType(REFSENSOR_TYPE_ID sensorType, ISensorCollection** ppSensorsFound) = 0;
+    [[nodiscard]] virtual HRESULT STDMETHODCALLTYPE GetSensorByID(REFSENSOR_ID sensorID,
+                                                                  ISensor** ppSensor) = 0;
+    [[nodiscard]] virtual HRESULT STDMETHODCALLTYPE SetEventSink(ISensorManagerEvents* pEvents) = 0;
+    [[nodiscard]] virtual HRESULT STDMETHODCALLTYPE RequestPermissions(HWND hParent,
+                                                                       ISensorCollection* pSensors,
+                                                                       WINBOOL fModal) = 0;
 };
 
 struct ISensor : public IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE GetID(SENSOR_ID* pID) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetCategory(SENSOR_CATEGORY_ID* pSensorCategory) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetType(SENSOR_TYPE_ID* pSensorType) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetFriendlyName(BSTR* pFriendlyName) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetProperty(REFPROPERTYKEY key, PROPVARIANT* pProperty) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetProperties(IPortableDeviceKeyCollection* pKeys,
-                                                    IPortableDeviceValues** ppProperties) = 0;
-    virtual HRESULT STDMETHODCALLTYPE
+    [[nodiscard]] virtual HRESULT STDMETHODCALLTYPE GetID(SENSOR_ID* pID) = 0;
+    [[nodiscard]] virtual HRESULT STDMETHODCALLTYPE
+    GetCategory(SENSOR_CATEGORY_ID* pSensorCategory) = 0;
+    [[nodiscard]] virtual HRESULT STDMETHODCALLTYPE GetType(SENSOR_TYPE_ID* pSensorType) = 0;
+    [[nodiscard]] virtual HRESULT STDMETHODCALLTYPE GetFriendlyName(BSTR* pFriendlyName) = 0;
+    [[nodiscard]] virtual HRESULT STDMETHODCALLTYPE GetProperty(REFPROPERTYKEY key,
+                                                                PROPVARIANT* pProperty) = 0;
+    [[nodiscard]] virtual HRESULT STDMETHODCALLTYPE
+    GetProperties(IPortableDeviceKeyCollection* pKeys, IPortableDeviceValues** ppProperties) = 0;
+    [[nodiscard]] virtual HRESULT STDMETHODCALLTYPE
     GetSupportedDataFields(IPortableDeviceKeyCollection** ppDataFields) = 0;
-    virtual HRESULT STDMETHODCALLTYPE SetProperties(IPortableDeviceValues* pProperties,
-                                                    IPortableDeviceValues** ppResults) = 0;
-    virtual HRESULT STDMETHODCALLTYPE SupportsDataField(REFPROPERTYKEY key,
-                                                        VARIANT_BOOL* pIsSupported) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetState(SensorState* pState) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetData(ISensorDataReport** ppDataReport) = 0;
-    virtual HRESULT STDMETHODCALLTYPE SupportsEvent(REFGUID eventGuid,
-                                                    VARIANT_BOOL* pIsSupported) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetEventInterest(GUID** ppValues, ULONG* pCount) = 0;
-    virtual HRESULT STDMETHODCALLTYPE SetEventInterest(GUID* pValues, ULONG count) = 0;
-    virtual HRESULT STDMETHODCALLTYPE SetEventSink(ISensorEvents* pEvents) = 0;
+    [[nodiscard]] virtual HRESULT STDMETHODCALLTYPE
+    SetProperties(IPortableDeviceValues* pProperties, IPortableDeviceValues** ppResults) = 0;
+    [[nodiscard]] virtual HRESULT STDMETHODCALLTYPE
+    SupportsDataField(REFPROPERTYKEY key, VARIANT_BOOL* pIsSupported) = 0;
+    [[nodiscard]] virtual HRESULT STDMETHODCALLTYPE GetState(SensorState* pState) = 0;
+    [[nodiscard]] virtual HRESULT STDMETHODCALLTYPE GetData(ISensorDataReport** ppDataReport) = 0;
+    [[nodiscard]] virtual HRESULT STDMETHODCALLTYPE SupportsEvent(REFGUID eventGuid,
+                                                                  VARIANT_BOOL* pIsSupported) = 0;
+    [[nodiscard]] virtual HRESULT STDMETHODCALLTYPE GetEventInterest(GUID** ppValues,
+                                                                     ULONG* pCount) = 0;
+    [[nodiscard]] virtual HRESULT STDMETHODCALLTYPE SetEventInterest(GUID* pValues,
+                                                                     ULONG count) = 0;
+    [[nodiscard]] virtual HRESULT STDMETHODCALLTYPE SetEventSink(ISensorEvents* pEvents) = 0;
 };
 
 struct ISensorDataReport : public IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE GetTimestamp(SYSTEMTIME* pTimeStamp) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetSensorValue(REFPROPERTYKEY pKey, PROPVARIANT* pValue) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetSensorValues(IPortableDeviceKeyCollection* pKeys,
-                                                      IPortableDeviceValues** ppValues) = 0;
+    [[nodiscard]] virtual HRESULT STDMETHODCALLTYPE GetTimestamp(SYSTEMTIME* pTimeStamp) = 0;
+    [[nodiscard]] virtual HRESULT STDMETHODCALLTYPE GetSensorValue(REFPROPERTYKEY pKey,
+                                                                   PROPVARIANT* pValue) = 0;
+    [[nodiscard]] virtual HRESULT STDMETHODCALLTYPE
+    GetSensorValues(IPortableDeviceKeyCollection* pKeys, IPortableDeviceValues** ppValues) = 0;
 };
 
 struct ISensorManagerEvents : public IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE OnSensorEnter(ISensor* pSensor, SensorState state) = 0;
+    [[nodiscard]] virtual HRESULT STDMETHODCALLTYPE OnSensorEnter(ISensor* pSensor,
+                                                                  SensorState state) = 0;
 };
 
 struct ISensorEvents : public IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE OnStateChanged(ISensor* pSensor, SensorState state) = 0;
-    virtual HRESULT STDMETHODCALLTYPE OnDataUpdated(ISensor* pSensor,
-                                                    ISensorDataReport* pNewData) = 0;
-    virtual HRESULT STDMETHODCALLTYPE OnEvent(ISensor* pSensor, REFGUID eventID,
-                                              IPortableDeviceValues* pEventData) = 0;
-    virtual HRESULT STDMETHODCALLTYPE OnLeave(REFSENSOR_ID ID) = 0;
+    [[nodiscard]] virtual HRESULT STDMETHODCALLTYPE OnStateChanged(ISensor* pSensor,
+                                                                   SensorState state) = 0;
+    [[nodiscard]] virtual HRESULT STDMETHODCALLTYPE OnDataUpdated(ISensor* pSensor,
+                                                                  ISensorDataReport* pNewData) = 0;
+    [[nodiscard]] virtual HRESULT STDMETHODCALLTYPE OnEvent(ISensor* pSensor, REFGUID eventID,
+                                                            IPortableDeviceValues* pEventData) = 0;
+    [[nodiscard]] virtual HRESULT STDMETHODCALLTYPE OnLeave(REFSENSOR_ID ID) = 0;
 };

@@ -32,11 +32,13 @@ std::optional<T> parse_number(std::string_view text, int base = 10) {
 // Decimal, or hexadecimal after 0x.
 std::optional<std::uint64_t> parse_unsigned(std::string_view text);
 
-Parsed<std::int32_t> parse_property_key(std::string_view text);
-Parsed<std::vector<std::uint8_t>> parse_property_value(std::int32_t key, std::string_view text);
+[[nodiscard]] Parsed<std::int32_t> parse_property_key(std::string_view text);
+[[nodiscard]] Parsed<std::vector<std::uint8_t>> parse_property_value(std::int32_t key,
+                                                                     std::string_view text);
 
 // Hexadecimal digits, blanks allowed between them; at least one byte unless `allow_empty`.
-Parsed<std::vector<std::uint8_t>> parse_hex(std::string_view text, bool allow_empty = false);
+[[nodiscard]] Parsed<std::vector<std::uint8_t>> parse_hex(std::string_view text,
+                                                          bool allow_empty = false);
 
 // A phone tap packet: version 1 (01 00 01 00 00 00), or version 2 carrying the
 // pulse as a little-endian 32-bit float.

@@ -79,7 +79,7 @@ struct ParseError {
     std::string reason;
 };
 
-std::expected<Scenario, ParseError> parse_scenario(std::string_view text);
+[[nodiscard]] std::expected<Scenario, ParseError> parse_scenario(std::string_view text);
 
 // The level words of the format: Error Warn Info Debug Trace.
 std::string_view level_word(log::Level level);

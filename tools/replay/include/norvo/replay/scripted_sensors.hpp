@@ -28,17 +28,17 @@ private:
 class ScriptedSensorLibrary final : public sensors::SensorLibrary {
 public:
     explicit ScriptedSensorLibrary(std::shared_ptr<SensorPort> port) : port_(std::move(port)) {}
-    std::expected<std::unique_ptr<sensors::SensorManager>, sensors::SensorError> create_manager()
-        override;
+    [[nodiscard]] std::expected<std::unique_ptr<sensors::SensorManager>, sensors::SensorError>
+    create_manager() override;
 
-private:
+  private:
     std::shared_ptr<SensorPort> port_;
 };
 
 class ScriptedCom final : public service::ComApartment {
 public:
-    std::expected<void, sensors::PlatformError> initialize() override { return {}; }
-    void uninitialize() override {}
+  [[nodiscard]] std::expected<void, sensors::PlatformError> initialize() override { return {}; }
+  void uninitialize() override {}
 };
 
 }  // namespace norvo::replay

@@ -21,7 +21,7 @@ using Rpc = std::expected<T, std::uint32_t>;
 // A binding to the service's local endpoint.
 class Binding {
   public:
-    static Rpc<Binding> local(const std::wstring& endpoint = L"NorvoVxtRpcEndpoint");
+    [[nodiscard]] static Rpc<Binding> local(const std::wstring& endpoint = L"NorvoVxtRpcEndpoint");
     Binding(Binding&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
     Binding& operator=(Binding&&) = delete;
     ~Binding();
@@ -41,7 +41,7 @@ struct QueryResult {
 // One context handle; closed when it goes, unless it was closed (or lost) before.
 class Session {
   public:
-    static Rpc<Session> open(const Binding& binding);
+    [[nodiscard]] static Rpc<Session> open(const Binding& binding);
     // A handle opened before, for calls from another thread; it is not closed by this session.
     static Session borrow(PCONTEXT_HANDLE_TYPE context) { return Session(context, false); }
     Session(Session&& other) noexcept
@@ -52,14 +52,15 @@ class Session {
     PCONTEXT_HANDLE_TYPE handle() const { return context_; }
     // The handle, for stubs of another make; this session forgets it.
     PCONTEXT_HANDLE_TYPE release() { return std::exchange(context_, nullptr); }
-    Rpc<void> close();
-    Rpc<long> start(std::int64_t cookie);
-    Rpc<long> stop();
-    Rpc<long> receive(std::span<const std::uint8_t> packet);
-    Rpc<long> set(long key, std::span<const std::uint8_t> value);
+    [[nodiscard]] Rpc<void> close();
+    [[nodiscard]] Rpc<long> start(std::int64_t cookie);
+    [[nodiscard]] Rpc<long> stop();
+    [[nodiscard]] Rpc<long> receive(std::span<const std::uint8_t> packet);
+    [[nodiscard]] Rpc<long> set(long key, std::span<const std::uint8_t> value);
     // `room`: the size of the buffer offered, none for a null buffer; `input` likewise.
-    Rpc<QueryResult> query(long key, std::optional<std::uint16_t> room,
-                           std::optional<std::vector<std::uint8_t>> input = std::nullopt);
+    [[nodiscard]] Rpc<QueryResult> query(
+        long key, std::optional<std::uint16_t> room,
+        std::optional<std::vector<std::uint8_t>> input = std::nullopt);
 
   private:
     Session(PCONTEXT_HANDLE_TYPE context, bool owned) : context_(context), owned_(owned) {}

@@ -22,7 +22,7 @@ namespace norvo::windows::rpc {
 
 // The exception code when `call` raised one.
 template <class Call>
-std::expected<void, std::uint32_t> guarded(Call call) {
+[[nodiscard]] std::expected<void, std::uint32_t> guarded(Call call) {
     unsigned long code = 0;
     auto thunk = [](void* argument) { (*static_cast<Call*>(argument))(); };
     if (norvo_rpc_guard(thunk, &call, &code) != 0)
