@@ -66,7 +66,7 @@ std::expected<std::unique_ptr<Daemon>, std::string> Daemon::start(
 }
 
 std::expected<void, std::string> Daemon::spawn(const std::filesystem::path& program) {
-    wire::FileDescriptor log(
+    posix::UniqueFd log(
         ::open(log_file().c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
     if (!log.valid())
         return failed("cannot create the daemon's log");
@@ -94,7 +94,7 @@ std::expected<void, std::string> Daemon::spawn(const std::filesystem::path& prog
         errno = error;
         return failed("cannot run " + program.string());
     }
-    pidfd_ = wire::FileDescriptor(static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0)));
+    pidfd_ = posix::UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0)));
     if (!pidfd_.valid())
         return failed("pidfd_open");
     return {};
@@ -102,10 +102,10 @@ std::expected<void, std::string> Daemon::spawn(const std::filesystem::path& prog
 
 // Reads the log as it grows, woken by inotify, until the server is up or the daemon ends.
 std::expected<void, std::string> Daemon::await_serving(std::chrono::seconds guard) {
-    wire::FileDescriptor changes(::inotify_init1(IN_CLOEXEC));
+    posix::UniqueFd changes(::inotify_init1(IN_CLOEXEC));
     if (!changes.valid() || ::inotify_add_watch(changes.get(), log_file().c_str(), IN_MODIFY) < 0)
         return failed("inotify");
-    wire::FileDescriptor log(::open(log_file().c_str(), O_RDONLY | O_CLOEXEC));
+    posix::UniqueFd log(::open(log_file().c_str(), O_RDONLY | O_CLOEXEC));
     if (!log.valid())
         return failed("cannot read the daemon's log");
     const auto deadline = std::chrono::steady_clock::now() + guard;

@@ -10,7 +10,7 @@
 #include <string>
 #include <utility>
 
-#include "norvo/wire/socket_io.hpp"
+#include "norvo/posix/unique_fd.hpp"
 
 namespace norvo::bench {
 
@@ -51,7 +51,7 @@ class Daemon {
 
     TempFolder folder_;
     pid_t pid_ = -1;
-    wire::FileDescriptor pidfd_;
+    posix::UniqueFd pidfd_;
 };
 
 }  // namespace norvo::bench

@@ -1,5 +1,7 @@
 #include "raw_ping_pong.hpp"
 
+#include "norvo/wire/socket_io.hpp"
+
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,7 +15,7 @@ std::expected<PeerProcess, std::string> PeerProcess::fork(const std::function<vo
     int pair[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
         return std::unexpected(std::string("socketpair: ") + std::strerror(errno));
-    wire::FileDescriptor mine(pair[0]), theirs(pair[1]);
+    posix::UniqueFd mine(pair[0]), theirs(pair[1]);
     const pid_t pid = ::fork();
     if (pid < 0)
         return std::unexpected(std::string("fork: ") + std::strerror(errno));
@@ -25,7 +27,7 @@ std::expected<PeerProcess, std::string> PeerProcess::fork(const std::function<vo
     return PeerProcess(std::move(mine), pid);
 }
 
-PeerProcess::PeerProcess(wire::FileDescriptor socket, pid_t pid)
+PeerProcess::PeerProcess(posix::UniqueFd socket, pid_t pid)
     : socket_(std::move(socket)), pid_(pid) {}
 
 PeerProcess::PeerProcess(PeerProcess&& other) noexcept

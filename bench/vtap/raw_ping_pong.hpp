@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "norvo/wire/socket_io.hpp"
+#include "norvo/posix/unique_fd.hpp"
 
 namespace norvo::bench {
 
@@ -31,9 +31,9 @@ class PeerProcess {
     int socket() const { return socket_.get(); }
 
   private:
-    PeerProcess(wire::FileDescriptor socket, pid_t pid);
+    PeerProcess(posix::UniqueFd socket, pid_t pid);
 
-    wire::FileDescriptor socket_;
+    posix::UniqueFd socket_;
     pid_t pid_;
 };
 

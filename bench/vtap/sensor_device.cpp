@@ -1,13 +1,14 @@
 #include "sensor_device.hpp"
 
 #include <sys/socket.h>
-#include <sys/un.h>
 
 #include <cerrno>
 #include <cstring>
 #include <span>
 
 #include "commands.hpp"
+#include "norvo/posix/unix_socket.hpp"
+#include "norvo/wire/socket_io.hpp"
 
 namespace norvo::bench {
 namespace {
@@ -22,19 +23,16 @@ device::Message command(std::string_view line) {
 }  // namespace
 
 std::expected<SensorDevice, std::string> SensorDevice::enter(const std::filesystem::path& path) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.native().size() >= sizeof(address.sun_path))
+    const auto address = posix::UnixAddress::of(path);
+    if (!address)
         return std::unexpected("device socket path too long");
-    std::memcpy(address.sun_path, path.c_str(), path.native().size());
-    wire::FileDescriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!socket.valid() ||
-        ::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+    auto socket = posix::unix_stream_socket();
+    if (!socket || ::connect(socket->get(), address->get(), address->size()) != 0)
         return std::unexpected(std::string("cannot reach the device socket: ") +
                                std::strerror(errno));
     auto enter = std::get<device::Enter>(command("enter"));
     enter.field_count = 2;  // the tap report's two fields
-    SensorDevice sensor(std::move(socket));
+    SensorDevice sensor(std::move(*socket));
     if (!sensor.send_line(device::encode(enter)))
         return std::unexpected("the daemon closed the device socket");
     return sensor;

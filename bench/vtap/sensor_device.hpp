@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "norvo/wire/socket_io.hpp"
+#include "norvo/posix/unique_fd.hpp"
 
 namespace norvo::bench {
 
@@ -22,10 +22,10 @@ class SensorDevice {
     bool no_tap() const;
 
   private:
-    explicit SensorDevice(wire::FileDescriptor socket) : socket_(std::move(socket)) {}
+    explicit SensorDevice(posix::UniqueFd socket) : socket_(std::move(socket)) {}
     bool send_line(const std::string& line) const;
 
-    wire::FileDescriptor socket_;
+    posix::UniqueFd socket_;
 };
 
 }  // namespace norvo::bench

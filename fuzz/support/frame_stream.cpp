@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "check.hpp"
+#include "norvo/posix/unique_fd.hpp"
 
 namespace norvo::fuzz {
 namespace {
@@ -40,10 +41,10 @@ bool for_each_frame(std::span<const std::uint8_t> stream,
         return false;
     int fds[2];
     check(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) == 0, "socketpair");
-    wire::FileDescriptor writer(fds[0]);
-    const wire::FileDescriptor reader(fds[1]);
+    posix::UniqueFd writer(fds[0]);
+    const posix::UniqueFd reader(fds[1]);
     check(wire::write_all(writer.get(), stream), "the stream fits the socket buffer");
-    writer = wire::FileDescriptor();
+    writer = posix::UniqueFd();
 
     auto rest = stream;
     for (;;) {

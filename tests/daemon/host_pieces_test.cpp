@@ -46,13 +46,14 @@ TEST(JournalLine, KeepsARecordOnOneLine) {
 TEST(JournalSink, WritesOneLinePerRecord) {
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
-    JournalSink sink(fds[1]);
+    const norvo::posix::UniqueFd reading(fds[0]);
+    norvo::posix::UniqueFd writing(fds[1]);
+    JournalSink sink(writing.get());
     sink.write({log::Level::Info, "QuelVextoraService", "", 0, "Application start"});
     sink.write({log::Level::Warn, "x", "", 0, "y"});
-    ::close(fds[1]);
+    writing = {};
     char text[128];
-    const auto n = ::read(fds[0], text, sizeof text);
-    ::close(fds[0]);
+    const auto n = ::read(reading.get(), text, sizeof text);
     EXPECT_EQ(std::string(text, n > 0 ? n : 0),
               "<6>QuelVextoraService: Application start\n<4>x: y\n");
 }

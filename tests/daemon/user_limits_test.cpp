@@ -9,7 +9,6 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +17,7 @@
 #include <functional>
 
 #include "daemon_fixture.hpp"
+#include "norvo/posix/unix_socket.hpp"
 #include "norvo/wire/interface.hpp"
 #include "norvo/wire/socket_io.hpp"
 
@@ -35,14 +35,13 @@ constexpr std::size_t kStartsPerUser = 32;
 // fails a child instead of hanging it.
 class Peer {
   public:
-    explicit Peer(const std::string& path)
-        : socket_(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
-        path.copy(address.sun_path, sizeof(address.sun_path) - 1);
+    explicit Peer(const std::string& path) {
+        auto socket = posix::connect_unix(path);
+        if (!socket)
+            return;
+        socket_ = std::move(*socket);
         const timeval patience{.tv_sec = 60, .tv_usec = 0};
         ::setsockopt(socket_.get(), SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof(patience));
-        if (::connect(socket_.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0)
-            socket_ = {};
     }
 
     // The status of the service's Hello; -1 when none came.
@@ -98,7 +97,7 @@ class Peer {
     int fd() const { return socket_.get(); }
 
   private:
-    wire::FileDescriptor socket_;
+    posix::UniqueFd socket_;
 };
 
 // A child process under `uid`. Its work returns 0 when all went as expected,
@@ -107,27 +106,26 @@ class Peer {
 class UserProcess {
   public:
     UserProcess(uid_t uid, std::function<int()> work, bool hold = false) {
-        int ready[2], release[2];
+        int ready[2] = {-1, -1}, release[2] = {-1, -1};
         EXPECT_EQ(::pipe2(ready, O_CLOEXEC), 0);
         EXPECT_EQ(::pipe2(release, O_CLOEXEC), 0);
+        ready_ = posix::UniqueFd(ready[0]);
+        release_ = posix::UniqueFd(release[1]);
+        const posix::UniqueFd tell_ready(ready[1]), await_release(release[0]);
         pid_ = ::fork();
         if (pid_ == 0) {
-            ::close(ready[0]);
-            ::close(release[1]);
+            ready_ = {};
+            release_ = {};
             if (::setresgid(uid, uid, uid) != 0 || ::setresuid(uid, uid, uid) != 0)
                 ::_exit(100);
             const int failed = work();
             if (failed != 0 || !hold)
                 ::_exit(failed);
             char byte = 'R';
-            [[maybe_unused]] auto written = ::write(ready[1], &byte, 1);
-            [[maybe_unused]] auto until_released = ::read(release[0], &byte, 1);
+            [[maybe_unused]] auto written = ::write(tell_ready.get(), &byte, 1);
+            [[maybe_unused]] auto until_released = ::read(await_release.get(), &byte, 1);
             ::_exit(0);
         }
-        ::close(ready[1]);
-        ::close(release[0]);
-        ready_ = wire::FileDescriptor(ready[0]);
-        release_ = wire::FileDescriptor(release[1]);
     }
     ~UserProcess() {
         if (pid_ > 0)
@@ -149,8 +147,8 @@ class UserProcess {
 
   private:
     pid_t pid_ = -1;
-    wire::FileDescriptor ready_;
-    wire::FileDescriptor release_;
+    posix::UniqueFd ready_;
+    posix::UniqueFd release_;
 };
 
 class UserLimits : public DaemonTest {
@@ -277,21 +275,22 @@ std::uint64_t runnable_ns(pid_t pid, long tid) {
 void exchange_with_a_child(int round_trips) {
     int pair[2];
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+    posix::UniqueFd mine(pair[0]), echoing(pair[1]);
     const pid_t echo = ::fork();
     if (echo == 0) {
-        ::close(pair[0]);
+        mine = {};
         char byte = 0;
-        while (::read(pair[1], &byte, 1) == 1 && ::write(pair[1], &byte, 1) == 1) {
+        while (::read(echoing.get(), &byte, 1) == 1 && ::write(echoing.get(), &byte, 1) == 1) {
         }
         ::_exit(0);
     }
-    ::close(pair[1]);
+    echoing = {};
     char byte = 'x';
     for (int i = 0; i < round_trips; ++i) {
-        ASSERT_EQ(::write(pair[0], &byte, 1), 1);
-        ASSERT_EQ(::read(pair[0], &byte, 1), 1);
+        ASSERT_EQ(::write(mine.get(), &byte, 1), 1);
+        ASSERT_EQ(::read(mine.get(), &byte, 1), 1);
     }
-    ::close(pair[0]);
+    mine = {};
     ::waitpid(echo, nullptr, 0);
 }
 

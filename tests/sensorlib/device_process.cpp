@@ -20,9 +20,11 @@ DeviceProcess::DeviceProcess(const std::string& socket_path) {
         ADD_FAILURE() << "pipe2 failed";
         return;
     }
+    const posix::UniqueFd tool_input(fds[0]);
+    input_ = posix::UniqueFd(fds[1]);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, tool_input.get(), STDIN_FILENO);
     std::string program = VTAP_SENSOR_PATH;
     std::string option = "--socket";
     std::string path = socket_path;
@@ -32,8 +34,6 @@ DeviceProcess::DeviceProcess(const std::string& socket_path) {
         pid_ = -1;
     }
     posix_spawn_file_actions_destroy(&actions);
-    ::close(fds[0]);
-    input_ = fds[1];
 }
 
 DeviceProcess::~DeviceProcess() {
@@ -42,7 +42,7 @@ DeviceProcess::~DeviceProcess() {
 
 void DeviceProcess::send(std::string_view lines) {
     while (!lines.empty()) {
-        const ssize_t n = ::write(input_, lines.data(), lines.size());
+        const ssize_t n = ::write(input_.get(), lines.data(), lines.size());
         if (n < 0 && errno == EINTR)
             continue;
         ASSERT_GT(n, 0) << "vtap-sensor no longer reads its input";
@@ -51,9 +51,7 @@ void DeviceProcess::send(std::string_view lines) {
 }
 
 int DeviceProcess::finish() {
-    if (input_ >= 0)
-        ::close(input_);
-    input_ = -1;
+    input_ = {};
     return wait();
 }
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "norvo/posix/unique_fd.hpp"
+
 namespace norvo::testing {
 
 class DeviceProcess {
@@ -23,7 +25,7 @@ class DeviceProcess {
 
   private:
     pid_t pid_ = -1;
-    int input_ = -1;
+    posix::UniqueFd input_;
 };
 
 }  // namespace norvo::testing

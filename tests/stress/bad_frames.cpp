@@ -5,6 +5,7 @@
 #include <random>
 #include <vector>
 
+#include "norvo/posix/unix_socket.hpp"
 #include "stress_client.hpp"
 
 namespace norvo::stress {
@@ -104,7 +105,7 @@ std::optional<std::string> feed_bad_frames(const std::filesystem::path& socket, 
 std::optional<std::string> vanish(const std::filesystem::path& socket, std::uint64_t seed,
                                   std::chrono::milliseconds deadline) {
     if (seed % 2 == 0) {
-        connect_socket(socket);  // closed before the Hello is read
+        (void)posix::connect_unix(socket);  // closed before the Hello is read
         return std::nullopt;
     }
     auto client = StressClient::connect(socket, deadline);

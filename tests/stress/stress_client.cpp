@@ -3,9 +3,10 @@
 #include <fmt/format.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 
 #include <cerrno>
+
+#include "norvo/posix/unix_socket.hpp"
 
 namespace norvo::stress {
 namespace {
@@ -18,23 +19,12 @@ int millis_left(Clock::time_point deadline) {
 
 }  // namespace
 
-wire::FileDescriptor connect_socket(const std::filesystem::path& socket) {
-    wire::FileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
-    socket.native().copy(address.sun_path, sizeof(address.sun_path) - 1);
-    if (!fd.valid() ||
-        ::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-        return {};
-    }
-    return fd;
-}
-
 std::expected<StressClient, std::string> StressClient::connect(const std::filesystem::path& socket,
                                                                std::chrono::milliseconds limit) {
-    auto fd = connect_socket(socket);
-    if (!fd.valid())
+    auto fd = posix::connect_unix(socket);
+    if (!fd)
         return std::unexpected(fmt::format("cannot connect to {}", socket.string()));
-    StressClient client(std::move(fd));
+    StressClient client(std::move(*fd));
     std::string why;
     if (!client.take_frame(Clock::now() + limit, why))
         return std::unexpected("no Hello: " + why);

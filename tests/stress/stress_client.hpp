@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "norvo/posix/unique_fd.hpp"
 #include "norvo/wire/interface.hpp"
 #include "norvo/wire/socket_io.hpp"
 
@@ -66,19 +67,16 @@ class StressClient {
     }
 
   private:
-    explicit StressClient(wire::FileDescriptor socket) : socket_(std::move(socket)) {}
+    explicit StressClient(posix::UniqueFd socket) : socket_(std::move(socket)) {}
     // One frame within the deadline; false with `why` set otherwise.
     bool take_frame(Clock::time_point deadline, std::string& why);
     void answer_callback(const wire::ReceivedFrame& frame);
 
-    wire::FileDescriptor socket_;
+    posix::UniqueFd socket_;
     std::uint32_t next_call_id_ = 0;
     std::map<std::uint32_t, Answer> answers_;
     std::map<std::uint32_t, RunTally> runs_;
     std::function<wire::RpcStatus()> reply_status_;
 };
-
-// Connects a plain socket to `socket`; invalid on failure.
-wire::FileDescriptor connect_socket(const std::filesystem::path& socket);
 
 }  // namespace norvo::stress

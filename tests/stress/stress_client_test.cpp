@@ -7,10 +7,11 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 
 #include <filesystem>
 #include <thread>
+
+#include "norvo/posix/unix_socket.hpp"
 
 namespace {
 
@@ -24,11 +25,13 @@ class ScriptedService : public ::testing::Test {
         std::string dir = (std::filesystem::temp_directory_path() / "norvo-sc-XXXXXX").string();
         EXPECT_NE(::mkdtemp(dir.data()), nullptr);
         path_ = std::filesystem::path(dir) / "socket";
-        listening_ = wire::FileDescriptor(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
-        path_.native().copy(address.sun_path, sizeof(address.sun_path) - 1);
-        EXPECT_EQ(::bind(listening_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address),
-                  0);
+        auto socket = posix::unix_stream_socket();
+        const auto address = posix::UnixAddress::of(path_);
+        EXPECT_TRUE(socket && address);
+        if (socket && address) {
+            listening_ = std::move(*socket);
+            EXPECT_EQ(::bind(listening_.get(), address->get(), address->size()), 0);
+        }
         EXPECT_EQ(::listen(listening_.get(), 1), 0);
     }
     ~ScriptedService() override { std::filesystem::remove_all(path_.parent_path()); }
@@ -37,7 +40,7 @@ class ScriptedService : public ::testing::Test {
     StressClient connect() {
         std::thread service([this] {
             service_ =
-                wire::FileDescriptor(::accept4(listening_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+                posix::UniqueFd(::accept4(listening_.get(), nullptr, nullptr, SOCK_CLOEXEC));
             reply(wire::FrameKind::Hello, 0, 0, *wire::encode(wire::Hello{}));
         });
         auto client = StressClient::connect(path_, 5s);
@@ -51,8 +54,8 @@ class ScriptedService : public ::testing::Test {
     }
 
     std::filesystem::path path_;
-    wire::FileDescriptor listening_;
-    wire::FileDescriptor service_;
+    posix::UniqueFd listening_;
+    posix::UniqueFd service_;
 };
 
 TEST_F(ScriptedService, AnswersMatchByCallIdAndCallbacksAreAnsweredAndCounted) {

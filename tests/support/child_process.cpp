@@ -16,10 +16,14 @@ extern char** environ;
 namespace norvo::testing {
 namespace {
 
-void close_fd(int& fd) {
-    if (fd >= 0)
-        ::close(fd);
-    fd = -1;
+// Both ends close-on-exec: the child gets only what is dup2'ed into it.
+bool make_pipe(posix::UniqueFd& read_end, posix::UniqueFd& write_end) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return false;
+    read_end = posix::UniqueFd(fds[0]);
+    write_end = posix::UniqueFd(fds[1]);
+    return true;
 }
 
 std::string_view name_of(std::string_view entry) {
@@ -31,21 +35,21 @@ std::string_view name_of(std::string_view entry) {
 ChildProcess::ChildProcess(std::vector<std::string> argv, ChildOptions options) {
     std::signal(SIGPIPE, SIG_IGN);  // a child that has gone shows as a failed write
     error_.keep = options.keep_error_lines;
-    int in[2], out[2], err[2];
-    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 ||
-        ::pipe2(err, O_CLOEXEC) != 0) {
+    posix::UniqueFd child_in, child_out, child_err;
+    if (!make_pipe(child_in, input_) || !make_pipe(output_.fd, child_out) ||
+        !make_pipe(error_.fd, child_err)) {
         fail("pipe2 failed");
         return;
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, child_in.get(), 0);
     if (options.discard_output) {
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     } else {
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, child_out.get(), 1);
     }
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    posix_spawn_file_actions_adddup2(&actions, child_err.get(), 2);
     std::vector<char*> args;
     for (auto& arg : argv) args.push_back(arg.data());
     args.push_back(nullptr);
@@ -63,12 +67,6 @@ ChildProcess::ChildProcess(std::vector<std::string> argv, ChildOptions options) 
         pid_ = -1;
     }
     posix_spawn_file_actions_destroy(&actions);
-    ::close(in[0]);
-    ::close(out[1]);
-    ::close(err[1]);
-    input_ = in[1];
-    output_.fd = out[0];
-    error_.fd = err[0];
 }
 
 ChildProcess::~ChildProcess() {
@@ -76,14 +74,11 @@ ChildProcess::~ChildProcess() {
         ::kill(pid_, SIGKILL);
         wait();
     }
-    close_fd(input_);
-    close_fd(output_.fd);
-    close_fd(error_.fd);
 }
 
 void ChildProcess::write(std::string_view text) {
     while (!text.empty()) {
-        const auto n = ::write(input_, text.data(), text.size());
+        const auto n = ::write(input_.get(), text.data(), text.size());
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -93,7 +88,7 @@ void ChildProcess::write(std::string_view text) {
 }
 
 void ChildProcess::close_input() {
-    close_fd(input_);
+    input_ = {};
 }
 
 std::optional<std::string> ChildProcess::take_output(std::string_view prefix) {
@@ -119,7 +114,7 @@ std::optional<std::string> ChildProcess::take(Stream& stream, std::string_view p
             }
             return found;
         }
-        if (stream.fd < 0 || !pump(deadline))
+        if (!stream.fd.valid() || !pump(deadline))
             return std::nullopt;
     }
 }
@@ -127,8 +122,8 @@ std::optional<std::string> ChildProcess::take(Stream& stream, std::string_view p
 bool ChildProcess::pump(std::chrono::steady_clock::time_point deadline) {
     std::vector<pollfd> fds;
     for (const auto* s : {&output_, &error_}) {
-        if (s->fd >= 0)
-            fds.push_back({s->fd, POLLIN, 0});
+        if (s->fd.valid())
+            fds.push_back({s->fd.get(), POLLIN, 0});
     }
     if (fds.empty())
         return true;
@@ -142,15 +137,15 @@ bool ChildProcess::pump(std::chrono::steady_clock::time_point deadline) {
     if (ready == 0)
         return false;
     for (auto* s : {&output_, &error_}) {
-        if (s->fd < 0)
+        if (!s->fd.valid())
             continue;
-        pollfd probe{s->fd, POLLIN, 0};
+        pollfd probe{s->fd.get(), POLLIN, 0};
         if (::poll(&probe, 1, 0) <= 0)
             continue;
         char chunk[4096];
-        const auto n = ::read(s->fd, chunk, sizeof chunk);
+        const auto n = ::read(s->fd.get(), chunk, sizeof chunk);
         if (n <= 0) {
-            close_fd(s->fd);
+            s->fd = {};
             continue;
         }
         s->partial.append(chunk, static_cast<std::size_t>(n));
@@ -173,7 +168,7 @@ int ChildProcess::wait() {
     if (pid_ <= 0)
         return -1;
     const auto deadline = std::chrono::steady_clock::now() + kGuard;
-    while (output_.fd >= 0 || error_.fd >= 0) {
+    while (output_.fd.valid() || error_.fd.valid()) {
         if (!pump(deadline)) {
             fail("the child did not end in time");
             ::kill(pid_, SIGKILL);
@@ -203,7 +198,7 @@ std::string ChildProcess::error_text() const {
 
 std::string ChildProcess::errors() {
     const auto deadline = std::chrono::steady_clock::now() + kGuard;
-    while (error_.fd >= 0 && pump(deadline)) {
+    while (error_.fd.valid() && pump(deadline)) {
     }
     return error_text();
 }

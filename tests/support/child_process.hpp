@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "norvo/posix/unique_fd.hpp"
+
 namespace norvo::testing {
 
 inline constexpr std::chrono::seconds kGuard{60};
@@ -46,7 +48,7 @@ class ChildProcess {
     // Standard output up to its end, from the first line not yet taken.
     std::vector<std::string> rest_of_output();
     // True once standard error has ended.
-    bool error_ended() const { return error_.fd < 0; }
+    bool error_ended() const { return !error_.fd.valid(); }
 
     void signal(int number) const;
     // Waits for both streams to end, then for the child: its exit status, or 128 plus
@@ -59,7 +61,7 @@ class ChildProcess {
 
   private:
     struct Stream {
-        int fd = -1;
+        posix::UniqueFd fd;
         std::string partial;
         std::vector<std::string> lines;
         std::size_t taken = 0;
@@ -72,7 +74,7 @@ class ChildProcess {
     void fail(std::string_view what);
 
     pid_t pid_ = -1;
-    int input_ = -1;
+    posix::UniqueFd input_;
     Stream output_;
     Stream error_;
     std::string problems_;

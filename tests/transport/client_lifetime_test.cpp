@@ -5,10 +5,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "norvo/posix/unix_socket.hpp"
 #include "norvo/service/client_context.hpp"
 #include "norvo/wire/interface.hpp"
 #include "support/child_process.hpp"
@@ -57,14 +57,12 @@ TEST_F(ClientLifetime, ClientKilledDuringItsStartIsRunDownAndItsLoopEnds) {
 int connect_as_nobody(const std::filesystem::path& socket) {
     if (::setgid(norvo::transport::kNobody) != 0 || ::setuid(norvo::transport::kNobody) != 0)
         return 100;
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
-    socket.native().copy(address.sun_path, sizeof(address.sun_path) - 1);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0)
+    const auto fd = norvo::posix::connect_unix(socket);
+    if (!fd)
         return 101;
     std::uint8_t bytes[64];
     std::size_t got = 0;
-    for (ssize_t n; (n = ::read(fd, bytes + got, sizeof(bytes) - got)) > 0;)
+    for (ssize_t n; (n = ::read(fd->get(), bytes + got, sizeof(bytes) - got)) > 0;)
         got += static_cast<std::size_t>(n);
     if (got < wire::kLengthSize + wire::kHeaderSize)
         return 102;

@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "norvo/posix/unique_fd.hpp"
 #include "norvo/wire/frame.hpp"
 #include "norvo/wire/socket_io.hpp"
 
@@ -13,16 +14,16 @@ struct SocketPair {
     SocketPair() {
         int fds[2];
         EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
-        writer = FileDescriptor(fds[0]);
-        reader = FileDescriptor(fds[1]);
+        writer = posix::UniqueFd(fds[0]);
+        reader = posix::UniqueFd(fds[1]);
     }
     void send(const std::vector<std::uint8_t>& bytes) {
         ASSERT_TRUE(write_all(writer.get(), bytes));
     }
     void hang_up() { writer = {}; }
 
-    FileDescriptor writer;
-    FileDescriptor reader;
+    posix::UniqueFd writer;
+    posix::UniqueFd reader;
 };
 
 std::vector<std::uint8_t> frame_with_payload(std::uint32_t call_id, std::size_t payload) {

@@ -8,10 +8,10 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 
 #include <fstream>
 
+#include "norvo/posix/unix_socket.hpp"
 #include "norvo/service/client_context.hpp"
 #include "support/service_harness.hpp"
 
@@ -88,10 +88,10 @@ TEST_F(RpcServerLifecycle, SecondServerOnTheSameEndpointFailsAndTheFirstServesOn
 
 TEST_F(RpcServerLifecycle, StaleSocketFileIsReclaimed) {
     {
-        wire::FileDescriptor stale(::socket(AF_UNIX, SOCK_STREAM, 0));
-        sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
-        endpoint().native().copy(address.sun_path, sizeof(address.sun_path) - 1);
-        ASSERT_EQ(::bind(stale.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+        const auto stale = posix::unix_stream_socket();
+        const auto address = posix::UnixAddress::of(endpoint());
+        ASSERT_TRUE(stale && address);
+        ASSERT_EQ(::bind(stale->get(), address->get(), address->size()), 0);
     }
     ASSERT_TRUE(std::filesystem::exists(endpoint()));
     auto server = rpc::RpcServer::start(endpoint());
@@ -134,9 +134,9 @@ TEST_F(RpcServerLifecycle, StartFailingAfterTheBindingReleasesIt) {
     }
     // Filled up to `highest` itself, which may be the listing's own, now closed,
     // descriptor: the next descriptors then come after `highest`.
-    std::vector<wire::FileDescriptor> holes;
-    for (wire::FileDescriptor fd(::open("/dev/null", O_RDONLY)); fd.valid() && fd.get() <= highest;
-         fd = wire::FileDescriptor(::open("/dev/null", O_RDONLY))) {
+    std::vector<posix::UniqueFd> holes;
+    for (posix::UniqueFd fd(::open("/dev/null", O_RDONLY)); fd.valid() && fd.get() <= highest;
+         fd = posix::UniqueFd(::open("/dev/null", O_RDONLY))) {
         holes.push_back(std::move(fd));
     }
     // Room for the folder, the lock file, the socket and the mode change's own

@@ -7,7 +7,7 @@
 #include <csignal>
 #include <thread>
 
-#include "norvo/wire/socket_io.hpp"
+#include "norvo/posix/unique_fd.hpp"
 #include "stop_signals.hpp"
 
 namespace norvo::vtapctl {
@@ -45,8 +45,8 @@ struct StopSignalWatch::State {
 
     static inline const sigset_t kStopSignals = stop_signals();
     std::function<void()> on_stop;
-    wire::FileDescriptor signals;
-    wire::FileDescriptor wake;
+    posix::UniqueFd signals;
+    posix::UniqueFd wake;
     std::thread thread;  // last: it uses everything above
 };
 

@@ -1,14 +1,13 @@
 #include "norvo/client/connection.hpp"
 
 #include <sys/socket.h>
-#include <sys/un.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
-#include <cstring>
 #include <deque>
 
+#include "norvo/posix/unix_socket.hpp"
 #include "norvo/wire/interface.hpp"
 
 namespace norvo::client {
@@ -22,23 +21,19 @@ std::unexpected<RpcFailure> failure(wire::RpcStatus code) {
     return std::unexpected(RpcFailure{code});
 }
 
-Result<wire::FileDescriptor> connect_socket(const std::filesystem::path& path) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.empty() || path.native().size() >= sizeof(address.sun_path)) {
+Result<posix::UniqueFd> connect_socket(const std::filesystem::path& path) {
+    const auto address = posix::UnixAddress::of(path);
+    if (!address)
         return failure(status::invalid_endpoint_format);
-    }
-    std::memcpy(address.sun_path, path.c_str(), path.native().size());
-    wire::FileDescriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!socket.valid())
+    auto socket = posix::unix_stream_socket();
+    if (!socket)
         return failure(status::out_of_resources);
-    while (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) !=
-           0) {
+    while (::connect(socket->get(), address->get(), address->size()) != 0) {
         if (errno == EINTR)
             continue;
         return failure(errno == EACCES ? status::access_denied : status::server_unavailable);
     }
-    return socket;
+    return std::move(*socket);
 }
 
 // The service speaks first: it admits this process or says why not.
@@ -94,7 +89,7 @@ Result<std::unique_ptr<Connection>> Connection::connect(const std::filesystem::p
     return std::unique_ptr<Connection>(new Connection(std::move(*socket)));
 }
 
-Connection::Connection(wire::FileDescriptor socket)
+Connection::Connection(posix::UniqueFd socket)
     : socket_(std::move(socket)), reader_(socket_.get()) {}
 
 Connection::~Connection() {

@@ -27,4 +27,10 @@ bool DescriptorReserve::shed(int listening, const std::function<void(const Uniqu
     return taken && spare_.valid();
 }
 
+bool DescriptorReserve::refill() {
+    if (!spare_.valid())
+        spare_ = open_spare();
+    return spare_.valid();
+}
+
 }  // namespace norvo::posix

@@ -4,11 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "norvo/posix/unique_fd.hpp"
-
 namespace norvo::posix {
 
-std::expected<void, PosixError> check_private_folder(const std::filesystem::path& folder) {
+std::expected<UniqueFd, PosixError> check_private_folder(const std::filesystem::path& folder) {
     const auto& name = folder.native();
     UniqueFd fd(::open(name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!fd.valid())
@@ -25,7 +23,7 @@ std::expected<void, PosixError> check_private_folder(const std::filesystem::path
         return std::unexpected(PosixError{fmt::format(
             "Socket folder {} refused: writable by others (mode {:o})", name, info.st_mode & 07777)});
     }
-    return {};
+    return fd;
 }
 
 }  // namespace norvo::posix

@@ -36,7 +36,7 @@ class CallbackWaiter {
     std::optional<wire::RpcStatus> outcome_;
 };
 
-Connection::Connection(wire::FileDescriptor socket, uid_t uid, UserQuota::Permit permit,
+Connection::Connection(posix::UniqueFd socket, uid_t uid, UserQuota::Permit permit,
                        ServerState& server, int epoll, std::uint64_t key)
     : uid_(uid),
       server_(server),

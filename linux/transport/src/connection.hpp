@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "context_table.hpp"
+#include "norvo/posix/unique_fd.hpp"
 #include "norvo/wire/interface.hpp"
 #include "norvo/wire/socket_io.hpp"
 #include "user_quota.hpp"
@@ -27,7 +28,7 @@ class CallbackWaiter;
 class Connection : public std::enable_shared_from_this<Connection> {
   public:
     // `socket` is non-blocking; `key` tags its events in `epoll`.
-    Connection(wire::FileDescriptor socket, uid_t uid, UserQuota::Permit permit,
+    Connection(posix::UniqueFd socket, uid_t uid, UserQuota::Permit permit,
                ServerState& server, int epoll, std::uint64_t key);
     ~Connection();
 
@@ -83,7 +84,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     bool heard_from_ = false;
 
     std::mutex write_mutex_;  // the socket's writes, its closing and the buffer
-    wire::FileDescriptor socket_;
+    posix::UniqueFd socket_;
     std::vector<std::uint8_t> outgoing_;
     std::size_t outgoing_begin_ = 0;
     std::uint32_t watched_ = 0;

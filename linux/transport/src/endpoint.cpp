@@ -4,43 +4,36 @@
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
+#include "norvo/posix/private_folder.hpp"
+#include "norvo/posix/unix_socket.hpp"
 #include "norvo/rpc/log_target.hpp"
 
 namespace norvo::transport {
 namespace {
 
-using wire::FileDescriptor;
+using posix::UniqueFd;
 namespace status = wire::status;
 
 // Every name in the folder is then the service's alone: nobody else can put a
 // link where the lock goes or swap the socket file between bind and chmod.
-std::expected<FileDescriptor, wire::RpcStatus> open_private_folder(
-    const std::filesystem::path& folder) {
-    FileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd.valid())
-        return std::unexpected(errno == EMFILE || errno == ENFILE ? status::out_of_resources
-                                                                  : status::cant_create_endpoint);
-    struct stat info{};
-    if (::fstat(fd.get(), &info) != 0)
-        return std::unexpected(status::cant_create_endpoint);
-    if (info.st_uid != ::geteuid() || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-        rpc::kLog.error(
-            "Socket folder {} refused: it must belong to uid {} and be writable by no one else "
-            "(owner uid {}, mode {:o})",
-            folder.native(), ::geteuid(), info.st_uid, info.st_mode & 07777);
-        return std::unexpected(status::cant_create_endpoint);
-    }
-    return fd;
+std::expected<UniqueFd, wire::RpcStatus> open_folder(const std::filesystem::path& folder) {
+    auto fd = posix::check_private_folder(folder);
+    if (fd)
+        return std::move(*fd);
+    const auto code = fd.error().code;
+    if (code == EMFILE || code == ENFILE)
+        return std::unexpected(status::out_of_resources);
+    if (code == 0)  // somebody else's, or open to others
+        rpc::kLog.error("{}", fd.error());
+    return std::unexpected(status::cant_create_endpoint);
 }
 
-std::expected<FileDescriptor, wire::RpcStatus> take_lock(int folder, const std::string& name) {
-    FileDescriptor lock(::openat(folder, (name + ".lock").c_str(),
+std::expected<UniqueFd, wire::RpcStatus> take_lock(int folder, const std::string& name) {
+    UniqueFd lock(::openat(folder, (name + ".lock").c_str(),
                                  O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600));
     if (!lock.valid())
         return std::unexpected(status::cant_create_endpoint);
@@ -61,23 +54,20 @@ bool clear_stale_socket(int folder, const std::string& name) {
 
 }  // namespace
 
-Endpoint::Endpoint(std::filesystem::path path, FileDescriptor folder, FileDescriptor lock,
-                   FileDescriptor socket)
+Endpoint::Endpoint(std::filesystem::path path, UniqueFd folder, UniqueFd lock,
+                   UniqueFd socket)
     : path_(std::move(path)),
       folder_(std::move(folder)),
       lock_(std::move(lock)),
       socket_(std::move(socket)) {}
 
 std::expected<Endpoint, wire::RpcStatus> Endpoint::bind(const std::filesystem::path& path) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.empty() || !path.has_filename() || path.native().size() >= sizeof(address.sun_path)) {
+    const auto address = posix::UnixAddress::of(path);
+    if (!address || !path.has_filename())
         return std::unexpected(status::invalid_endpoint_format);
-    }
-    std::memcpy(address.sun_path, path.c_str(), path.native().size());
     const auto name = path.filename().native();
 
-    auto folder = open_private_folder(path.parent_path().empty() ? "." : path.parent_path());
+    auto folder = open_folder(path.parent_path().empty() ? "." : path.parent_path());
     if (!folder)
         return std::unexpected(folder.error());
     auto lock = take_lock(folder->get(), name);
@@ -86,14 +76,14 @@ std::expected<Endpoint, wire::RpcStatus> Endpoint::bind(const std::filesystem::p
     if (!clear_stale_socket(folder->get(), name))
         return std::unexpected(status::cant_create_endpoint);
 
-    FileDescriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!socket.valid())
+    auto socket = posix::unix_stream_socket();
+    if (!socket)
         return std::unexpected(status::out_of_resources);
-    if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+    if (::bind(socket->get(), address->get(), address->size()) != 0) {
         return std::unexpected(errno == EADDRINUSE ? status::duplicate_endpoint
                                                    : status::cant_create_endpoint);
     }
-    return Endpoint(path, std::move(*folder), std::move(*lock), std::move(socket));
+    return Endpoint(path, std::move(*folder), std::move(*lock), std::move(*socket));
 }
 
 Endpoint::~Endpoint() {

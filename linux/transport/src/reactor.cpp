@@ -1,6 +1,5 @@
 #include "reactor.hpp"
 
-#include <fcntl.h>
 #include <pthread.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
@@ -24,7 +23,7 @@ enum Key : std::uint64_t { kWake, kListening, kDeadline, kBackoff, kFirstConnect
 // connection's ending told it that one is free again.
 constexpr std::chrono::seconds kRest{1};
 
-void turn_away(const wire::FileDescriptor& socket, wire::RpcStatus status) {
+void turn_away(const posix::UniqueFd& socket, wire::RpcStatus status) {
     const auto hello = wire::encode(wire::Hello{.status = status});
     // A fresh socket's buffer takes these few bytes without blocking.
     wire::write_all(socket.get(), wire::make_frame(wire::FrameKind::Hello, 0, 0, *hello));
@@ -44,10 +43,6 @@ void drain(int fd) {
     [[maybe_unused]] const auto n = ::read(fd, &count, sizeof(count));
 }
 
-wire::FileDescriptor open_spare() {
-    return wire::FileDescriptor(::open("/dev/null", O_RDONLY | O_CLOEXEC));
-}
-
 }  // namespace
 
 Reactor::Reactor(ServerState& state, int listening_socket)
@@ -57,14 +52,13 @@ Reactor::Reactor(ServerState& state, int listening_socket)
       wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
       deadline_timer_(::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK)),
       backoff_timer_(::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK)),
-      spare_(open_spare()),
       next_key_(kFirstConnection) {}
 
 std::unique_ptr<Reactor> Reactor::start(ServerState& state, int listening_socket) {
     std::unique_ptr<Reactor> reactor(new Reactor(state, listening_socket));
     auto& r = *reactor;
     if (!r.epoll_.valid() || !r.wake_.valid() || !r.deadline_timer_.valid() ||
-        !r.backoff_timer_.valid() || !r.spare_.valid() || !r.watch(r.wake_.get(), kWake) ||
+        !r.backoff_timer_.valid() || !r.reserve_.refill() || !r.watch(r.wake_.get(), kWake) ||
         !r.watch(listening_socket, kListening) || !r.watch(r.deadline_timer_.get(), kDeadline) ||
         !r.watch(r.backoff_timer_.get(), kBackoff)) {
         return nullptr;
@@ -147,7 +141,7 @@ bool Reactor::take_requests() {
 }
 
 void Reactor::accept_one() {
-    wire::FileDescriptor socket(
+    posix::UniqueFd socket(
         ::accept4(listening_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
     if (!socket.valid()) {
         if (errno == EMFILE || errno == ENFILE)
@@ -158,7 +152,7 @@ void Reactor::accept_one() {
     admit(std::move(socket));
 }
 
-void Reactor::admit(wire::FileDescriptor socket) {
+void Reactor::admit(posix::UniqueFd socket) {
     const auto uid = peer_uid(socket.get());
     if (!uid || !state_.policy.admits(*uid))
         return turn_away(socket, wire::status::access_denied);
@@ -179,21 +173,17 @@ void Reactor::admit(wire::FileDescriptor socket) {
 }
 
 // The queued client would make the listening socket ready at once for ever:
-// the spare descriptor takes it off the queue to tell it. Without a spare the
+// the reserve takes it off the queue to tell it. Without a reserve the
 // acceptor rests until a connection of its own ends, or the backoff.
 void Reactor::out_of_descriptors() {
     if (!out_of_descriptors_) {
         out_of_descriptors_ = true;
         rpc::kLog.warn("Out of file descriptors: clients are turned away until some are free");
     }
-    spare_ = {};
-    wire::FileDescriptor socket(::accept4(listening_, nullptr, nullptr, SOCK_CLOEXEC));
-    const bool taken = socket.valid();
-    if (taken)
+    const auto refuse = [](const posix::UniqueFd& socket) {
         turn_away(socket, wire::status::out_of_resources);
-    socket = {};
-    spare_ = open_spare();
-    if (!taken || !spare_.valid())
+    };
+    if (!reserve_.shed(listening_, refuse))
         pause_accepting();
 }
 
@@ -209,8 +199,7 @@ void Reactor::pause_accepting() {
 void Reactor::resume_accepting() {
     if (!accepting_paused_ || listening_ < 0)
         return;
-    if (!spare_.valid())
-        spare_ = open_spare();
+    (void)reserve_.refill();  // without it the next shortage only rests again
     epoll_event event{.events = EPOLLIN, .data = {.u64 = kListening}};
     ::epoll_ctl(epoll_.get(), EPOLL_CTL_MOD, listening_, &event);
     accepting_paused_ = false;

@@ -13,7 +13,8 @@
 #include <thread>
 #include <unordered_map>
 
-#include "norvo/wire/socket_io.hpp"
+#include "norvo/posix/descriptor_reserve.hpp"
+#include "norvo/posix/unique_fd.hpp"
 
 namespace norvo::transport {
 
@@ -41,7 +42,7 @@ class Reactor {
     void run();
     bool take_requests();  // false once told to end
     void accept_one();
-    void admit(wire::FileDescriptor socket);
+    void admit(posix::UniqueFd socket);
     void out_of_descriptors();
     void pause_accepting();
     void resume_accepting();
@@ -53,12 +54,12 @@ class Reactor {
 
     ServerState& state_;
     int listening_;
-    wire::FileDescriptor epoll_;
-    wire::FileDescriptor wake_;
-    wire::FileDescriptor deadline_timer_;
-    wire::FileDescriptor backoff_timer_;
+    posix::UniqueFd epoll_;
+    posix::UniqueFd wake_;
+    posix::UniqueFd deadline_timer_;
+    posix::UniqueFd backoff_timer_;
     // Given up to take a client off the queue when descriptors have run out.
-    wire::FileDescriptor spare_;
+    posix::DescriptorReserve reserve_;
 
     // The reactor thread's alone.
     Connections connections_;

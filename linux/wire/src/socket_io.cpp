@@ -1,7 +1,6 @@
 #include "norvo/wire/socket_io.hpp"
 
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -30,25 +29,6 @@ std::expected<ReceivedFrame, ReadFailure> to_frame(std::span<const std::uint8_t>
 }
 
 }  // namespace
-
-FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
-    if (this != &other) {
-        FileDescriptor old(fd_);
-        fd_ = other.release();
-    }
-    return *this;
-}
-
-FileDescriptor::~FileDescriptor() {
-    if (fd_ >= 0)
-        ::close(fd_);
-}
-
-int FileDescriptor::release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-}
 
 std::expected<ReceivedFrame, ReadFailure> read_frame(int fd) {
     std::uint8_t field[kLengthSize];

@@ -1,16 +1,17 @@
 #include "raw_client.hpp"
 
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
+#include <fmt/format.h>
+
+#include "norvo/posix/unix_socket.hpp"
 
 namespace norvo::testing {
 
-RawClient::RawClient(const std::filesystem::path& path)
-    : socket_(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
-    path.native().copy(address.sun_path, sizeof(address.sun_path) - 1);
-    EXPECT_EQ(::connect(socket_.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+RawClient::RawClient(const std::filesystem::path& path) {
+    auto socket = posix::connect_unix(path);
+    EXPECT_TRUE(socket) << fmt::format("{}", socket.error());
+    if (socket)
+        socket_ = std::move(*socket);
     const auto hello = next();
     EXPECT_TRUE(hello && hello->header.kind == static_cast<std::uint8_t>(wire::FrameKind::Hello));
 }

@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "norvo/posix/unique_fd.hpp"
 #include "norvo/wire/interface.hpp"
 #include "norvo/wire/socket_io.hpp"
 
@@ -29,7 +30,7 @@ class RawClient {
     int socket() const { return socket_.get(); }
 
   private:
-    wire::FileDescriptor socket_;
+    posix::UniqueFd socket_;
 };
 
 }  // namespace norvo::testing

@@ -1,5 +1,6 @@
 #include "norvo/replay/isolated_run.hpp"
 
+#include "norvo/posix/unique_fd.hpp"
 #include "norvo/replay/driver.hpp"
 
 #include <fmt/format.h>
@@ -57,10 +58,10 @@ std::string read_all(int fd) {
     }
 }
 
-[[noreturn]] void run_child(const Scenario& scenario, int out) {
+[[noreturn]] void run_child(const Scenario& scenario, posix::UniqueFd out) {
     ::alarm(kScenarioTimeoutSeconds);
-    bool written = write_all(out, encode(judge(scenario, run_scenario(scenario))));
-    ::close(out);
+    bool written = write_all(out.get(), encode(judge(scenario, run_scenario(scenario))));
+    out = {};  // std::exit closes nothing of ours
     // A normal exit, so that the sanitizers' leak check covers the scenario too.
     std::exit(written ? EXIT_SUCCESS : EXIT_FAILURE);
 }
@@ -86,22 +87,19 @@ Verdict system_failure(std::string_view what) {
 Verdict run_isolated(const Scenario& scenario) {
     int fds[2];
     if (::pipe(fds) != 0) return system_failure("pipe");
+    posix::UniqueFd reading(fds[0]);
+    posix::UniqueFd writing(fds[1]);
     // Buffered output would otherwise be written twice, by parent and child.
     std::fflush(nullptr);
     pid_t pid = ::fork();
-    if (pid < 0) {
-        Verdict failed = system_failure("fork");
-        ::close(fds[0]);
-        ::close(fds[1]);
-        return failed;
-    }
+    if (pid < 0) return system_failure("fork");
     if (pid == 0) {
-        ::close(fds[0]);
-        run_child(scenario, fds[1]);
+        reading = {};
+        run_child(scenario, std::move(writing));
     }
-    ::close(fds[1]);
-    std::string text = read_all(fds[0]);
-    ::close(fds[0]);
+    writing = {};
+    std::string text = read_all(reading.get());
+    reading = {};
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }

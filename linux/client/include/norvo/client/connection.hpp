@@ -18,6 +18,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "norvo/posix/unique_fd.hpp"
 #include "norvo/wire/codec.hpp"
 #include "norvo/wire/socket_io.hpp"
 #include "norvo/wire/status.hpp"
@@ -99,7 +100,7 @@ class Connection {
     Result<PropertyValue> read_property(const ContextHandle& context, PropertyKey key);
 
   private:
-    explicit Connection(wire::FileDescriptor socket);
+    explicit Connection(posix::UniqueFd socket);
 
     // The next frame for `call`; none once the connection has ended.
     std::optional<wire::ReceivedFrame> next_frame(PendingCall& call);
@@ -113,7 +114,7 @@ class Connection {
                          Callbacks* callbacks);
     bool send(const std::vector<std::uint8_t>& frame);
 
-    wire::FileDescriptor socket_;
+    posix::UniqueFd socket_;
     std::mutex write_mutex_;
 
     std::mutex calls_mutex_;

@@ -19,6 +19,8 @@ class DescriptorReserve {
     // then takes the reserve back. False when no connection could be taken or the
     // reserve could not be had back: stop waiting on the listener for a while.
     [[nodiscard]] bool shed(int listening, const std::function<void(const UniqueFd&)>& refuse);
+    // Takes the reserve back if it was lost; false while it cannot be had.
+    [[nodiscard]] bool refill();
 
   private:
     UniqueFd spare_;

@@ -6,12 +6,15 @@
 #include <filesystem>
 
 #include "norvo/posix/error.hpp"
+#include "norvo/posix/unique_fd.hpp"
 
 namespace norvo::posix {
 
 // Refuses `folder` unless it is a real folder (not a link to one) owned by the
 // effective uid and writable by neither its group nor others. The error names it.
-[[nodiscard]] std::expected<void, PosixError> check_private_folder(
+// The folder comes back held: names made through it with the *at calls stay in
+// the folder that was checked, whatever happens to its path meanwhile.
+[[nodiscard]] std::expected<UniqueFd, PosixError> check_private_folder(
     const std::filesystem::path& folder);
 
 }  // namespace norvo::posix

@@ -7,7 +7,7 @@
 #include <expected>
 #include <filesystem>
 
-#include "norvo/wire/socket_io.hpp"
+#include "norvo/posix/unique_fd.hpp"
 #include "norvo/wire/status.hpp"
 
 namespace norvo::transport {
@@ -32,13 +32,13 @@ class Endpoint {
     int socket() const { return socket_.get(); }
 
   private:
-    Endpoint(std::filesystem::path path, wire::FileDescriptor folder, wire::FileDescriptor lock,
-             wire::FileDescriptor socket);
+    Endpoint(std::filesystem::path path, posix::UniqueFd folder, posix::UniqueFd lock,
+             posix::UniqueFd socket);
 
     std::filesystem::path path_;
-    wire::FileDescriptor folder_;
-    wire::FileDescriptor lock_;
-    wire::FileDescriptor socket_;
+    posix::UniqueFd folder_;
+    posix::UniqueFd lock_;
+    posix::UniqueFd socket_;
     bool linked_ = true;
 };
 

@@ -1,5 +1,5 @@
 #pragma once
-// Frames over a connected stream socket, and the descriptor that owns it.
+// Frames over a connected stream socket.
 
 #include <cstdint>
 #include <expected>
@@ -10,24 +10,6 @@
 #include "norvo/wire/frame.hpp"
 
 namespace norvo::wire {
-
-class FileDescriptor {
-  public:
-    FileDescriptor() = default;
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.release()) {}
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept;
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor();
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    int release();
-
-  private:
-    int fd_ = -1;
-};
 
 struct ReceivedFrame {
     FrameHeader header;
