@@ -64,7 +64,7 @@ class ContextTable {
     bool has_room() const;
     wire::ContextToken insert(service::ContextHandle handle);
     // null_context for the null handle, context_mismatch for one this table does not hold.
-    std::expected<Lease, wire::RpcStatus> lease(const wire::ContextToken& token);
+    [[nodiscard]] std::expected<Lease, wire::RpcStatus> lease(const wire::ContextToken& token);
     // Null when the table does not hold it.
     std::shared_ptr<ContextSlot> remove(const wire::ContextToken& token);
     std::vector<std::shared_ptr<ContextSlot>> remove_all();

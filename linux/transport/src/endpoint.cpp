@@ -20,7 +20,7 @@ namespace status = wire::status;
 
 // Every name in the folder is then the service's alone: nobody else can put a
 // link where the lock goes or swap the socket file between bind and chmod.
-std::expected<UniqueFd, wire::RpcStatus> open_folder(const std::filesystem::path& folder) {
+[[nodiscard]] std::expected<UniqueFd, wire::RpcStatus> open_folder(const std::filesystem::path& folder) {
     auto fd = posix::check_private_folder(folder);
     if (fd)
         return std::move(*fd);
@@ -32,7 +32,7 @@ std::expected<UniqueFd, wire::RpcStatus> open_folder(const std::filesystem::path
     return std::unexpected(status::cant_create_endpoint);
 }
 
-std::expected<UniqueFd, wire::RpcStatus> take_lock(int folder, const std::string& name) {
+[[nodiscard]] std::expected<UniqueFd, wire::RpcStatus> take_lock(int folder, const std::string& name) {
     UniqueFd lock(::openat(folder, (name + ".lock").c_str(),
                                  O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600));
     if (!lock.valid())

@@ -20,7 +20,7 @@ bool in_table(std::uint8_t opnum) {
 }
 
 template <class Variant>
-std::expected<Variant, RpcStatus> decode_variant(std::uint8_t opnum,
+[[nodiscard]] std::expected<Variant, RpcStatus> decode_variant(std::uint8_t opnum,
                                                  std::span<const std::uint8_t> payload) {
     constexpr auto count = std::variant_size_v<Variant>;
     if (!in_table<Variant>(opnum))

@@ -17,14 +17,14 @@ class RpcServer {
   public:
     // Listening on the socket file `endpoint` once it returns. A start that
     // fails after the endpoint was bound releases what it made.
-    static std::expected<RpcServer, RpcError> start(
+    [[nodiscard]] static std::expected<RpcServer, RpcError> start(
         const std::filesystem::path& endpoint,
         transport::AccessPolicy access = transport::AccessPolicy::for_this_system(),
         transport::Limits limits = {});
 
     // Withdraws the interface and the endpoint without waiting for calls in
     // progress. Does nothing once stopped.
-    std::expected<void, RpcError> stop();
+    [[nodiscard]] std::expected<void, RpcError> stop();
 
     // Release: stops (ignoring the result), frees what stop left, then ends the
     // connections still open, which runs their contexts down.

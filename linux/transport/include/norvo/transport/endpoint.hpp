@@ -17,7 +17,7 @@ class Endpoint {
     // duplicate_endpoint when another service holds it, invalid_endpoint_format
     // for a path too long for a socket address, cant_create_endpoint otherwise
     // (logged at Error when the folder is somebody else's or open to others).
-    static std::expected<Endpoint, wire::RpcStatus> bind(const std::filesystem::path& path);
+    [[nodiscard]] static std::expected<Endpoint, wire::RpcStatus> bind(const std::filesystem::path& path);
 
     Endpoint(Endpoint&&) noexcept = default;
     Endpoint& operator=(Endpoint&&) = delete;
@@ -25,7 +25,7 @@ class Endpoint {
 
     // Listens, and lets every local user reach the socket file: the access
     // policy, not the file mode, decides who stays.
-    std::expected<void, wire::RpcStatus> publish();
+    [[nodiscard]] std::expected<void, wire::RpcStatus> publish();
     // Removes the socket file; new clients find nothing there.
     void withdraw();
 

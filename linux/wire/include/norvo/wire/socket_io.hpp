@@ -24,7 +24,7 @@ enum class ReadFailure {
 
 // Blocks until one whole frame has arrived. Never allocates more than kMaxFrameSize.
 // Reads no byte past the frame, so another reader can take over the socket after it.
-std::expected<ReceivedFrame, ReadFailure> read_frame(int fd);
+[[nodiscard]] std::expected<ReceivedFrame, ReadFailure> read_frame(int fd);
 
 // Cuts frames out of bytes that arrive in pieces, for a reader that reads
 // whatever has come (or never blocks). The buffer grows only as bytes arrive,
@@ -58,7 +58,7 @@ class FrameReader {
     explicit FrameReader(int fd) : fd_(fd) {}
 
     // As read_frame.
-    std::expected<ReceivedFrame, ReadFailure> next();
+    [[nodiscard]] std::expected<ReceivedFrame, ReadFailure> next();
 
   private:
     int fd_;
