@@ -25,39 +25,14 @@ wire::ContextToken random_token() {
 
 }  // namespace
 
-bool ContextSlot::enter() {
-    std::lock_guard lock(mutex_);
-    if (closing_)
-        return false;
-    ++leases_;
-    return true;
-}
-
-void ContextSlot::leave() {
-    std::lock_guard lock(mutex_);
-    if (--leases_ == 0)
-        idle_.notify_all();
-}
-
 void ContextSlot::close(bool client_gone) {
-    {
-        std::unique_lock lock(mutex_);
-        if (closing_)
-            return;
-        closing_ = true;
-        idle_.wait(lock, [&] { return leases_ == 0; });
-    }
+    if (!leases_.close())
+        return;
     if (client_gone) {
         service::PCONTEXT_HANDLE_TYPE_rundown(std::move(handle_));
     } else {
         service::RemoteClose(handle_);
     }
-}
-
-void Lease::release() {
-    if (slot_)
-        slot_->leave();
-    slot_.reset();
 }
 
 bool ContextTable::has_room() const {
@@ -75,7 +50,7 @@ wire::ContextToken ContextTable::insert(service::ContextHandle handle) {
     }
 }
 
-std::expected<Lease, wire::RpcStatus> ContextTable::lease(const wire::ContextToken& token) {
+std::expected<ContextLease, wire::RpcStatus> ContextTable::lease(const wire::ContextToken& token) {
     if (token.is_null())
         return std::unexpected(wire::status::null_context);
     std::shared_ptr<ContextSlot> slot;
@@ -84,9 +59,10 @@ std::expected<Lease, wire::RpcStatus> ContextTable::lease(const wire::ContextTok
         if (auto found = slots_.find(token); found != slots_.end())
             slot = found->second;
     }
-    if (!slot || !slot->enter())
+    auto lease = slot ? slot->enter() : service::Lease();
+    if (!lease)
         return std::unexpected(wire::status::context_mismatch);
-    return Lease(std::move(slot));
+    return ContextLease(std::move(slot), std::move(lease));
 }
 
 std::shared_ptr<ContextSlot> ContextTable::remove(const wire::ContextToken& token) {

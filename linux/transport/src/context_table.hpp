@@ -4,7 +4,6 @@
 // its slot, and the context is closed (or run down) only once no lease is left,
 // so it outlives every call that uses it.
 
-#include <condition_variable>
 #include <cstddef>
 #include <expected>
 #include <map>
@@ -12,6 +11,7 @@
 #include <mutex>
 #include <vector>
 
+#include "norvo/service/lease.hpp"
 #include "norvo/service/procedures.hpp"
 #include "norvo/wire/codec.hpp"
 #include "norvo/wire/status.hpp"
@@ -22,9 +22,8 @@ class ContextSlot {
   public:
     explicit ContextSlot(service::ContextHandle handle) : handle_(std::move(handle)) {}
 
-    // False once the slot is closing.
-    bool enter();
-    void leave();
+    // Empty once the slot is closing.
+    service::Lease enter() { return leases_.acquire(); }
 
     // Refuses new leases and waits until the last one is released; then
     // RemoteClose, or the rundown when `client_gone`. Runs once per slot.
@@ -34,26 +33,23 @@ class ContextSlot {
     service::ClientContext& context() { return *handle_; }
 
   private:
-    std::mutex mutex_;
-    std::condition_variable idle_;
-    std::size_t leases_ = 0;
-    bool closing_ = false;
+    service::LeaseCounter leases_;
     service::ContextHandle handle_;
 };
 
-class Lease {
+// Keeps its slot alive for as long as the lease may still be released.
+class ContextLease {
   public:
-    explicit Lease(std::shared_ptr<ContextSlot> slot) : slot_(std::move(slot)) {}
-    Lease(Lease&&) noexcept = default;
-    Lease& operator=(Lease&&) = delete;
-    ~Lease() { release(); }
+    ContextLease(std::shared_ptr<ContextSlot> slot, service::Lease lease)
+        : slot_(std::move(slot)), lease_(std::move(lease)) {}
 
     service::ClientContext& context() const { return slot_->context(); }
     // Lets a close go ahead; later calls do nothing.
-    void release();
+    void release() { lease_.release(); }
 
   private:
     std::shared_ptr<ContextSlot> slot_;
+    service::Lease lease_;  // declared last: released before the slot may go
 };
 
 class ContextTable {
@@ -64,7 +60,7 @@ class ContextTable {
     bool has_room() const;
     wire::ContextToken insert(service::ContextHandle handle);
     // null_context for the null handle, context_mismatch for one this table does not hold.
-    [[nodiscard]] std::expected<Lease, wire::RpcStatus> lease(const wire::ContextToken& token);
+    [[nodiscard]] std::expected<ContextLease, wire::RpcStatus> lease(const wire::ContextToken& token);
     // Null when the table does not hold it.
     std::shared_ptr<ContextSlot> remove(const wire::ContextToken& token);
     std::vector<std::shared_ptr<ContextSlot>> remove_all();

@@ -15,7 +15,7 @@ class Connection;
 class RemoteCallbacks final : public service::ClientCallbacks {
   public:
     // `start_lease` is released at the first callback (see call()).
-    RemoteCallbacks(Connection& connection, std::uint32_t call_id, Lease& start_lease)
+    RemoteCallbacks(Connection& connection, std::uint32_t call_id, ContextLease& start_lease)
         : connection_(connection), call_id_(call_id), start_lease_(start_lease) {}
 
     service::CallbackResult tap_event(std::int32_t kind, std::uint64_t timestamp,
@@ -31,7 +31,7 @@ class RemoteCallbacks final : public service::ClientCallbacks {
 
     Connection& connection_;
     const std::uint32_t call_id_;
-    Lease& start_lease_;
+    ContextLease& start_lease_;
 };
 
 }  // namespace norvo::transport

@@ -4,39 +4,26 @@ namespace norvo::windows::rpc {
 
 void ContextLeases::add(const void* context) {
     std::lock_guard lock(mutex_);
-    entries_[context] = Entry{};
+    entries_[context] = std::make_shared<service::LeaseCounter>();
 }
 
-bool ContextLeases::enter(const void* context) {
+std::shared_ptr<service::LeaseCounter> ContextLeases::find(const void* context) {
     std::lock_guard lock(mutex_);
     auto found = entries_.find(context);
-    if (found == entries_.end() || found->second.closing)
-        return false;
-    ++found->second.leases;
-    return true;
+    return found == entries_.end() ? nullptr : found->second;
 }
 
-void ContextLeases::leave(const void* context) {
-    std::lock_guard lock(mutex_);
-    if (auto found = entries_.find(context); found != entries_.end() && --found->second.leases == 0)
-        idle_.notify_all();
-}
-
+// Waits outside the table's lock: calls on other contexts go on meanwhile.
 bool ContextLeases::close(const void* context) {
-    std::unique_lock lock(mutex_);
-    auto found = entries_.find(context);
-    if (found == entries_.end() || found->second.closing)
+    auto counter = find(context);
+    if (!counter || !counter->close())
         return false;
-    found->second.closing = true;
-    idle_.wait(lock, [&] { return entries_.at(context).leases == 0; });
+    std::lock_guard lock(mutex_);
     entries_.erase(context);
     return true;
 }
 
-void Lease::release() {
-    if (context_)
-        leases_.leave(context_);
-    context_ = nullptr;
-}
+Lease::Lease(ContextLeases& leases, const void* context)
+    : counter_(leases.find(context)), lease_(counter_ ? counter_->acquire() : service::Lease()) {}
 
 }  // namespace norvo::windows::rpc
