@@ -104,7 +104,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check_rejection(expected.verdict, unstarted, *sink);
     }
 
-    { auto ended = std::move(receiver); }
+    {
+        auto ended = std::move(receiver);
+    }
     sink->clear();
     const auto after_end = service::NorvoReceiveClientEvent(*running, packet);
     if (expected.verdict == Verdict::Phone) {

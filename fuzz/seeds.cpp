@@ -103,14 +103,12 @@ Bytes dry_query(std::uint8_t context, std::int32_t key) {
 void properties(const Corpus& corpus) {
     using namespace norvo::service::property_key;
     corpus.add("version", cat({dry_query(0, version), query(0, version, 8), query(0, version, 7)}));
-    corpus.add("switches",
-               cat({set(0, simulation_mode, {7}), set(0, forward_confirm_tap, {1}),
-                    set(0, enable_unconfirmed_taps, {0}), set(1, debug_mode, {1}),
-                    query(0, simulation_mode, 1), query(1, debug_mode, 4)}));
-    corpus.add("shared_switch",
-               cat({set(0, ignore_unidentified_clients, {1}),
-                    query(1, ignore_unidentified_clients, 1),
-                    set(1, ignore_unidentified_clients, {0})}));
+    corpus.add("switches", cat({set(0, simulation_mode, {7}), set(0, forward_confirm_tap, {1}),
+                                set(0, enable_unconfirmed_taps, {0}), set(1, debug_mode, {1}),
+                                query(0, simulation_mode, 1), query(1, debug_mode, 4)}));
+    corpus.add("shared_switch", cat({set(0, ignore_unidentified_clients, {1}),
+                                     query(1, ignore_unidentified_clients, 1),
+                                     set(1, ignore_unidentified_clients, {0})}));
     corpus.add("range", cat({set(0, confirmation_range, {0x2C, 0x01, 0, 0}),
                              query(0, confirmation_range, 2), query(0, confirmation_range, 4)}));
     corpus.add("client_id", cat({set(0, client_id, {'a', 'b', 'c'}), dry_query(0, client_id),

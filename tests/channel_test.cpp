@@ -32,7 +32,9 @@ TEST(Channel, BoundedRejectsWhenFullAndHandsTheValueBack) {
 
 TEST(Channel, SendAfterReceiverGoneIsClosed) {
     auto [tx, rx] = norvo::channel::bounded<int>(1);
-    { auto gone = std::move(rx); }
+    {
+        auto gone = std::move(rx);
+    }
     auto closed = tx.try_send(5);
     ASSERT_FALSE(closed);
     EXPECT_EQ(closed.error().kind, SendFailure::Closed);
@@ -43,11 +45,15 @@ TEST(Channel, ReceiverSeesClosedOnlyAfterEverySenderIsGoneAndQueueDrained) {
     auto [tx, rx] = norvo::channel::unbounded<int>();
     auto copy = tx;
     ASSERT_TRUE(tx.try_send(1));
-    { auto gone = std::move(tx); }
+    {
+        auto gone = std::move(tx);
+    }
     EXPECT_EQ(*rx.try_recv(), 1);
     EXPECT_EQ(rx.try_recv().error(), RecvFailure::Empty);  // a copy still lives
     ASSERT_TRUE(copy.try_send(2));
-    { auto gone = std::move(copy); }
+    {
+        auto gone = std::move(copy);
+    }
     EXPECT_EQ(*rx.try_recv(), 2);
     EXPECT_EQ(rx.try_recv().error(), RecvFailure::Closed);
 }
@@ -104,7 +110,9 @@ TEST(Channel, OneWakeupServesSeveralChannelsAndADeadline) {
     EXPECT_EQ(seen, (std::vector<std::string>{"b7", "a3"}));
     clock.advance(1ms);
     settle();
-    { auto gone = std::move(b_tx); }
+    {
+        auto gone = std::move(b_tx);
+    }
     consumer.join();
     EXPECT_EQ(seen, (std::vector<std::string>{"b7", "a3", "deadline", "b closed"}));
 }
@@ -123,14 +131,17 @@ TEST(Channel, ManyProducersLoseNothing) {
             for (int i = 0; i < kEach; ++i) ASSERT_TRUE(sender.try_send(p * kEach + i));
         });
     }
-    { auto gone = std::move(tx); }
+    {
+        auto gone = std::move(tx);
+    }
 
     std::vector<int> last(kProducers, -1);
     long received = 0;
     for (;;) {
         auto v = rx.try_recv();
         if (!v) {
-            if (v.error() == RecvFailure::Closed) break;
+            if (v.error() == RecvFailure::Closed)
+                break;
             wakeup->wait(std::nullopt);
             continue;
         }

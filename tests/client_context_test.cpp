@@ -30,7 +30,8 @@ T receive(norvo::channel::Receiver<T>& rx) {
     auto wakeup = clock.make_wakeup();
     rx.set_wakeup(wakeup);
     for (;;) {
-        if (auto v = rx.try_recv()) return std::move(*v);
+        if (auto v = rx.try_recv())
+            return std::move(*v);
         wakeup->wait(std::nullopt);
     }
 }
@@ -62,7 +63,8 @@ TEST(ClientContext, ProcessWideCellIsCreatedOnceEvenWhenFirstOpensRace) {
     std::vector<ContextHandle> handles(8);
     for (auto& h : handles) threads.emplace_back([&h] { norvo::service::RemoteOpen(h); });
     for (auto& t : threads) t.join();
-    for (auto& h : handles) EXPECT_EQ(h->ignore_unidentified_clients, handles[0]->ignore_unidentified_clients);
+    for (auto& h : handles)
+        EXPECT_EQ(h->ignore_unidentified_clients, handles[0]->ignore_unidentified_clients);
     for (auto& h : handles) norvo::service::RemoteClose(h);
 }
 
@@ -72,15 +74,17 @@ TEST(RemoteClose, WithoutASensorRunLogsItsLinesInOrder) {
     norvo::service::RemoteClose(handle);
     EXPECT_FALSE(handle);
     EXPECT_THAT(sink->messages(),
-                ElementsAre("RemoteClose() called", "NorvoStopSensor() called", "Stop channel not initialized",
-                            "Data processing finished", "RemoteClose() finished"));
+                ElementsAre("RemoteClose() called", "NorvoStopSensor() called",
+                            "Stop channel not initialized", "Data processing finished",
+                            "RemoteClose() finished"));
 }
 
 TEST(RemoteClose, NullHandleIsLoggedAndIgnored) {
     ContextHandle handle;
     auto sink = norvo::log::CaptureSink::install();
     norvo::service::RemoteClose(handle);
-    EXPECT_THAT(sink->messages(), ElementsAre("RemoteClose() called", "RemoteClose() called with null context"));
+    EXPECT_THAT(sink->messages(),
+                ElementsAre("RemoteClose() called", "RemoteClose() called with null context"));
 }
 
 TEST(RemoteClose, RundownReleasesLikeClose) {
@@ -118,7 +122,8 @@ TEST(RemoteClose, WaitsForEveryRunningStartBeforeDestroying) {
 
     const auto lines = sink->messages();
     EXPECT_LT(index_of(lines, "second start leaves"), index_of(lines, "Data processing finished"));
-    EXPECT_LT(index_of(lines, "Data processing finished"), index_of(lines, "RemoteClose() finished"));
+    EXPECT_LT(index_of(lines, "Data processing finished"),
+              index_of(lines, "RemoteClose() finished"));
     EXPECT_LE(std::count(lines.begin(), lines.end(), "Waiting for data processing to finish"), 2);
     EXPECT_TRUE(watched.expired());
     EXPECT_FALSE(handle);
@@ -135,7 +140,9 @@ TEST(NorvoStopSensor, ResultsAndMessages) {
     EXPECT_EQ(norvo::service::NorvoStopSensor(*handle), hr::ok);
     EXPECT_EQ(norvo::service::NorvoStopSensor(*handle), hr::abort);
     EXPECT_TRUE(rx.try_recv());
-    { auto gone = std::move(rx); }
+    {
+        auto gone = std::move(rx);
+    }
     EXPECT_EQ(norvo::service::NorvoStopSensor(*handle), hr::abort);
 
     EXPECT_THAT(sink->messages(),
@@ -148,7 +155,8 @@ TEST(NorvoStopSensor, ResultsAndMessages) {
 
 TEST(GuardedCallbacks, FailWithoutACallInProgressOrWhenTheCallFails) {
     struct Throwing final : norvo::service::ClientCallbacks {
-        norvo::service::CallbackResult tap_event(std::int32_t, std::uint64_t, std::uint64_t) override {
+        norvo::service::CallbackResult tap_event(std::int32_t, std::uint64_t,
+                                                 std::uint64_t) override {
             throw std::runtime_error("client gone");
         }
         norvo::service::CallbackResult send_client_event(std::span<const std::uint8_t>,
@@ -159,7 +167,9 @@ TEST(GuardedCallbacks, FailWithoutACallInProgressOrWhenTheCallFails) {
                                                             std::uint64_t) override {
             return {};
         }
-        norvo::service::CallbackResult signal_return(std::int32_t, std::uint64_t) override { return {}; }
+        norvo::service::CallbackResult signal_return(std::int32_t, std::uint64_t) override {
+            return {};
+        }
     };
     using namespace norvo::service;
     EXPECT_EQ(SafeNorvoSignalReturn(0, 1), 1);  // no call bound to this thread

@@ -24,8 +24,12 @@ namespace hr = norvo::service::hr;
 using Bytes = std::vector<std::uint8_t>;
 using Line = std::pair<Level, std::string>;
 
-Line debug(std::string m) { return {Level::Debug, std::move(m)}; }
-Line error(std::string m) { return {Level::Error, std::move(m)}; }
+Line debug(std::string m) {
+    return {Level::Debug, std::move(m)};
+}
+Line error(std::string m) {
+    return {Level::Error, std::move(m)};
+}
 
 const Bytes kPhoneTap{1, 0, 1, 0, 0, 0};
 

@@ -40,13 +40,15 @@ void client_session(norvo::testing::FakeRuntime& runtime, int id, int rounds) {
         EXPECT_EQ(NorvoSetProperty(*handle, 7, agent), hr::ok);
 
         norvo::testing::RecordingCallbacks callbacks;
-        norvo::testing::RunningStart run(*handle, static_cast<std::uint64_t>(id), callbacks, *runtime.clock);
+        norvo::testing::RunningStart run(*handle, static_cast<std::uint64_t>(id), callbacks,
+                                         *runtime.clock);
         callbacks.wait_for_calls(1);  // the loop is running
         for (int i = 0; i < 5; ++i) {
             EXPECT_TRUE(is_result_code(NorvoReceiveClientEvent(*handle, kPhonePacket)));
             std::int32_t size = 0;
             std::array<std::uint8_t, 8> buffer{};
-            EXPECT_EQ(NorvoQueryProperty(*handle, 3, size, std::span<std::uint8_t>(buffer)), hr::ok);
+            EXPECT_EQ(NorvoQueryProperty(*handle, 3, size, std::span<std::uint8_t>(buffer)),
+                      hr::ok);
             EXPECT_EQ(size, 4);
             EXPECT_TRUE(is_result_code(NorvoQueryProperty(*handle, 4, size, std::nullopt)));
             EXPECT_TRUE(is_result_code(NorvoQueryProperty(*handle, 5, size, std::nullopt)));

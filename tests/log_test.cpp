@@ -71,7 +71,10 @@ TEST(TextForms, QuotedEscapesQuotesBackslashesAndControls) {
         {"line\nfeed\ttab\rret", "\"line\\nfeed\\ttab\\rret\""},
         {std::string("nul\0x", 5), "\"nul\\0x\""},
         {"\x01\x7f", "\"\\u{1}\\u{7f}\""},
-        {"\xEF\xBF\xBD" "A", "\"\xEF\xBF\xBD" "A\""},
+        {"\xEF\xBF\xBD"
+         "A",
+         "\"\xEF\xBF\xBD"
+         "A\""},
         // U+0080 to U+009F are controls too; U+00A0 and a lone C2 are not.
         {"\xC2\x85id\xC2\x80\xC2\x9F", "\"\\u{85}id\\u{80}\\u{9f}\""},
         {"\xC2\xA0\xC3\xA9\xC2", "\"\xC2\xA0\xC3\xA9\xC2\""},
@@ -82,7 +85,8 @@ TEST(TextForms, QuotedEscapesQuotesBackslashesAndControls) {
 }
 
 TEST(TextForms, GuidIsUpperCaseWithoutBraces) {
-    const norvo::Guid guid{0x9B4AA91F, 0xAEBD, 0x4CF2, {0x95, 0x65, 0x67, 0x2E, 0x4F, 0x05, 0x86, 0xCB}};
+    const norvo::Guid guid{
+        0x9B4AA91F, 0xAEBD, 0x4CF2, {0x95, 0x65, 0x67, 0x2E, 0x4F, 0x05, 0x86, 0xCB}};
     EXPECT_EQ(fmt::format("{}", guid), "9B4AA91F-AEBD-4CF2-9565-672E4F0586CB");
     const norvo::Guid small{0x1, 0x2, 0x3, {0, 0, 0, 0, 0, 0, 0, 0xa}};
     EXPECT_EQ(fmt::format("{}", small), "00000001-0002-0003-0000-00000000000A");
@@ -100,8 +104,12 @@ TEST(TextForms, PlainDecimalNeverUsesAnExponent) {
         const char* out;
     };
     const Case cases[] = {
-        {1.0f, "1"},       {0.5f, "0.5"},     {-2.25f, "-2.25"},
-        {1e20f, "100000000000000000000"}, {1.5e-7f, "0.00000015"}, {123456.7f, "123456.7"},
+        {1.0f, "1"},
+        {0.5f, "0.5"},
+        {-2.25f, "-2.25"},
+        {1e20f, "100000000000000000000"},
+        {1.5e-7f, "0.00000015"},
+        {123456.7f, "123456.7"},
         {0.0f, "0"},
     };
     for (const auto& c : cases) EXPECT_EQ(norvo::plain_decimal(c.in), c.out) << c.out;

@@ -19,7 +19,9 @@ using Form = PendingTaps::Form;
 const Instant kT0 = Instant{} + 1h;
 constexpr Duration kRange = 500ms;
 
-Instant at(std::chrono::milliseconds offset) { return kT0 + offset; }
+Instant at(std::chrono::milliseconds offset) {
+    return kT0 + offset;
+}
 
 // The form and the pending deadlines, oldest first, read by draining a copy.
 struct Snapshot {
@@ -58,9 +60,14 @@ enum class Op { Phone, Laptop, Expire };
 PendingTaps make(Start start) {
     PendingTaps taps;
     switch (start) {
-        case Start::Idle: break;
-        case Start::Phone: taps.record_phone_tap(at(0ms), kRange); break;
-        case Start::OneLaptop: taps.record_laptop_tap(at(0ms), kRange); break;
+        case Start::Idle:
+            break;
+        case Start::Phone:
+            taps.record_phone_tap(at(0ms), kRange);
+            break;
+        case Start::OneLaptop:
+            taps.record_laptop_tap(at(0ms), kRange);
+            break;
         case Start::ThreeLaptops:
             for (auto offset : {0ms, 10ms, 20ms}) taps.record_laptop_tap(at(offset), kRange);
             break;
@@ -71,9 +78,12 @@ PendingTaps make(Start start) {
 // Every operation comes at t0+100, so a new deadline is t0+600.
 std::variant<bool, ExpiredTap> apply(PendingTaps& taps, Op op) {
     switch (op) {
-        case Op::Phone: return taps.record_phone_tap(at(100ms), kRange);
-        case Op::Laptop: return taps.record_laptop_tap(at(100ms), kRange);
-        case Op::Expire: return taps.expire_oldest();
+        case Op::Phone:
+            return taps.record_phone_tap(at(100ms), kRange);
+        case Op::Laptop:
+            return taps.record_laptop_tap(at(100ms), kRange);
+        case Op::Expire:
+            return taps.expire_oldest();
     }
     return ExpiredTap::None;
 }
@@ -104,14 +114,20 @@ TEST(PendingTaps, TransitionTable) {
         {Start::OneLaptop, Op::Expire, ExpiredTap::Laptop, Form::Idle, {}},
         // The oldest laptop tap is the one confirmed or expired; the later ones stay.
         {Start::ThreeLaptops, Op::Phone, true, Form::LaptopTapsPending, {510ms, 520ms}},
-        {Start::ThreeLaptops, Op::Laptop, false, Form::LaptopTapsPending,
+        {Start::ThreeLaptops,
+         Op::Laptop,
+         false,
+         Form::LaptopTapsPending,
          {500ms, 510ms, 520ms, 600ms}},
-        {Start::ThreeLaptops, Op::Expire, ExpiredTap::Laptop, Form::LaptopTapsPending,
+        {Start::ThreeLaptops,
+         Op::Expire,
+         ExpiredTap::Laptop,
+         Form::LaptopTapsPending,
          {510ms, 520ms}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "start " << static_cast<int>(c.start) << ", op "
-                                        << static_cast<int>(c.op));
+        SCOPED_TRACE(testing::Message()
+                     << "start " << static_cast<int>(c.start) << ", op " << static_cast<int>(c.op));
         PendingTaps taps = make(c.start);
         EXPECT_EQ(apply(taps, c.op), c.result);
         std::vector<Instant> deadlines;

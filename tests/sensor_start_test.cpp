@@ -26,20 +26,23 @@ std::vector<sensors::SensorField> tap_report(std::uint8_t flag) {
 }
 
 class SensorStart : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         rt_ = &FakeRuntime::get();
         norvo::service::RemoteOpen(context_);
         sink_ = norvo::log::CaptureSink::install();
     }
     void TearDown() override {
-        if (context_) norvo::service::RemoteClose(context_);
+        if (context_)
+            norvo::service::RemoteClose(context_);
     }
 
     void send_phone(std::optional<float> pulse = std::nullopt) {
         ASSERT_TRUE(context_->phone_event_sender.get()->try_send(PhoneEvent{pulse}));
     }
-    void send_report(std::uint8_t flag) { rt_->sensors->callbacks()->on_data_updated(tap_report(flag)); }
+    void send_report(std::uint8_t flag) {
+        rt_->sensors->callbacks()->on_data_updated(tap_report(flag));
+    }
     void advance(norvo::Duration d, RunningStart& run) {
         rt_->clock->advance(d);
         run.settle();
@@ -76,7 +79,8 @@ TEST_F(SensorStart, FailuresAfterComSignalTheErrorOnceAndCloseTheChannels) {
     };
     const Case cases[] = {
         {"manager", true, std::nullopt,
-         "Failed to create sensor manager: Win32(Error { code: HRESULT(0x80040154), message: \"Class not "
+         "Failed to create sensor manager: Win32(Error { code: HRESULT(0x80040154), message: "
+         "\"Class not "
          "registered\" })"},
         {"subscribe", false, sensors::SensorError{sensors::SensorError::Kind::InvalidSensorState},
          "Failed to find Vextora sensor: InvalidSensorState"},
@@ -121,7 +125,8 @@ TEST_F(SensorStart, RunConfirmsReportsAndCleansUpAfterStop) {
     EXPECT_EQ(norvo::service::NorvoStopSensor(*context_), hr::ok);
     EXPECT_EQ(run.join(), hr::ok);
 
-    EXPECT_THAT(callbacks_.lines(), ElementsAre("SignalReturn 0x0 cookie=7", "TapEvent 1 ts=300 cookie=7"));
+    EXPECT_THAT(callbacks_.lines(),
+                ElementsAre("SignalReturn 0x0 cookie=7", "TapEvent 1 ts=300 cookie=7"));
     EXPECT_EQ(context_->tap_strength->get(), 1.5f);
     EXPECT_EQ(users(), before);
     EXPECT_EQ(rt_->sensors->live_subscriptions.load(), 0);
@@ -144,7 +149,8 @@ TEST_F(SensorStart, SimulationSubscribesNothingAndConfirmsEveryPhoneTap) {
     advance(500ms, run);  // the phone tap it left pending runs out silently
     EXPECT_EQ(norvo::service::NorvoStopSensor(*context_), hr::ok);
     EXPECT_EQ(run.join(), hr::ok);
-    EXPECT_THAT(callbacks_.lines(), ElementsAre("SignalReturn 0x0 cookie=3", "TapEvent 1 ts=0 cookie=3"));
+    EXPECT_THAT(callbacks_.lines(),
+                ElementsAre("SignalReturn 0x0 cookie=3", "TapEvent 1 ts=0 cookie=3"));
     EXPECT_THAT(sink_->messages(), Contains("Simulation mode, skip sensor registration"));
     EXPECT_THAT(sink_->messages(), Contains("Timeout reached, unconfirmed tap"));
 }
@@ -160,7 +166,8 @@ TEST_F(SensorStart, UnmatchedLaptopTapTimesOutAtItsDeadline) {
     advance(1ms, run);
     EXPECT_EQ(norvo::service::NorvoStopSensor(*context_), hr::ok);
     EXPECT_EQ(run.join(), hr::ok);
-    EXPECT_THAT(callbacks_.lines(), ElementsAre("SignalReturn 0x0 cookie=1", "TapEvent 4 ts=500 cookie=1"));
+    EXPECT_THAT(callbacks_.lines(),
+                ElementsAre("SignalReturn 0x0 cookie=1", "TapEvent 4 ts=500 cookie=1"));
 }
 
 TEST_F(SensorStart, GoneClientFailsEveryCallbackAndTheLoopGoesOn) {
@@ -185,9 +192,12 @@ TEST_F(SensorStart, RemoteCloseDuringARunStopsItAndWaits) {
     norvo::service::RemoteClose(context_);
     EXPECT_FALSE(context_);
     const auto lines = sink_->messages();
-    auto at = [&](const std::string& s) { return std::find(lines.begin(), lines.end(), s) - lines.begin(); };
+    auto at = [&](const std::string& s) {
+        return std::find(lines.begin(), lines.end(), s) - lines.begin();
+    };
     EXPECT_LT(at("Sensor loop ended"), at("Data processing finished"));
-    EXPECT_LT(at("End of the NorvoStartSensor() called, result: 0x0"), at("Data processing finished"));
+    EXPECT_LT(at("End of the NorvoStartSensor() called, result: 0x0"),
+              at("Data processing finished"));
     EXPECT_EQ(run.join(), hr::ok);
 }
 
@@ -235,7 +245,8 @@ TEST_F(SensorStart, StopTwiceWhileTheLoopSitsInACallback) {
     callbacks_.unblock();
     EXPECT_EQ(run.join(), hr::ok);
     const auto lines = sink_->messages();
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Stop message receive, exiting sensor loop"), 1);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Stop message receive, exiting sensor loop"),
+              1);
 }
 
 // A client stuck in a callback: the sensor's posts return at once, the run holds at
@@ -246,7 +257,8 @@ TEST_F(SensorStart, StuckClientBoundsTheQueueAndCountsWhatIsDropped) {
     const auto dropped = [&] {
         std::int32_t size = 0;
         std::array<std::uint8_t, 8> bytes{};
-        EXPECT_EQ(norvo::service::NorvoQueryProperty(*context_, 10, size, std::span(bytes)), hr::ok);
+        EXPECT_EQ(norvo::service::NorvoQueryProperty(*context_, 10, size, std::span(bytes)),
+                  hr::ok);
         EXPECT_EQ(size, 8);
         std::uint64_t count = 0;
         for (std::size_t i = 0; i < bytes.size(); ++i) count |= std::uint64_t{bytes[i]} << (8 * i);

@@ -137,10 +137,13 @@ TEST(SensorErrorText, IsTheVariantNameWithThePlatformErrorForWin32) {
          "message: \"Catastrophic \\\"failure\\\"\\r\\n\" })"},
         {win32(0x1, ""), "Win32(Error { code: HRESULT(0x00000001), message: \"\" })"},
         {SensorError{SensorError::Kind::SensorNotFound, PlatformError{0, {}}}, "SensorNotFound"},
-        {SensorError{SensorError::Kind::InvalidSensorState, PlatformError{0, {}}}, "InvalidSensorState"},
+        {SensorError{SensorError::Kind::InvalidSensorState, PlatformError{0, {}}},
+         "InvalidSensorState"},
         {SensorError{SensorError::Kind::SensorNotReady, PlatformError{0, {}}}, "SensorNotReady"},
-        {SensorError{SensorError::Kind::FailedToGetSensorFields, PlatformError{0, {}}}, "FailedToGetSensorFields"},
-        {SensorError{SensorError::Kind::AlreadySubscribed, PlatformError{0, {}}}, "AlreadySubscribed"},
+        {SensorError{SensorError::Kind::FailedToGetSensorFields, PlatformError{0, {}}},
+         "FailedToGetSensorFields"},
+        {SensorError{SensorError::Kind::AlreadySubscribed, PlatformError{0, {}}},
+         "AlreadySubscribed"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(fmt::format("{}", c.error), c.text);

@@ -95,8 +95,8 @@ std::expected<Percentiles, std::string> measure_exchanges(std::string_view peer,
 std::expected<Percentiles, std::string> measure_round_trips(BenchClient& client,
                                                             std::size_t count) {
     return measure_exchanges("NorvoQueryProperty", count, [&] {
-        const auto out =
-            client.connection().NorvoQueryProperty(client.context(), key::confirmation_range, u32(0));
+        const auto out = client.connection().NorvoQueryProperty(client.context(),
+                                                                key::confirmation_range, u32(0));
         return out && out->value == 0;
     });
 }
@@ -158,11 +158,11 @@ std::expected<Percentiles, std::string> measure_lateness(BenchClient& client,
                                                          const SensorDevice& sensor,
                                                          std::size_t count,
                                                          std::chrono::milliseconds range) {
-    if (auto set = set_all(client, sensor,
-                           {{key::confirmation_range,
-                             u32(static_cast<std::uint32_t>(range.count()))},
-                            {key::enable_unconfirmed_taps, flag(true)},
-                            {key::debug_mode, flag(false)}});
+    if (auto set =
+            set_all(client, sensor,
+                    {{key::confirmation_range, u32(static_cast<std::uint32_t>(range.count()))},
+                     {key::enable_unconfirmed_taps, flag(true)},
+                     {key::debug_mode, flag(false)}});
         !set)
         return std::unexpected(set.error());
     std::vector<double> samples;

@@ -19,18 +19,29 @@ std::shared_ptr<Sink> current_sink() {
 
 std::string_view level_name(Level level) {
     switch (level) {
-        case Level::Error: return "ERROR";
-        case Level::Warn: return "WARN";
-        case Level::Info: return "INFO";
-        case Level::Debug: return "DEBUG";
-        case Level::Trace: return "TRACE";
+        case Level::Error:
+            return "ERROR";
+        case Level::Warn:
+            return "WARN";
+        case Level::Info:
+            return "INFO";
+        case Level::Debug:
+            return "DEBUG";
+        case Level::Trace:
+            return "TRACE";
     }
     return "?";
 }
 
-void set_max_level(Level level) { g_max_level.store(level, std::memory_order_relaxed); }
-Level max_level() { return g_max_level.load(std::memory_order_relaxed); }
-bool enabled(Level level) { return level <= max_level(); }
+void set_max_level(Level level) {
+    g_max_level.store(level, std::memory_order_relaxed);
+}
+Level max_level() {
+    return g_max_level.load(std::memory_order_relaxed);
+}
+bool enabled(Level level) {
+    return level <= max_level();
+}
 
 void set_sink(std::shared_ptr<Sink> sink) {
     std::lock_guard lock(g_sink_mutex);
@@ -40,7 +51,8 @@ void set_sink(std::shared_ptr<Sink> sink) {
 void dispatch(Level level, std::string_view target, const std::source_location& where,
               fmt::string_view format, fmt::format_args args) {
     auto sink = current_sink();
-    if (!sink || !sink->accepts(level)) return;
+    if (!sink || !sink->accepts(level))
+        return;
     fmt::memory_buffer message;
     fmt::vformat_to(std::back_inserter(message), format, args);
     sink->write(Record{level, target, where.file_name(), static_cast<std::uint32_t>(where.line()),

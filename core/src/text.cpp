@@ -25,12 +25,24 @@ std::string escape_quoted(std::string_view text) {
         const char c = text[i];
         const auto byte = static_cast<unsigned char>(c);
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            case '\0': out += "\\0"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\0':
+                out += "\\0";
+                break;
             default:
                 if (byte < 0x20 || byte == 0x7F) {
                     out += fmt::format("\\u{{{:x}}}", unsigned{byte});
@@ -47,11 +59,14 @@ std::string escape_quoted(std::string_view text) {
 }
 
 std::string plain_decimal(float value) {
-    if (std::isnan(value)) return "NaN";
-    if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
+    if (std::isnan(value))
+        return "NaN";
+    if (std::isinf(value))
+        return value < 0 ? "-inf" : "inf";
     const std::string shortest = fmt::format("{}", value);
     const auto e = shortest.find('e');
-    if (e == std::string::npos) return shortest;
+    if (e == std::string::npos)
+        return shortest;
 
     // Move the decimal point of the shortest digits by the exponent.
     const bool negative = shortest.front() == '-';
@@ -64,7 +79,8 @@ std::string plain_decimal(float value) {
             digits.push_back(shortest[i]);
         }
     }
-    if (point < 0) point = static_cast<int>(digits.size());
+    if (point < 0)
+        point = static_cast<int>(digits.size());
     point += std::atoi(shortest.c_str() + e + 1);
 
     std::string out = negative ? "-" : "";

@@ -8,7 +8,7 @@ namespace {
 // All wakeups of one clock share its mutex and condition variable: a notify, a
 // move of time and a release are then one change that every waiter sees.
 class VirtualWakeup final : public Wakeup {
-public:
+  public:
     explicit VirtualWakeup(std::shared_ptr<VirtualClock::State> state) : state_(std::move(state)) {
         std::lock_guard lock(state_->mutex);
         state_->waiters.push_back(&waiter_);
@@ -33,15 +33,14 @@ public:
         waiter_.blocked = true;
         state_->cv.notify_all();
         state_->cv.wait(lock, [&] {
-            return !state_->held &&
-                   (waiter_.notified || (deadline && state_->now >= *deadline));
+            return !state_->held && (waiter_.notified || (deadline && state_->now >= *deadline));
         });
         waiter_.blocked = false;
         waiter_.notified = false;
         state_->cv.notify_all();
     }
 
-private:
+  private:
     std::shared_ptr<VirtualClock::State> state_;
     VirtualClock::Waiter waiter_;  // guarded by state_->mutex
 };
@@ -49,16 +48,18 @@ private:
 }  // namespace
 
 std::size_t VirtualClock::State::idle_waiters() const {
-    return static_cast<std::size_t>(std::count_if(waiters.begin(), waiters.end(), [&](const Waiter* w) {
-        return w->blocked && !w->notified && !(w->deadline && now >= *w->deadline);
-    }));
+    return static_cast<std::size_t>(
+        std::count_if(waiters.begin(), waiters.end(), [&](const Waiter* w) {
+            return w->blocked && !w->notified && !(w->deadline && now >= *w->deadline);
+        }));
 }
 
 std::optional<Instant> VirtualClock::next_deadline() const {
     std::lock_guard lock(state_->mutex);
     std::optional<Instant> earliest;
     for (const Waiter* w : state_->waiters) {
-        if (w->blocked && w->deadline && (!earliest || *w->deadline < *earliest)) earliest = w->deadline;
+        if (w->blocked && w->deadline && (!earliest || *w->deadline < *earliest))
+            earliest = w->deadline;
     }
     return earliest;
 }
@@ -70,7 +71,9 @@ Instant VirtualClock::now() const {
     return state_->now;
 }
 
-std::shared_ptr<Wakeup> VirtualClock::make_wakeup() { return std::make_shared<VirtualWakeup>(state_); }
+std::shared_ptr<Wakeup> VirtualClock::make_wakeup() {
+    return std::make_shared<VirtualWakeup>(state_);
+}
 
 void VirtualClock::advance_to(Instant t) {
     {
@@ -94,7 +97,9 @@ void VirtualClock::release() {
 }
 
 void VirtualClock::poke() {
-    { std::lock_guard lock(state_->mutex); }
+    {
+        std::lock_guard lock(state_->mutex);
+    }
     state_->cv.notify_all();
 }
 

@@ -7,7 +7,7 @@ namespace norvo::linux_platform {
 namespace {
 
 class CvWakeup final : public Wakeup {
-public:
+  public:
     void notify() override {
         {
             std::lock_guard lock(mutex_);
@@ -26,7 +26,7 @@ public:
         notified_ = false;
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable cv_;
     bool notified_ = false;
@@ -34,8 +34,12 @@ private:
 
 }  // namespace
 
-Instant SteadyClock::now() const { return std::chrono::steady_clock::now(); }
+Instant SteadyClock::now() const {
+    return std::chrono::steady_clock::now();
+}
 
-std::shared_ptr<Wakeup> SteadyClock::make_wakeup() { return std::make_shared<CvWakeup>(); }
+std::shared_ptr<Wakeup> SteadyClock::make_wakeup() {
+    return std::make_shared<CvWakeup>();
+}
 
 }  // namespace norvo::linux_platform

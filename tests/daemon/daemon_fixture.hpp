@@ -24,8 +24,7 @@ class DaemonTest : public ::testing::Test {
     // Started and serving: "RpcServer created" has been logged.
     std::unique_ptr<ChildProcess> start_daemon(std::vector<std::string> env = {});
     // Another daemon, on the sockets given.
-    std::unique_ptr<ChildProcess> run_daemon(const std::string& socket,
-                                             const std::string& sensor,
+    std::unique_ptr<ChildProcess> run_daemon(const std::string& socket, const std::string& sensor,
                                              std::vector<std::string> env = {}) const;
     std::unique_ptr<ChildProcess> session() const;
     std::unique_ptr<ChildProcess> vtapctl(std::vector<std::string> args) const;

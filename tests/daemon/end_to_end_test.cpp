@@ -248,7 +248,7 @@ TEST_F(EndToEnd, SensorSocketIsTheOwnersAloneWhateverTheUmask) {
     const mode_t before = ::umask(0);
     auto daemon = start_daemon();
     ::umask(before);
-    struct stat info {};
+    struct stat info{};
     ASSERT_EQ(::lstat(sensor_socket().c_str(), &info), 0);
     EXPECT_TRUE(S_ISSOCK(info.st_mode));
     EXPECT_EQ(info.st_mode & 07777, 0600u);
@@ -306,8 +306,9 @@ TEST_F(EndToEnd, AFailedStartExitsNonZeroWithItsCause) {
          [&] {
              // Root always has /run/norvo-vtap: run as nobody, whose default that is not.
              if (::geteuid() == 0) {
-                 return std::vector<std::string>{"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
-                                                 "--clear-groups", NORVO_VTAPD_PATH};
+                 return std::vector<std::string>{"/usr/bin/setpriv", "--reuid=65534",
+                                                 "--regid=65534", "--clear-groups",
+                                                 NORVO_VTAPD_PATH};
              }
              return std::vector<std::string>{NORVO_VTAPD_PATH};
          },

@@ -10,8 +10,8 @@
 #include <mutex>
 #include <thread>
 
-#include "daemon_fixture.hpp"
 #include "daemon.hpp"
+#include "daemon_fixture.hpp"
 #include "memory.hpp"
 #include "norvo/linux/sensor_device_protocol.hpp"
 #include "norvo/posix/unix_socket.hpp"
@@ -127,7 +127,8 @@ TEST_F(DaemonTest, MemoryStaysFlatBehindAClientThatStopsReading) {
     client = std::unexpected(std::string("gone"));
     const auto dropped = log.wait_for(core_line('4', "Sensor queue full, dropped "));
     ASSERT_TRUE(dropped);
-    const auto count = std::stoll(dropped->substr(core_line('4', "Sensor queue full, dropped ").size()));
+    const auto count =
+        std::stoll(dropped->substr(core_line('4', "Sensor queue full, dropped ").size()));
     EXPECT_GT(count, kRounds * kReportsPerRound / 2) << *dropped;
 }
 

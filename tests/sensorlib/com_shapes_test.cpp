@@ -15,7 +15,7 @@ namespace {
 
 // The vtable slot of a virtual method: g++ stores it in a method pointer as 1 + byte offset.
 template <class C, class F>
-std::size_t slot(F C::*method) {
+std::size_t slot(F C::* method) {
     struct Representation {
         std::uintptr_t ptr;
         std::ptrdiff_t adjustment;

@@ -3,9 +3,9 @@
 
 #include "norvo/linux/sensor_device.hpp"
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 

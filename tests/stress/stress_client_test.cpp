@@ -39,8 +39,7 @@ class ScriptedService : public ::testing::Test {
     // Connects the client while the service side accepts and says Hello.
     StressClient connect() {
         std::thread service([this] {
-            service_ =
-                posix::UniqueFd(::accept4(listening_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+            service_ = posix::UniqueFd(::accept4(listening_.get(), nullptr, nullptr, SOCK_CLOEXEC));
             reply(wire::FrameKind::Hello, 0, 0, *wire::encode(wire::Hello{}));
         });
         auto client = StressClient::connect(path_, 5s);

@@ -12,29 +12,29 @@
 namespace norvo::testing {
 
 class FakeCom final : public service::ComApartment {
-public:
-  [[nodiscard]] std::expected<void, sensors::PlatformError> initialize() override;
-  void uninitialize() override { ++uninitialized; }
+  public:
+    [[nodiscard]] std::expected<void, sensors::PlatformError> initialize() override;
+    void uninitialize() override { ++uninitialized; }
 
-  std::atomic<bool> fail{false};
-  std::atomic<int> initialized{0};
-  std::atomic<int> uninitialized{0};
+    std::atomic<bool> fail{false};
+    std::atomic<int> initialized{0};
+    std::atomic<int> uninitialized{0};
 };
 
 class FakeSensorLibrary final : public sensors::SensorLibrary {
-public:
-  [[nodiscard]] std::expected<std::unique_ptr<sensors::SensorManager>, sensors::SensorError>
-  create_manager() override;
+  public:
+    [[nodiscard]] std::expected<std::unique_ptr<sensors::SensorManager>, sensors::SensorError>
+    create_manager() override;
 
-  std::atomic<bool> fail_create{false};
-  std::optional<sensors::SensorError> subscribe_error;  // set before a start
-  std::atomic<int> live_subscriptions{0};
+    std::atomic<bool> fail_create{false};
+    std::optional<sensors::SensorError> subscribe_error;  // set before a start
+    std::atomic<int> live_subscriptions{0};
 
-  // The callables of the latest subscription.
-  std::optional<sensors::SensorCallbacks> callbacks();
-  void set_callbacks(sensors::SensorCallbacks callbacks);
+    // The callables of the latest subscription.
+    std::optional<sensors::SensorCallbacks> callbacks();
+    void set_callbacks(sensors::SensorCallbacks callbacks);
 
-private:
+  private:
     std::mutex mutex_;
     std::optional<sensors::SensorCallbacks> callbacks_;
 };

@@ -14,11 +14,13 @@ service::CallbackResult RecordingCallbacks::record(std::string line) {
         cv_.wait(lock, [&] { return !blocked_; });
         inside_ = false;
     }
-    if (fail) return std::unexpected(service::CallbackFailure{"client gone"});
+    if (fail)
+        return std::unexpected(service::CallbackFailure{"client gone"});
     return {};
 }
 
-service::CallbackResult RecordingCallbacks::tap_event(std::int32_t kind, std::uint64_t ts, std::uint64_t cookie) {
+service::CallbackResult RecordingCallbacks::tap_event(std::int32_t kind, std::uint64_t ts,
+                                                      std::uint64_t cookie) {
     return record(fmt::format("TapEvent {} ts={} cookie={}", kind, ts, cookie));
 }
 
@@ -27,13 +29,16 @@ service::CallbackResult RecordingCallbacks::send_client_event(std::span<const st
     return record(fmt::format("SendClientEvent {:02X} cookie={}", fmt::join(packet, " "), cookie));
 }
 
-service::CallbackResult RecordingCallbacks::sensor_state_changed(std::uint64_t ts, std::uint16_t state,
+service::CallbackResult RecordingCallbacks::sensor_state_changed(std::uint64_t ts,
+                                                                 std::uint16_t state,
                                                                  std::uint64_t cookie) {
     return record(fmt::format("SensorStateChanged ts={} state={} cookie={}", ts, state, cookie));
 }
 
-service::CallbackResult RecordingCallbacks::signal_return(std::int32_t status, std::uint64_t cookie) {
-    return record(fmt::format("SignalReturn {:#x} cookie={}", static_cast<std::uint32_t>(status), cookie));
+service::CallbackResult RecordingCallbacks::signal_return(std::int32_t status,
+                                                          std::uint64_t cookie) {
+    return record(
+        fmt::format("SignalReturn {:#x} cookie={}", static_cast<std::uint32_t>(status), cookie));
 }
 
 std::vector<std::string> RecordingCallbacks::lines() const {
@@ -64,8 +69,8 @@ void RecordingCallbacks::wait_for_calls(std::size_t count) {
     cv_.wait(lock, [&] { return lines_.size() >= count; });
 }
 
-RunningStart::RunningStart(service::ClientContext& context, std::uint64_t cookie, RecordingCallbacks& callbacks,
-                           VirtualClock& clock)
+RunningStart::RunningStart(service::ClientContext& context, std::uint64_t cookie,
+                           RecordingCallbacks& callbacks, VirtualClock& clock)
     : clock_(clock), thread_([this, &context, cookie, &callbacks] {
           service::CurrentCallScope scope(callbacks);
           result_ = service::NorvoStartSensor(context, cookie);
@@ -74,7 +79,8 @@ RunningStart::RunningStart(service::ClientContext& context, std::uint64_t cookie
       }) {}
 
 RunningStart::~RunningStart() {
-    if (thread_.joinable()) thread_.join();
+    if (thread_.joinable())
+        thread_.join();
 }
 
 void RunningStart::settle() {

@@ -16,9 +16,11 @@
 namespace norvo::testing {
 
 class RecordingCallbacks final : public service::ClientCallbacks {
-public:
-    service::CallbackResult tap_event(std::int32_t kind, std::uint64_t ts, std::uint64_t cookie) override;
-    service::CallbackResult send_client_event(std::span<const std::uint8_t> packet, std::uint64_t cookie) override;
+  public:
+    service::CallbackResult tap_event(std::int32_t kind, std::uint64_t ts,
+                                      std::uint64_t cookie) override;
+    service::CallbackResult send_client_event(std::span<const std::uint8_t> packet,
+                                              std::uint64_t cookie) override;
     service::CallbackResult sensor_state_changed(std::uint64_t ts, std::uint16_t state,
                                                  std::uint64_t cookie) override;
     service::CallbackResult signal_return(std::int32_t status, std::uint64_t cookie) override;
@@ -36,7 +38,7 @@ public:
     // Waits until `count` callbacks have been made.
     void wait_for_calls(std::size_t count);
 
-private:
+  private:
     service::CallbackResult record(std::string line);
 
     mutable std::mutex mutex_;
@@ -47,9 +49,9 @@ private:
 };
 
 class RunningStart {
-public:
-    RunningStart(service::ClientContext& context, std::uint64_t cookie, RecordingCallbacks& callbacks,
-                 VirtualClock& clock);
+  public:
+    RunningStart(service::ClientContext& context, std::uint64_t cookie,
+                 RecordingCallbacks& callbacks, VirtualClock& clock);
     ~RunningStart();
 
     // Until the loop waits with nothing to do, or the start call has returned.

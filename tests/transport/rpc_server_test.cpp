@@ -60,7 +60,9 @@ TEST_F(RpcServerLifecycle, StartAndStopLogTheirStepsAndStopTwiceDoesNothingMore)
 }
 
 TEST_F(RpcServerLifecycle, ReleaseWithoutStopRunsTheStopSteps) {
-    { auto server = rpc::RpcServer::start(endpoint()); }
+    {
+        auto server = rpc::RpcServer::start(endpoint());
+    }
     EXPECT_EQ(sink_->messages_of(kTarget), concat(kStartLines, kStopLines));
 }
 
@@ -112,8 +114,7 @@ TEST_F(RpcServerLifecycle, EndpointsThatCannotBeMadeFailBeforeAnyStep) {
     for (const auto& c : cases) {
         const auto server = rpc::RpcServer::start(c.path);
         ASSERT_FALSE(server) << c.path;
-        EXPECT_EQ(std::get<rpc::RpcStatusWrapper>(server.error().value).status, c.status)
-            << c.path;
+        EXPECT_EQ(std::get<rpc::RpcStatusWrapper>(server.error().value).status, c.status) << c.path;
     }
     EXPECT_TRUE(sink_->messages_of(kTarget).empty());
     EXPECT_TRUE(std::filesystem::is_regular_file(endpoint()));
@@ -124,7 +125,9 @@ TEST_F(RpcServerLifecycle, EndpointsThatCannotBeMadeFailBeforeAnyStep) {
 TEST_F(RpcServerLifecycle, StartFailingAfterTheBindingReleasesIt) {
     const auto path = endpoint();
     // Once through every step first: the sanitizers' first checks of a type need descriptors.
-    { auto warm_up = rpc::RpcServer::start(dir_.path() / "warm-up"); }
+    {
+        auto warm_up = rpc::RpcServer::start(dir_.path() / "warm-up");
+    }
     sink_ = norvo::testing::WaitingSink::install();
     rlimit before{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);

@@ -149,8 +149,7 @@ void vtap_client_SendClientEvent(short size, signed char* data, hyper cookie) {
     if (auto* callbacks = norvo::vtapctl::t_callbacks) {
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
         const auto count = static_cast<std::size_t>(size < 0 ? 0 : size);  // never widened
-        callbacks->send_client_event({bytes, count},
-                                     static_cast<std::uint64_t>(cookie));
+        callbacks->send_client_event({bytes, count}, static_cast<std::uint64_t>(cookie));
     }
 }
 

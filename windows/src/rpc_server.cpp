@@ -61,8 +61,8 @@ std::expected<void, RpcError> RpcServer::listen(void* descriptor) {
         !s) {
         return s;
     }
-    if (auto s = check(RpcServerRegisterIf3(if_handle_, nullptr, nullptr, kInterfaceFlags, kMaxCalls, 0,
-                                            nullptr, descriptor),
+    if (auto s = check(RpcServerRegisterIf3(if_handle_, nullptr, nullptr, kInterfaceFlags,
+                                            kMaxCalls, 0, nullptr, descriptor),
                        "Rpc Server registered");
         !s) {
         return s;
@@ -81,10 +81,11 @@ std::expected<void, RpcError> RpcServer::listen(void* descriptor) {
 std::expected<void, RpcError> RpcServer::stop() {
     if (!bindings_)
         return {};
-    if (auto s = check(RpcServerUnregisterIf(if_handle_, nullptr, 0), "Rpc Server unregistered"); !s)
+    if (auto s = check(RpcServerUnregisterIf(if_handle_, nullptr, 0), "Rpc Server unregistered");
+        !s)
         return s;
-    if (auto s =
-            check(RpcEpUnregister(if_handle_, bindings_, nullptr), "Rpc Server endpoint unregistered");
+    if (auto s = check(RpcEpUnregister(if_handle_, bindings_, nullptr),
+                       "Rpc Server endpoint unregistered");
         !s)
         return s;
     return check(RpcBindingVectorFree(&bindings_), "Rpc Server bindings freed");

@@ -10,7 +10,7 @@ namespace norvo {
 
 template <class T>
 class Cell {
-public:
+  public:
     Cell() = default;
     explicit Cell(T value) : value_(std::move(value)) {}
     Cell(const Cell&) = delete;
@@ -44,7 +44,7 @@ public:
         return std::forward<F>(f)(value_);
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     T value_{};
 };

@@ -45,7 +45,7 @@ class Receiver;
 
 template <class T>
 class Sender {
-public:
+  public:
     Sender(const Sender& other) : state_(other.state_) { add_ref(); }
     Sender(Sender&& other) noexcept = default;
     Sender& operator=(const Sender& other) {
@@ -77,11 +77,12 @@ public:
             state_->queue.push_back(std::move(value));
             wakeup = state_->wakeup;
         }
-        if (wakeup) wakeup->notify();
+        if (wakeup)
+            wakeup->notify();
         return {};
     }
 
-private:
+  private:
     template <class U>
     friend std::pair<Sender<U>, Receiver<U>> make_channel(std::size_t capacity);
 
@@ -93,13 +94,16 @@ private:
     }
 
     void drop() {
-        if (!state_) return;
+        if (!state_)
+            return;
         std::shared_ptr<Wakeup> wakeup;
         {
             std::lock_guard lock(state_->mutex);
-            if (--state_->senders == 0) wakeup = state_->wakeup;
+            if (--state_->senders == 0)
+                wakeup = state_->wakeup;
         }
-        if (wakeup) wakeup->notify();
+        if (wakeup)
+            wakeup->notify();
         state_.reset();
     }
 
@@ -108,7 +112,7 @@ private:
 
 template <class T>
 class Receiver {
-public:
+  public:
     Receiver(Receiver&&) noexcept = default;
     Receiver& operator=(Receiver&& other) noexcept {
         if (this != &other) {
@@ -137,7 +141,7 @@ public:
         state_->wakeup = std::move(wakeup);
     }
 
-private:
+  private:
     template <class U>
     friend std::pair<Sender<U>, Receiver<U>> make_channel(std::size_t capacity);
 
@@ -145,7 +149,8 @@ private:
 
     // Queued values are destroyed outside the lock: their destructors may do anything.
     void close() {
-        if (!state_) return;
+        if (!state_)
+            return;
         std::deque<T> dropped;
         {
             std::lock_guard lock(state_->mutex);

@@ -14,7 +14,7 @@ using Duration = std::chrono::nanoseconds;
 // One consumer waits on it; any thread may notify it. A notification that comes
 // while nobody waits is kept for the next wait, so no wake-up is ever lost.
 class Wakeup {
-public:
+  public:
     virtual ~Wakeup() = default;
     virtual void notify() = 0;
     // Returns once notified since the last return, or once `deadline` has passed.
@@ -22,7 +22,7 @@ public:
 };
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual Instant now() const = 0;
     virtual std::shared_ptr<Wakeup> make_wakeup() = 0;

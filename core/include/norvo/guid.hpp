@@ -23,7 +23,8 @@ template <>
 struct fmt::formatter<norvo::Guid> : fmt::formatter<std::string_view> {
     auto format(const norvo::Guid& g, format_context& ctx) const {
         const auto& d = g.data4;
-        return fmt::format_to(ctx.out(), "{:08X}-{:04X}-{:04X}-{:02X}{:02X}-{:02X}{:02X}{:02X}{:02X}{:02X}{:02X}",
-                              g.data1, g.data2, g.data3, d[0], d[1], d[2], d[3], d[4], d[5], d[6], d[7]);
+        return fmt::format_to(
+            ctx.out(), "{:08X}-{:04X}-{:04X}-{:02X}{:02X}-{:02X}{:02X}{:02X}{:02X}{:02X}{:02X}",
+            g.data1, g.data2, g.data3, d[0], d[1], d[2], d[3], d[4], d[5], d[6], d[7]);
     }
 };

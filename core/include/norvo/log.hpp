@@ -25,7 +25,7 @@ struct Record {
 };
 
 class Sink {
-public:
+  public:
     virtual ~Sink() = default;
     // Asked before the message is formatted; a sink that drops a level saves the formatting.
     virtual bool accepts(Level) const { return true; }
@@ -57,7 +57,7 @@ struct Format {
 
 // A named log target, e.g. `constexpr log::Target kLog{"rpc_server"}; kLog.info("...")`.
 class Target {
-public:
+  public:
     constexpr explicit Target(std::string_view name) : name_(name) {}
     constexpr std::string_view name() const { return name_; }
 
@@ -82,10 +82,11 @@ public:
         emit(Level::Trace, f, std::forward<Args>(args)...);
     }
 
-private:
+  private:
     template <class... Args>
     void emit(Level level, const Format<std::type_identity_t<Args>...>& f, Args&&... args) const {
-        if (!enabled(level)) return;
+        if (!enabled(level))
+            return;
         dispatch(level, name_, f.where, f.text, fmt::make_format_args(args...));
     }
 

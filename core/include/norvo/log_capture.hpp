@@ -18,7 +18,7 @@ struct CapturedRecord {
 };
 
 class CaptureSink final : public Sink {
-public:
+  public:
     void write(const Record& record) override;
 
     std::vector<CapturedRecord> records() const;
@@ -26,10 +26,11 @@ public:
     std::vector<std::string> messages() const;
     void clear();
 
-    // Installs a fresh capture sink at Trace level for the lifetime of the returned pointer's owner.
+    // Installs a fresh capture sink at Trace level for the lifetime of the returned pointer's
+    // owner.
     static std::shared_ptr<CaptureSink> install();
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<CapturedRecord> records_;
 };

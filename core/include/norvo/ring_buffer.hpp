@@ -13,7 +13,7 @@ namespace norvo {
 template <class T>
     requires std::default_initializable<T> && std::movable<T>
 class RingBuffer {
-public:
+  public:
     bool empty() const { return size_ == 0; }
     std::size_t size() const { return size_; }
     std::size_t capacity() const { return slots_.size(); }
@@ -22,13 +22,15 @@ public:
     const T* front() const { return empty() ? nullptr : &slots_[head_]; }
 
     void push_back(T value) {
-        if (size_ == slots_.size()) grow();
+        if (size_ == slots_.size())
+            grow();
         slots_[(head_ + size_) % slots_.size()] = std::move(value);
         ++size_;
     }
 
     std::optional<T> pop_front() {
-        if (empty()) return std::nullopt;
+        if (empty())
+            return std::nullopt;
         std::optional<T> value{std::move(slots_[head_])};
         slots_[head_] = T{};  // release what the slot still holds
         head_ = (head_ + 1) % slots_.size();
@@ -36,7 +38,7 @@ public:
         return value;
     }
 
-private:
+  private:
     static constexpr std::size_t kInitialCapacity = 4;
 
     // Unwraps the entries into the front of the larger storage, keeping their order.

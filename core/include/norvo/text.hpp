@@ -50,7 +50,8 @@ struct fmt::formatter<norvo::ByteList> : fmt::formatter<std::string_view> {
     auto format(const norvo::ByteList& list, format_context& ctx) const {
         auto out = fmt::format_to(ctx.out(), "[");
         for (std::size_t i = 0; i < list.bytes.size(); ++i) {
-            if (i != 0) out = fmt::format_to(out, ", ");
+            if (i != 0)
+                out = fmt::format_to(out, ", ");
             out = fmt::format_to(out, "{}", unsigned{list.bytes[i]});
         }
         return fmt::format_to(out, "]");

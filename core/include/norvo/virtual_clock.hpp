@@ -12,7 +12,7 @@
 namespace norvo {
 
 class VirtualClock final : public Clock {
-public:
+  public:
     VirtualClock();
 
     Instant now() const override;
@@ -58,7 +58,7 @@ public:
         std::size_t idle_waiters() const;
     };
 
-private:
+  private:
     std::shared_ptr<State> state_;
 };
 

@@ -37,21 +37,20 @@ fmt::format_context::iterator fmt::formatter<RpcStatusWrapper>::format(const Rpc
 // A platform error shows its system message and its code.
 fmt::format_context::iterator fmt::formatter<RpcError>::format(const RpcError& e,
                                                                format_context& ctx) const {
-    return std::visit(
-        norvo::rpc::Overloaded{
-            [&](const norvo::sensors::PlatformError& p) {
-                return fmt::format_to(ctx.out(), "Windows Core error: {} (0x{:08X})", p.message,
-                                      static_cast<std::uint32_t>(p.code));
-            },
-            [&](const RpcStatusWrapper& w) {
-                return fmt::format_to(ctx.out(), "Windows RPC error: {}", w);
-            },
-            [&](norvo::rpc::WrongSidCapability) {
-                return fmt::format_to(ctx.out(), "Wrong SID capability");
-            },
-            [&](norvo::rpc::SharedStateAccess) {
-                return fmt::format_to(ctx.out(), "Could not acces shared state");
-            },
-        },
-        e.value);
+    return std::visit(norvo::rpc::Overloaded{
+                          [&](const norvo::sensors::PlatformError& p) {
+                              return fmt::format_to(ctx.out(), "Windows Core error: {} (0x{:08X})",
+                                                    p.message, static_cast<std::uint32_t>(p.code));
+                          },
+                          [&](const RpcStatusWrapper& w) {
+                              return fmt::format_to(ctx.out(), "Windows RPC error: {}", w);
+                          },
+                          [&](norvo::rpc::WrongSidCapability) {
+                              return fmt::format_to(ctx.out(), "Wrong SID capability");
+                          },
+                          [&](norvo::rpc::SharedStateAccess) {
+                              return fmt::format_to(ctx.out(), "Could not acces shared state");
+                          },
+                      },
+                      e.value);
 }

@@ -7,7 +7,8 @@ thread_local ClientCallbacks* t_current_call = nullptr;
 
 template <class Call>
 std::int32_t guarded(Call&& call) noexcept {
-    if (t_current_call == nullptr) return 1;
+    if (t_current_call == nullptr)
+        return 1;
     try {
         return call(*t_current_call).has_value() ? 0 : 1;
     } catch (...) {
@@ -21,9 +22,12 @@ CurrentCallScope::CurrentCallScope(ClientCallbacks& callbacks) : previous_(t_cur
     t_current_call = &callbacks;
 }
 
-CurrentCallScope::~CurrentCallScope() { t_current_call = previous_; }
+CurrentCallScope::~CurrentCallScope() {
+    t_current_call = previous_;
+}
 
-std::int32_t SafeNorvoTapEvent(std::int32_t kind, std::uint64_t timestamp, std::uint64_t cookie) noexcept {
+std::int32_t SafeNorvoTapEvent(std::int32_t kind, std::uint64_t timestamp,
+                               std::uint64_t cookie) noexcept {
     return guarded([&](ClientCallbacks& c) { return c.tap_event(kind, timestamp, cookie); });
 }
 
@@ -36,7 +40,8 @@ std::int32_t SafeNorvoSendClientEvent(std::uint16_t size, const std::uint8_t* da
 
 std::int32_t SafeNorvoSensorStateChanged(std::uint64_t timestamp, std::uint16_t state,
                                          std::uint64_t cookie) noexcept {
-    return guarded([&](ClientCallbacks& c) { return c.sensor_state_changed(timestamp, state, cookie); });
+    return guarded(
+        [&](ClientCallbacks& c) { return c.sensor_state_changed(timestamp, state, cookie); });
 }
 
 std::int32_t SafeNorvoSignalReturn(std::int32_t status, std::uint64_t cookie) noexcept {

@@ -32,9 +32,11 @@ bool PendingTaps::record_laptop_tap(Instant now, Duration range) {
 }
 
 std::optional<Instant> PendingTaps::next_deadline() const {
-    if (const auto* phone = std::get_if<PhoneTapPending>(&state_)) return phone->deadline;
+    if (const auto* phone = std::get_if<PhoneTapPending>(&state_))
+        return phone->deadline;
     if (const auto* laptop = std::get_if<LaptopTapsPending>(&state_)) {
-        if (const Instant* front = laptop->deadlines.front()) return *front;
+        if (const Instant* front = laptop->deadlines.front())
+            return *front;
     }
     return std::nullopt;
 }
@@ -51,7 +53,9 @@ ExpiredTap PendingTaps::expire_oldest() {
     return ExpiredTap::None;
 }
 
-PendingTaps::Form PendingTaps::form() const { return static_cast<Form>(state_.index()); }
+PendingTaps::Form PendingTaps::form() const {
+    return static_cast<Form>(state_.index());
+}
 
 std::size_t PendingTaps::pending_laptop_taps() const {
     const auto* laptop = std::get_if<LaptopTapsPending>(&state_);
@@ -62,7 +66,8 @@ void PendingTaps::remove_oldest_laptop_tap(LaptopTapsPending& pending) {
     if (!pending.deadlines.pop_front()) {
         fatal("Invalid state, queue should not be empty when popping");
     }
-    if (pending.deadlines.empty()) state_ = Idle{};
+    if (pending.deadlines.empty())
+        state_ = Idle{};
 }
 
 }  // namespace norvo::service

@@ -10,8 +10,10 @@ void ProcessingGate::enter() {
 // Notifies under the lock: a waiter may destroy the gate as soon as it sees no start running.
 void ProcessingGate::leave() {
     std::lock_guard lock(mutex_);
-    if (running_ > 0) --running_;
-    if (running_ == 0) cv_.notify_all();
+    if (running_ > 0)
+        --running_;
+    if (running_ == 0)
+        cv_.notify_all();
 }
 
 bool ProcessingGate::processing() const {

@@ -25,7 +25,7 @@ using Value = std::expected<Bytes, HRESULT>;
 // --- set ---
 
 // The settings field of a switch; null for the process-wide one.
-bool TapSettings::*setting_switch(PropertyKey property) {
+bool TapSettings::* setting_switch(PropertyKey property) {
     switch (property) {
         case simulation_mode:
             return &TapSettings::simulation_mode;

@@ -9,8 +9,9 @@ using namespace sensors;
 
 // Shared by the four callables, which the platform may call on several threads at once.
 class Poster {
-public:
-    Poster(channel::Sender<SensorMessage> sender, std::shared_ptr<std::atomic<std::uint64_t>> dropped)
+  public:
+    Poster(channel::Sender<SensorMessage> sender,
+           std::shared_ptr<std::atomic<std::uint64_t>> dropped)
         : sender_(std::move(sender)), dropped_(std::move(dropped)) {}
     Poster(const Poster&) = delete;
     Poster& operator=(const Poster&) = delete;
@@ -26,9 +27,10 @@ public:
         }
     }
 
-private:
+  private:
     void end_burst() {
-        if (burst_.load(std::memory_order_relaxed) == 0) return;
+        if (burst_.load(std::memory_order_relaxed) == 0)
+            return;
         if (const auto count = burst_.exchange(0, std::memory_order_relaxed); count != 0) {
             kLog.warn("Sensor queue full, dropped {} sensor reports", count);
         }

@@ -27,7 +27,7 @@ struct Switches {
 };
 
 class SensorLoop {
-public:
+  public:
     SensorLoop(Clock& clock, SensorLoopInputs inputs) : clock_(clock), in_(std::move(inputs)) {}
 
     void run() {
@@ -51,33 +51,41 @@ public:
                 return;
             }
             bool report = std::visit([this](auto& e) { return handle(e); }, event);
-            if (report) report_step();
+            if (report)
+                report_step();
         }
     }
 
-private:
+  private:
     // One event per call, in priority order stop > phone > sensor > timer.
     LoopEvent next_event(std::optional<Instant> deadline) {
         for (;;) {
-            if (auto stop = in_.stop.try_recv(); stop || stop.error() == channel::RecvFailure::Closed) {
+            if (auto stop = in_.stop.try_recv();
+                stop || stop.error() == channel::RecvFailure::Closed) {
                 return StopEvent{};
             }
             if (phone_open_) {
-                if (auto phone = in_.phone_events.try_recv()) return std::move(*phone);
-                else if (phone.error() == channel::RecvFailure::Closed) phone_open_ = false;
+                if (auto phone = in_.phone_events.try_recv())
+                    return std::move(*phone);
+                else if (phone.error() == channel::RecvFailure::Closed)
+                    phone_open_ = false;
             }
             if (sensor_open_) {
-                if (auto message = in_.sensor_messages.try_recv()) return std::move(*message);
-                else if (message.error() == channel::RecvFailure::Closed) sensor_open_ = false;
+                if (auto message = in_.sensor_messages.try_recv())
+                    return std::move(*message);
+                else if (message.error() == channel::RecvFailure::Closed)
+                    sensor_open_ = false;
             }
-            if (deadline && clock_.now() >= *deadline) return TimerEvent{};
+            if (deadline && clock_.now() >= *deadline)
+                return TimerEvent{};
             wakeup_->wait(deadline);
         }
     }
 
     std::uint64_t timestamp() const {
         return static_cast<std::uint64_t>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(clock_.now() - loop_start_).count());
+            std::chrono::duration_cast<std::chrono::milliseconds>(clock_.now() - loop_start_)
+                .count());
     }
 
     Switches read_switches() const {
@@ -86,7 +94,9 @@ private:
         });
     }
 
-    bool identified_client() const { return in_.client_id->with([](const auto& id) { return id.has_value(); }); }
+    bool identified_client() const {
+        return in_.client_id->with([](const auto& id) { return id.has_value(); });
+    }
 
     void send_tap(TapKind kind, std::uint64_t ts) const {
         if (SafeNorvoTapEvent(static_cast<std::int32_t>(kind), ts, in_.callback_cookie) > 0) {
@@ -95,7 +105,8 @@ private:
     }
 
     void send_state(SensorState state) const {
-        if (SafeNorvoSensorStateChanged(timestamp(), static_cast<std::uint16_t>(state), in_.callback_cookie) > 0) {
+        if (SafeNorvoSensorStateChanged(timestamp(), static_cast<std::uint16_t>(state),
+                                        in_.callback_cookie) > 0) {
             kLog.error("Rpc call SafeNorvoSensorStateChanged failed");
         }
     }
@@ -156,7 +167,8 @@ private:
             kLog.error("Failed to parse Tap Sensor data");
             return false;
         }
-        if (!*tap) return false;
+        if (!*tap)
+            return false;
 
         confirmed_ = pending_.record_laptop_tap(clock_.now(), range_);
         const auto ts = timestamp();
@@ -186,11 +198,13 @@ private:
             kLog.info("Skipping to next loop iteration without confirming tap as client is legacy");
             return;
         }
-        if (!confirmed_) return;
+        if (!confirmed_)
+            return;
         const auto ts = timestamp();
         kLog.info("Tap confirmed at {}, sending event", ts);
         send_tap(TapKind::Confirmed, ts);
-        if (!in_.settings->with([](const TapSettings& s) { return s.forward_confirm_tap; })) return;
+        if (!in_.settings->with([](const TapSettings& s) { return s.forward_confirm_tap; }))
+            return;
         kLog.info("Forwarding confirmed tap to phone");
         if (SafeNorvoSendClientEvent(kConfirmedTapPacket.size(), kConfirmedTapPacket.data(),
                                      in_.callback_cookie) > 0) {
@@ -212,6 +226,8 @@ private:
 
 }  // namespace
 
-void sensor_loop(Clock& clock, SensorLoopInputs inputs) { SensorLoop(clock, std::move(inputs)).run(); }
+void sensor_loop(Clock& clock, SensorLoopInputs inputs) {
+    SensorLoop(clock, std::move(inputs)).run();
+}
 
 }  // namespace norvo::service

@@ -31,7 +31,8 @@ template <class T>
 void clear_if_own(Cell<std::shared_ptr<T>>& cell, const std::weak_ptr<T>& own) {
     std::shared_ptr<T> released;  // destroyed after the cell's lock
     cell.with([&](std::shared_ptr<T>& held) {
-        if (!held.owner_before(own) && !own.owner_before(held)) released = std::move(held);
+        if (!held.owner_before(own) && !own.owner_before(held))
+            released = std::move(held);
     });
 }
 
@@ -52,16 +53,17 @@ void clear_if_own(Cell<std::shared_ptr<T>>& cell, const std::weak_ptr<T>& own) {
     std::shared_ptr<sensors::SensorSubscription> subscription;
     auto [sensor_tx, sensor_rx] = channel::bounded<SensorMessage>(kSensorQueueCapacity);
     const bool simulated = simulation_mode(context);
-    if (simulated) kLog.info("Simulation mode, skip sensor registration");
+    if (simulated)
+        kLog.info("Simulation mode, skip sensor registration");
     auto current_manager = context.sensor_manager.get();
     if (!current_manager) {
         kLog.error("Sensor manager not initialized");
         return hr::unexpected;
     }
     if (!simulated) {
-        auto subscribed =
-            current_manager->subscribe(sensors::tap_sensor::kSensorId,
-                                       make_sensor_callbacks(sensor_tx, context.dropped_sensor_reports));
+        auto subscribed = current_manager->subscribe(
+            sensors::tap_sensor::kSensorId,
+            make_sensor_callbacks(sensor_tx, context.dropped_sensor_reports));
         if (!subscribed) {
             kLog.error("Failed to find Vextora sensor: {}", subscribed.error());
             return hr::unexpected;
@@ -69,25 +71,29 @@ void clear_if_own(Cell<std::shared_ptr<T>>& cell, const std::weak_ptr<T>& own) {
         subscription = std::move(*subscribed);
     }
     // In simulation the loop must never receive a sensor message: no sender survives.
-    { auto released = std::move(sensor_tx); }
+    {
+        auto released = std::move(sensor_tx);
+    }
     current_manager.reset();
 
     own.subscription = subscription;
     context.sensor_subscription.set(nullptr);
     context.sensor_subscription.set(std::move(subscription));
 
-    sensor_loop(*runtime.clock, SensorLoopInputs{
-                                    .callback_cookie = cookie,
-                                    .settings = context.settings,
-                                    .ignore_unidentified_clients = context.ignore_unidentified_clients,
-                                    .tap_strength = context.tap_strength,
-                                    .client_id = context.client_id,
-                                    .stop = std::move(stop_rx),
-                                    .phone_events = std::move(phone_rx),
-                                    .sensor_messages = std::move(sensor_rx),
-                                });
+    sensor_loop(*runtime.clock,
+                SensorLoopInputs{
+                    .callback_cookie = cookie,
+                    .settings = context.settings,
+                    .ignore_unidentified_clients = context.ignore_unidentified_clients,
+                    .tap_strength = context.tap_strength,
+                    .client_id = context.client_id,
+                    .stop = std::move(stop_rx),
+                    .phone_events = std::move(phone_rx),
+                    .sensor_messages = std::move(sensor_rx),
+                });
 
-    if (!simulation_mode(context)) clear_if_own(context.sensor_subscription, own.subscription);
+    if (!simulation_mode(context))
+        clear_if_own(context.sensor_subscription, own.subscription);
     kLog.info("End of the CorvaneRegisterToEvent()");
     return hr::ok;
 }
@@ -98,7 +104,8 @@ HRESULT NorvoStartSensor(ClientContext& context, std::uint64_t cookie) {
     connected_user_count.fetch_add(1);
     kLog.info("NorvoStartSensor() called");
     const auto runtime = RUNTIME_HANDLE.get();
-    if (!runtime) fatal("RUNTIME_HANDLE must be initialized");
+    if (!runtime)
+        fatal("RUNTIME_HANDLE must be initialized");
 
     if (auto com = runtime->com->initialize(); !com) {
         kLog.error("Failed to initialize COM: {}", com.error());
@@ -119,7 +126,8 @@ HRESULT NorvoStartSensor(ClientContext& context, std::uint64_t cookie) {
     const HRESULT result =
         run_sensor(context, *runtime, cookie, std::move(stop_rx), std::move(phone_rx), own);
 
-    kLog.info("End of the NorvoStartSensor() called, result: {:#x}", static_cast<std::uint32_t>(result));
+    kLog.info("End of the NorvoStartSensor() called, result: {:#x}",
+              static_cast<std::uint32_t>(result));
     if (result != hr::ok && SafeNorvoSignalReturn(result, cookie) > 0) {
         kLog.error("Rpc call SafeNorvoSignalReturn failed");
     }

@@ -45,8 +45,7 @@ void dispatch(host::ControlHandler& handler, int signal, std::uint32_t accepted)
     if (!control)
         return;
     if (!host::delivered(*control, accepted)) {
-        host::kHostLog.debug("Signal {} ignored: control {} is not accepted now", signal,
-                             *control);
+        host::kHostLog.debug("Signal {} ignored: control {} is not accepted now", signal, *control);
         return;
     }
     handler.handle(*control, 0, nullptr);
@@ -83,7 +82,7 @@ std::expected<SignalDispatcher, std::string> SignalDispatcher::install() {
     const sigset_t set = dispatched_signals();
     if (const int error = ::pthread_sigmask(SIG_BLOCK, &set, nullptr); error != 0)
         return std::unexpected(std::string("pthread_sigmask: ") + std::strerror(error));
-    struct sigaction action {};
+    struct sigaction action{};
     action.sa_handler = &wake_dispatcher;
     action.sa_flags = SA_RESTART;
     sigfillset(&action.sa_mask);

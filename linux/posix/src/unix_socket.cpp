@@ -13,7 +13,8 @@ std::expected<UnixAddress, PosixError> UnixAddress::of(const std::filesystem::pa
     out.address_.sun_family = AF_UNIX;
     const auto& text = path.native();
     if (text.empty() || text.size() >= sizeof out.address_.sun_path) {
-        return std::unexpected(PosixError{fmt::format("unusable socket path: {}", text), ENAMETOOLONG});
+        return std::unexpected(
+            PosixError{fmt::format("unusable socket path: {}", text), ENAMETOOLONG});
     }
     std::memcpy(out.address_.sun_path, text.c_str(), text.size() + 1);
     if (text.front() == '@') {

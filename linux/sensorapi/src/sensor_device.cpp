@@ -14,9 +14,9 @@
 #include <utility>
 
 #include "device_hub.hpp"
+#include "norvo/log.hpp"
 #include "norvo/posix/private_folder.hpp"
 #include "norvo/posix/unix_socket.hpp"
-#include "norvo/log.hpp"
 #include "norvo/text.hpp"
 
 namespace norvo::linux_platform {
@@ -34,7 +34,7 @@ std::string errno_text(std::string_view what, const std::string& path) {
 // A socket file nobody listens on is left over from an earlier run; anything else stays.
 [[nodiscard]] std::expected<void, std::string> clear_stale(const std::string& path,
                                                            const posix::UnixAddress& address) {
-    struct stat info {};
+    struct stat info{};
     if (::lstat(path.c_str(), &info) != 0)
         return {};
     if (!S_ISSOCK(info.st_mode))
@@ -64,7 +64,8 @@ std::string errno_text(std::string_view what, const std::string& path) {
     return std::move(*listener);
 }
 
-[[nodiscard]] std::expected<void, std::string> watch(int epoll_fd, int fd, int operation = EPOLL_CTL_ADD,
+[[nodiscard]] std::expected<void, std::string> watch(int epoll_fd, int fd,
+                                                     int operation = EPOLL_CTL_ADD,
                                                      std::uint32_t events = EPOLLIN) {
     epoll_event event{};
     event.events = events;
@@ -207,7 +208,8 @@ void SensorDeviceSocket::run() {
             if (fd == wake_fd_.get())
                 return;
             if (fd == listen_fd_.get()) {
-                posix::UniqueFd accepted(::accept4(listen_fd_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+                posix::UniqueFd accepted(
+                    ::accept4(listen_fd_.get(), nullptr, nullptr, SOCK_CLOEXEC));
                 if (!accepted.valid()) {
                     if (errno == EMFILE || errno == ENFILE)
                         shed_queued();
@@ -246,7 +248,8 @@ void SensorDeviceSocket::shed_queued() {
 
 void SensorDeviceSocket::listen_again() {
     std::uint64_t expirations = 0;
-    [[maybe_unused]] const auto drained = ::read(backoff_fd_.get(), &expirations, sizeof expirations);
+    [[maybe_unused]] const auto drained =
+        ::read(backoff_fd_.get(), &expirations, sizeof expirations);
     (void)watch(epoll_fd_.get(), listen_fd_.get(), EPOLL_CTL_MOD, EPOLLIN);
 }
 

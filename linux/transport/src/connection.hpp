@@ -28,8 +28,8 @@ class CallbackWaiter;
 class Connection : public std::enable_shared_from_this<Connection> {
   public:
     // `socket` is non-blocking; `key` tags its events in `epoll`.
-    Connection(posix::UniqueFd socket, uid_t uid, UserQuota::Permit permit,
-               ServerState& server, int epoll, std::uint64_t key);
+    Connection(posix::UniqueFd socket, uid_t uid, UserQuota::Permit permit, ServerState& server,
+               int epoll, std::uint64_t key);
     ~Connection();
 
     // The reactor's side; false means the connection must end.

@@ -60,7 +60,8 @@ class ContextTable {
     bool has_room() const;
     wire::ContextToken insert(service::ContextHandle handle);
     // null_context for the null handle, context_mismatch for one this table does not hold.
-    [[nodiscard]] std::expected<ContextLease, wire::RpcStatus> lease(const wire::ContextToken& token);
+    [[nodiscard]] std::expected<ContextLease, wire::RpcStatus> lease(
+        const wire::ContextToken& token);
     // Null when the table does not hold it.
     std::shared_ptr<ContextSlot> remove(const wire::ContextToken& token);
     std::vector<std::shared_ptr<ContextSlot>> remove_all();

@@ -20,7 +20,8 @@ namespace status = wire::status;
 
 // Every name in the folder is then the service's alone: nobody else can put a
 // link where the lock goes or swap the socket file between bind and chmod.
-[[nodiscard]] std::expected<UniqueFd, wire::RpcStatus> open_folder(const std::filesystem::path& folder) {
+[[nodiscard]] std::expected<UniqueFd, wire::RpcStatus> open_folder(
+    const std::filesystem::path& folder) {
     auto fd = posix::check_private_folder(folder);
     if (fd)
         return std::move(*fd);
@@ -32,9 +33,10 @@ namespace status = wire::status;
     return std::unexpected(status::cant_create_endpoint);
 }
 
-[[nodiscard]] std::expected<UniqueFd, wire::RpcStatus> take_lock(int folder, const std::string& name) {
+[[nodiscard]] std::expected<UniqueFd, wire::RpcStatus> take_lock(int folder,
+                                                                 const std::string& name) {
     UniqueFd lock(::openat(folder, (name + ".lock").c_str(),
-                                 O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600));
+                           O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600));
     if (!lock.valid())
         return std::unexpected(status::cant_create_endpoint);
     if (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
@@ -54,8 +56,7 @@ bool clear_stale_socket(int folder, const std::string& name) {
 
 }  // namespace
 
-Endpoint::Endpoint(std::filesystem::path path, UniqueFd folder, UniqueFd lock,
-                   UniqueFd socket)
+Endpoint::Endpoint(std::filesystem::path path, UniqueFd folder, UniqueFd lock, UniqueFd socket)
     : path_(std::move(path)),
       folder_(std::move(folder)),
       lock_(std::move(lock)),

@@ -141,8 +141,7 @@ bool Reactor::take_requests() {
 }
 
 void Reactor::accept_one() {
-    posix::UniqueFd socket(
-        ::accept4(listening_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+    posix::UniqueFd socket(::accept4(listening_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
     if (!socket.valid()) {
         if (errno == EMFILE || errno == ENFILE)
             out_of_descriptors();

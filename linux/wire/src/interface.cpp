@@ -20,8 +20,8 @@ bool in_table(std::uint8_t opnum) {
 }
 
 template <class Variant>
-[[nodiscard]] std::expected<Variant, RpcStatus> decode_variant(std::uint8_t opnum,
-                                                 std::span<const std::uint8_t> payload) {
+[[nodiscard]] std::expected<Variant, RpcStatus> decode_variant(
+    std::uint8_t opnum, std::span<const std::uint8_t> payload) {
     constexpr auto count = std::variant_size_v<Variant>;
     if (!in_table<Variant>(opnum))
         return std::unexpected(status::procnum_out_of_range);

@@ -21,7 +21,8 @@ bool read_body(int fd, std::vector<std::uint8_t>& body, std::size_t length) {
     return true;
 }
 
-[[nodiscard]] std::expected<ReceivedFrame, ReadFailure> to_frame(std::span<const std::uint8_t> body) {
+[[nodiscard]] std::expected<ReceivedFrame, ReadFailure> to_frame(
+    std::span<const std::uint8_t> body) {
     const auto view = parse_frame(body);
     if (!view)
         return std::unexpected(ReadFailure::Malformed);

@@ -1,7 +1,7 @@
 #include "raw_client.hpp"
 
-#include <gtest/gtest.h>
 #include <fmt/format.h>
+#include <gtest/gtest.h>
 
 #include "norvo/posix/unix_socket.hpp"
 

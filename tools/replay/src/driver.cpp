@@ -43,7 +43,7 @@ std::vector<Step> timeline(const Scenario& scenario, const Input& implicit_stop)
 }
 
 class Driver {
-public:
+  public:
     Driver() : clock_(std::make_shared<VirtualClock>()), port_(std::make_shared<SensorPort>()) {
         service::RUNTIME_HANDLE.publish(std::make_shared<service::Runtime>(
             service::Runtime{clock_, std::make_shared<ScriptedCom>(),
@@ -81,7 +81,7 @@ public:
         return callbacks_.transcript();
     }
 
-private:
+  private:
     // Until the loop waits with nothing to do, or the start call has returned.
     void wait_idle() {
         clock_->wait_until_idle(1, [&] { return start_returned_.load(); });
@@ -131,7 +131,8 @@ private:
                 sensor.on_left();
             }
         });
-        if (!delivered) kReplayLog.warn("No sensor subscription at {} ms, input dropped", at_ms);
+        if (!delivered)
+            kReplayLog.warn("No sensor subscription at {} ms, input dropped", at_ms);
     }
 
     std::shared_ptr<VirtualClock> clock_;

@@ -40,8 +40,10 @@ std::vector<std::string> split_lines(std::string_view text) {
 bool write_all(int fd, std::string_view text) {
     while (!text.empty()) {
         ssize_t n = ::write(fd, text.data(), text.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
         text.remove_prefix(static_cast<std::size_t>(n));
     }
     return true;
@@ -52,8 +54,10 @@ std::string read_all(int fd) {
     char buffer[4096];
     for (;;) {
         ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return text;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return text;
         text.append(buffer, static_cast<std::size_t>(n));
     }
 }
@@ -86,13 +90,15 @@ Verdict system_failure(std::string_view what) {
 
 Verdict run_isolated(const Scenario& scenario) {
     int fds[2];
-    if (::pipe(fds) != 0) return system_failure("pipe");
+    if (::pipe(fds) != 0)
+        return system_failure("pipe");
     posix::UniqueFd reading(fds[0]);
     posix::UniqueFd writing(fds[1]);
     // Buffered output would otherwise be written twice, by parent and child.
     std::fflush(nullptr);
     pid_t pid = ::fork();
-    if (pid < 0) return system_failure("fork");
+    if (pid < 0)
+        return system_failure("fork");
     if (pid == 0) {
         reading = {};
         run_child(scenario, std::move(writing));

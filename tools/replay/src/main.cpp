@@ -18,7 +18,8 @@ using norvo::replay::Verdict;
 
 std::optional<std::string> read_text(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
+    if (!in)
+        return std::nullopt;
     std::ostringstream text;
     text << in.rdbuf();
     return std::move(text).str();
@@ -26,7 +27,8 @@ std::optional<std::string> read_text(const std::filesystem::path& path) {
 
 Verdict replay(const std::filesystem::path& path) {
     auto text = read_text(path);
-    if (!text) return {false, {fmt::format("{}: cannot read the file", path.string())}};
+    if (!text)
+        return {false, {fmt::format("{}: cannot read the file", path.string())}};
     auto scenario = norvo::replay::parse_scenario(*text);
     if (!scenario) {
         return {false,

@@ -34,7 +34,7 @@ std::string_view trim(std::string_view s) {
 
 // Reads a line word by word; `rest` hands out what is left as one text.
 class Words {
-public:
+  public:
     explicit Words(std::string_view line) : rest_(trim(line)) {}
 
     std::string_view next() {
@@ -46,7 +46,8 @@ public:
     }
 
     [[nodiscard]] Parsed<std::string_view> required(std::string_view what) {
-        if (rest_.empty()) return Failure(fmt::format("missing {}", what));
+        if (rest_.empty())
+            return Failure(fmt::format("missing {}", what));
         return next();
     }
 
@@ -57,17 +58,19 @@ public:
     }
 
     [[nodiscard]] Parsed<void> end(std::string_view after) const {
-        if (rest_.empty()) return {};
+        if (rest_.empty())
+            return {};
         return Failure(fmt::format("unexpected '{}' after {}", rest_, after));
     }
 
-private:
+  private:
     std::string_view rest_;
 };
 
 [[nodiscard]] Parsed<std::uint64_t> unsigned_number(std::string_view text, std::string_view what) {
     auto value = tools::parse_unsigned(text);
-    if (!value) return Failure(fmt::format("{} '{}' is not a number", what, text));
+    if (!value)
+        return Failure(fmt::format("{} '{}' is not a number", what, text));
     return *value;
 }
 
@@ -81,20 +84,25 @@ std::vector<std::uint8_t> field_bytes(T value) {
 
 [[nodiscard]] Parsed<input::SetProperty> set_property(Words& words) {
     auto key_word = words.required("property key");
-    if (!key_word) return Failure(key_word.error());
+    if (!key_word)
+        return Failure(key_word.error());
     auto key = tools::parse_property_key(*key_word);
-    if (!key) return Failure(key.error());
+    if (!key)
+        return Failure(key.error());
     auto value = tools::parse_property_value(*key, words.rest());
-    if (!value) return Failure(value.error());
+    if (!value)
+        return Failure(value.error());
     return input::SetProperty{*key, std::move(*value)};
 }
 
 [[nodiscard]] Parsed<SensorState> sensor_state(Words& words) {
     auto word = words.required("sensor state");
-    if (!word) return Failure(word.error());
+    if (!word)
+        return Failure(word.error());
     auto n = tools::parse_number<std::int32_t>(*word, 10);
     auto state = n ? sensors::sensor_state_from_platform(*n) : std::nullopt;
-    if (!state) return Failure(fmt::format("sensor state '{}' is not 0 to 5", *word));
+    if (!state)
+        return Failure(fmt::format("sensor state '{}' is not 0 to 5", *word));
     return *state;
 }
 
@@ -102,7 +110,8 @@ std::optional<SensorValueType> value_type(std::string_view name) {
     for (auto type :
          {SensorValueType::Empty, SensorValueType::Null, SensorValueType::I2, SensorValueType::I4,
           SensorValueType::R4, SensorValueType::R8, SensorValueType::UI2, SensorValueType::UI4}) {
-        if (sensors::value_type_name(type) == name) return type;
+        if (sensors::value_type_name(type) == name)
+            return type;
     }
     return std::nullopt;
 }
@@ -118,10 +127,12 @@ template <class T>
 
 [[nodiscard]] Parsed<SensorField> report_field(std::string_view text) {
     auto colon = text.find(':');
-    if (colon == std::string_view::npos) return Failure(fmt::format("field '{}' is not T:V", text));
+    if (colon == std::string_view::npos)
+        return Failure(fmt::format("field '{}' is not T:V", text));
     std::string_view type_name = text.substr(0, colon);
     auto type = value_type(type_name);
-    if (!type) return Failure(fmt::format("unknown field type '{}'", type_name));
+    if (!type)
+        return Failure(fmt::format("unknown field type '{}'", type_name));
     auto v = tools::parse_number<std::int64_t>(text.substr(colon + 1), 10);
     if (!v) {
         return Failure(fmt::format("field value '{}' is not an integer", text.substr(colon + 1)));
@@ -152,7 +163,8 @@ template <class T>
             value = field_bytes(static_cast<double>(*v));
             break;
     }
-    if (!value) return Failure(value.error());
+    if (!value)
+        return Failure(value.error());
     return SensorField{std::move(*value), {}, *type};
 }
 
@@ -163,7 +175,8 @@ input::Report tap_report(bool tap) {
 
 [[nodiscard]] Parsed<input::Packet> phone_packet(Words& words) {
     std::string_view pulse_word = words.next();
-    if (pulse_word.empty()) return input::Packet{tools::phone_packet(std::nullopt)};
+    if (pulse_word.empty())
+        return input::Packet{tools::phone_packet(std::nullopt)};
     float pulse = 0;
     auto [end, ec] =
         std::from_chars(pulse_word.data(), pulse_word.data() + pulse_word.size(), pulse);
@@ -175,145 +188,157 @@ input::Report tap_report(bool tap) {
 
 template <class T>
 [[nodiscard]] Parsed<Input> as_input(Parsed<T> parsed) {
-    if (!parsed) return Failure(parsed.error());
+    if (!parsed)
+        return Failure(parsed.error());
     return Input{std::move(*parsed)};
 }
 
 [[nodiscard]] Parsed<Input> timed_input(std::string_view kind, Words& words) {
-    if (kind == "phone") return as_input(phone_packet(words));
+    if (kind == "phone")
+        return as_input(phone_packet(words));
     if (kind == "packet") {
         std::string_view hex = words.rest();
-        if (hex.empty()) return Failure("missing packet bytes");
+        if (hex.empty())
+            return Failure("missing packet bytes");
         auto bytes = tools::parse_hex(hex);
-        if (!bytes) return Failure(bytes.error());
+        if (!bytes)
+            return Failure(bytes.error());
         return Input{input::Packet{std::move(*bytes)}};
     }
-    if (kind == "tap" || kind == "notap") return Input{tap_report(kind == "tap")};
+    if (kind == "tap" || kind == "notap")
+        return Input{tap_report(kind == "tap")};
     if (kind == "report") {
         input::Report report;
         for (auto word = words.next(); !word.empty(); word = words.next()) {
             auto field = report_field(word);
-            if (!field) return Failure(field.error());
+            if (!field)
+                return Failure(field.error());
             report.fields.push_back(std::move(*field));
         }
         return Input{std::move(report)};
     }
     if (kind == "state" || kind == "entered") {
         auto state = sensor_state(words);
-        if (!state) return Failure(state.error());
-        if (kind == "state") return Input{input::StateChanged{*state}};
+        if (!state)
+            return Failure(state.error());
+        if (kind == "state")
+            return Input{input::StateChanged{*state}};
         return Input{input::Entered{*state}};
     }
-    if (kind == "left") return Input{input::Left{}};
-    if (kind == "set") return as_input(set_property(words));
-    if (kind == "stop") return Input{input::Stop{}};
+    if (kind == "left")
+        return Input{input::Left{}};
+    if (kind == "set")
+        return as_input(set_property(words));
+    if (kind == "stop")
+        return Input{input::Stop{}};
     return Failure(fmt::format("unknown input '{}'", kind));
 }
 
 std::optional<log::Level> level_from_word(std::string_view word) {
     for (auto level : {log::Level::Error, log::Level::Warn, log::Level::Info, log::Level::Debug,
                        log::Level::Trace}) {
-        if (level_word(level) == word) return level;
+        if (level_word(level) == word)
+            return level;
     }
     return std::nullopt;
 }
 
 class Parser {
-public:
-  [[nodiscard]] Parsed<void> line(std::string_view text) {
-      Words words(text);
-      std::string_view directive = words.next();
-      if (directive.empty() || directive.starts_with('#'))
-          return {};
-      if (directive == "set")
-          return set(words);
-      if (directive == "start")
-          return start(words);
-      if (directive == "at")
-          return at(words);
-      if (directive == "expect")
-          return expect(words);
-      if (directive == "expect-log")
-          return expect_log(words);
-      return Failure(fmt::format("unknown directive '{}'", directive));
-  }
+  public:
+    [[nodiscard]] Parsed<void> line(std::string_view text) {
+        Words words(text);
+        std::string_view directive = words.next();
+        if (directive.empty() || directive.starts_with('#'))
+            return {};
+        if (directive == "set")
+            return set(words);
+        if (directive == "start")
+            return start(words);
+        if (directive == "at")
+            return at(words);
+        if (directive == "expect")
+            return expect(words);
+        if (directive == "expect-log")
+            return expect_log(words);
+        return Failure(fmt::format("unknown directive '{}'", directive));
+    }
 
-  [[nodiscard]] Parsed<Scenario> finish() {
-      if (!started_)
-          return Failure("no 'start' line");
-      return std::move(scenario_);
-  }
+    [[nodiscard]] Parsed<Scenario> finish() {
+        if (!started_)
+            return Failure("no 'start' line");
+        return std::move(scenario_);
+    }
 
-private:
-  [[nodiscard]] Parsed<void> set(Words& words) {
-      if (started_)
-          return Failure("'set' after 'start'; write 'at MS set' instead");
-      auto property = set_property(words);
-      if (!property)
-          return Failure(property.error());
-      scenario_.initial_settings.push_back(std::move(*property));
-      return {};
-  }
+  private:
+    [[nodiscard]] Parsed<void> set(Words& words) {
+        if (started_)
+            return Failure("'set' after 'start'; write 'at MS set' instead");
+        auto property = set_property(words);
+        if (!property)
+            return Failure(property.error());
+        scenario_.initial_settings.push_back(std::move(*property));
+        return {};
+    }
 
-  [[nodiscard]] Parsed<void> start(Words& words) {
-      if (started_)
-          return Failure("a second 'start'");
-      auto word = words.required("cookie");
-      if (!word)
-          return Failure(word.error());
-      auto cookie = unsigned_number(*word, "cookie");
-      if (!cookie)
-          return Failure(cookie.error());
-      scenario_.cookie = *cookie;
-      started_ = true;
-      return words.end("the cookie");
-  }
+    [[nodiscard]] Parsed<void> start(Words& words) {
+        if (started_)
+            return Failure("a second 'start'");
+        auto word = words.required("cookie");
+        if (!word)
+            return Failure(word.error());
+        auto cookie = unsigned_number(*word, "cookie");
+        if (!cookie)
+            return Failure(cookie.error());
+        scenario_.cookie = *cookie;
+        started_ = true;
+        return words.end("the cookie");
+    }
 
-  [[nodiscard]] Parsed<void> at(Words& words) {
-      if (!started_)
-          return Failure("'at' before 'start'");
-      auto time_word = words.required("time");
-      if (!time_word)
-          return Failure(time_word.error());
-      auto ms = tools::parse_number<std::uint64_t>(*time_word, 10);
-      if (!ms)
-          return Failure(fmt::format("time '{}' is not a decimal number", *time_word));
-      if (*ms > kLatestInputMs) {
-          return Failure(fmt::format("time {} is later than {}", *ms, kLatestInputMs));
-      }
-      auto kind = words.required("input");
-      if (!kind)
-          return Failure(kind.error());
-      auto input = timed_input(*kind, words);
-      if (!input)
-          return Failure(input.error());
-      if (auto end = words.end(fmt::format("'{}'", *kind)); !end)
-          return end;
-      scenario_.inputs.push_back({*ms, std::move(*input)});
-      return {};
-  }
+    [[nodiscard]] Parsed<void> at(Words& words) {
+        if (!started_)
+            return Failure("'at' before 'start'");
+        auto time_word = words.required("time");
+        if (!time_word)
+            return Failure(time_word.error());
+        auto ms = tools::parse_number<std::uint64_t>(*time_word, 10);
+        if (!ms)
+            return Failure(fmt::format("time '{}' is not a decimal number", *time_word));
+        if (*ms > kLatestInputMs) {
+            return Failure(fmt::format("time {} is later than {}", *ms, kLatestInputMs));
+        }
+        auto kind = words.required("input");
+        if (!kind)
+            return Failure(kind.error());
+        auto input = timed_input(*kind, words);
+        if (!input)
+            return Failure(input.error());
+        if (auto end = words.end(fmt::format("'{}'", *kind)); !end)
+            return end;
+        scenario_.inputs.push_back({*ms, std::move(*input)});
+        return {};
+    }
 
-  [[nodiscard]] Parsed<void> expect(Words& words) {
-      std::string_view line = words.rest();
-      if (line.empty())
-          return Failure("missing callback line");
-      scenario_.expected_transcript.emplace_back(line);
-      return {};
-  }
+    [[nodiscard]] Parsed<void> expect(Words& words) {
+        std::string_view line = words.rest();
+        if (line.empty())
+            return Failure("missing callback line");
+        scenario_.expected_transcript.emplace_back(line);
+        return {};
+    }
 
-  [[nodiscard]] Parsed<void> expect_log(Words& words) {
-      auto word = words.required("log level");
-      if (!word)
-          return Failure(word.error());
-      auto level = level_from_word(*word);
-      if (!level)
-          return Failure(fmt::format("unknown log level '{}'", *word));
-      std::string_view message = words.rest();
-      if (message.empty())
-          return Failure("missing log text");
-      scenario_.expected_logs.push_back({*level, std::string(message)});
-      return {};
-  }
+    [[nodiscard]] Parsed<void> expect_log(Words& words) {
+        auto word = words.required("log level");
+        if (!word)
+            return Failure(word.error());
+        auto level = level_from_word(*word);
+        if (!level)
+            return Failure(fmt::format("unknown log level '{}'", *word));
+        std::string_view message = words.rest();
+        if (message.empty())
+            return Failure("missing log text");
+        scenario_.expected_logs.push_back({*level, std::string(message)});
+        return {};
+    }
 
     Scenario scenario_;
     bool started_ = false;
@@ -350,7 +375,8 @@ std::expected<Scenario, ParseError> parse_scenario(std::string_view text) {
         }
     }
     auto scenario = parser.finish();
-    if (!scenario) return std::unexpected(ParseError{line_number, scenario.error()});
+    if (!scenario)
+        return std::unexpected(ParseError{line_number, scenario.error()});
     return std::move(*scenario);
 }
 

@@ -6,18 +6,19 @@ namespace norvo::replay {
 namespace {
 
 class ScriptedSubscription final : public sensors::SensorSubscription {
-public:
+  public:
     explicit ScriptedSubscription(std::shared_ptr<SensorPort> port) : port_(std::move(port)) {}
     ~ScriptedSubscription() override {
-        if (port_) port_->detach();
+        if (port_)
+            port_->detach();
     }
 
-private:
+  private:
     std::shared_ptr<SensorPort> port_;  // null for a sensor that never comes
 };
 
 class ScriptedManager final : public sensors::SensorManager {
-public:
+  public:
     explicit ScriptedManager(std::shared_ptr<SensorPort> port) : port_(std::move(port)) {}
 
     // Any other sensor ID is a sensor that is never present: the subscription waits forever.
@@ -30,7 +31,7 @@ public:
         return std::make_unique<ScriptedSubscription>(port_);
     }
 
-private:
+  private:
     std::shared_ptr<SensorPort> port_;
 };
 
@@ -47,7 +48,8 @@ void SensorPort::detach() {
 bool SensorPort::deliver(
     const std::function<void(const sensors::SensorCallbacks&)>& deliver) const {
     auto callbacks = callbacks_.get();
-    if (!callbacks) return false;
+    if (!callbacks)
+        return false;
     deliver(*callbacks);
     return true;
 }

@@ -54,7 +54,8 @@ std::vector<ExpectedLog> missing_logs(std::span<const ExpectedLog> expected,
 Verdict judge(const Scenario& scenario, const Outcome& outcome) {
     const bool transcript_ok = scenario.expected_transcript == outcome.transcript;
     const auto missing = missing_logs(scenario.expected_logs, outcome.log);
-    if (transcript_ok && missing.empty()) return {true, {}};
+    if (transcript_ok && missing.empty())
+        return {true, {}};
 
     std::vector<std::string> details;
     if (!transcript_ok) {

@@ -1,5 +1,5 @@
-/* The client side of the interface, for vtapctl.exe and the test client: stubs for procedures 0-6 and the
- * dispatch of the four callbacks to the vtap_client_* routines. */
+/* The client side of the interface, for vtapctl.exe and the test client: stubs for procedures 0-6
+ * and the dispatch of the four callbacks to the vtap_client_* routines. */
 
 #include "norvo/windows/rpc/norvo_vtap.h"
 #include "stub_desc.h"
@@ -19,16 +19,16 @@ static const MIDL_STUB_DESC stub_desc;
 static const MIDL_SERVER_INFO callback_info = NORVO_SERVER_INFO(
     &stub_desc, callback_routines, norvo_vtap_proc_format, norvo_vtap_callback_offsets);
 
-static const RPC_CLIENT_INTERFACE client_interface = NORVO_INTERFACE(
-    RPC_CLIENT_INTERFACE, NORVO_VTAP_INTERFACE_ID, &callback_table, &callback_info,
-    RPCFLG_HAS_CALLBACK);
+static const RPC_CLIENT_INTERFACE client_interface =
+    NORVO_INTERFACE(RPC_CLIENT_INTERFACE, NORVO_VTAP_INTERFACE_ID, &callback_table, &callback_info,
+                    RPCFLG_HAS_CALLBACK);
 
 static const MIDL_STUB_DESC stub_desc = NORVO_VTAP_STUB_DESC(&client_interface, 0);
 
 RPC_IF_HANDLE norvo_vtap_client_interface = (RPC_IF_HANDLE)&client_interface;
 
 #define FORMAT(n) &norvo_vtap_proc_format[norvo_vtap_procedure_offsets[n]]
-#define CALL(n, ...) NdrClientCall2((PMIDL_STUB_DESC)&stub_desc, FORMAT(n), __VA_ARGS__)
+#define CALL(n, ...) NdrClientCall2((PMIDL_STUB_DESC) & stub_desc, FORMAT(n), __VA_ARGS__)
 
 void vtap_c_RemoteOpen(handle_t binding, PCONTEXT_HANDLE_TYPE* context) {
     CALL(0, binding, context);
@@ -50,7 +50,8 @@ long vtap_c_NorvoReceiveClientEvent(PCONTEXT_HANDLE_TYPE context, short size, si
     return (long)CALL(4, context, size, data).Simple;
 }
 
-long vtap_c_NorvoSetProperty(PCONTEXT_HANDLE_TYPE context, PROPERTY_KEY key, PROPERTY_BUFFER* value) {
+long vtap_c_NorvoSetProperty(PCONTEXT_HANDLE_TYPE context, PROPERTY_KEY key,
+                             PROPERTY_BUFFER* value) {
     return (long)CALL(5, context, key, value).Simple;
 }
 

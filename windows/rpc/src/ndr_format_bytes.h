@@ -24,7 +24,8 @@
 /* Context flags: non-serialising on every handle. */
 #define CTX_NOSERIALIZE NDR_CONTEXT_HANDLE_NOSERIALIZE
 #define CTX_OPEN (HANDLE_PARAM_IS_VIA_PTR | HANDLE_PARAM_IS_OUT | CTX_NOSERIALIZE)
-#define CTX_CLOSE (HANDLE_PARAM_IS_VIA_PTR | HANDLE_PARAM_IS_IN | HANDLE_PARAM_IS_OUT | CTX_NOSERIALIZE)
+#define CTX_CLOSE \
+    (HANDLE_PARAM_IS_VIA_PTR | HANDLE_PARAM_IS_IN | HANDLE_PARAM_IS_OUT | CTX_NOSERIALIZE)
 #define CTX_IN (HANDLE_PARAM_IS_IN | NDR_CONTEXT_HANDLE_CANNOT_BE_NULL | CTX_NOSERIALIZE)
 
 /* Oi2 flags */
@@ -43,7 +44,7 @@
 /* Buffer sizes of the fixed part, Oi2 flags, parameter count, then the 64-bit extension:
  * its size, its flags, the client's and the server's correlation hints, the notify index
  * and the floating-point argument mask. */
-#define OI2_EXT(client, server, flags, params, ext, client_hint, server_hint)              \
+#define OI2_EXT(client, server, flags, params, ext, client_hint, server_hint)                \
     U16(client), U16(server), (flags) | HAS_EXTENSIONS, params, 0x0a, NEW_CORR_DESC | (ext), \
         U16(client_hint), U16(server_hint), U16(0), U16(0)
 /* No conformant data. */
@@ -72,8 +73,9 @@
 
 /* small[count], the count being a short: `where` is FC_TOP_LEVEL_CONFORMANCE (a parameter at
  * stack offset `offset`) or FC_NORMAL_CONFORMANCE (a field `offset` bytes from the array). */
-#define SMALL_ARRAY_SIZED_BY_SHORT(where, offset) \
-    FC_CARRAY, 0x00, U16(1), (where) | FC_SHORT, 0x00, U16(offset), U16(CORR_EARLY), FC_SMALL, FC_END
+#define SMALL_ARRAY_SIZED_BY_SHORT(where, offset)                                              \
+    FC_CARRAY, 0x00, U16(1), (where) | FC_SHORT, 0x00, U16(offset), U16(CORR_EARLY), FC_SMALL, \
+        FC_END
 
 /* Type format offsets */
 #define T_CONTEXT_OPEN 2
@@ -88,24 +90,26 @@
 
 /* Procedures 4, 5 and 6 with their stack size and type offsets given: the hostile tests' stubs
  * send the very same procedures, each array's count taken from a slot past the last parameter. */
-#define NORVO_RECEIVE_CLIENT_EVENT_FORMAT(stack, context, bytes)                            \
-    NDR_PROCEDURE(0x48, 4, stack), BIND_CONTEXT(CTX_IN),                                    \
+#define NORVO_RECEIVE_CLIENT_EVENT_FORMAT(stack, context, bytes)                                \
+    NDR_PROCEDURE(0x48, 4, stack), BIND_CONTEXT(CTX_IN),                                        \
         OI2_CHECKED_IN(32, 8, HAS_RETURN | CLIENT_MUST_SIZE, 4), PARAM(IN_CONTEXT, 0, context), \
-        PARAM_BASE(IN_BASE, 8, FC_SHORT), PARAM(IN_SIZED, 16, bytes),                       \
+        PARAM_BASE(IN_BASE, 8, FC_SHORT), PARAM(IN_SIZED, 16, bytes),                           \
         PARAM_BASE(RETURN_BASE, 24, FC_LONG)
-#define NORVO_SET_PROPERTY_FORMAT(stack, context, key, buffer)                                 \
-    NDR_PROCEDURE(0x48, 5, stack), BIND_CONTEXT(CTX_IN),                                    \
+#define NORVO_SET_PROPERTY_FORMAT(stack, context, key, buffer)                                  \
+    NDR_PROCEDURE(0x48, 5, stack), BIND_CONTEXT(CTX_IN),                                        \
         OI2_CHECKED_IN(32, 8, HAS_RETURN | CLIENT_MUST_SIZE, 4), PARAM(IN_CONTEXT, 0, context), \
-        PARAM(IN_BY_VALUE, 8, key), PARAM(IN_SIZED_REF, 16, buffer),                        \
+        PARAM(IN_BY_VALUE, 8, key), PARAM(IN_SIZED_REF, 16, buffer),                            \
         PARAM_BASE(RETURN_BASE, 24, FC_LONG)
 /* Oi flags 0x49: full pointers. */
-#define NORVO_QUERY_PROPERTY_FORMAT(stack, context, key, full_buffer)                          \
-    NDR_PROCEDURE(0x49, 6, stack), BIND_CONTEXT(CTX_IN),                                    \
-        OI2_CHECKED_IN_OUT(32, 16, HAS_RETURN | CLIENT_MUST_SIZE | SERVER_MUST_SIZE, 6),    \
-        PARAM(IN_CONTEXT, 0, context), PARAM(IN_BY_VALUE, 8, key),                          \
-        PARAM_BASE(OUT_BASE_ON_STACK, 16, FC_LONG), PARAM(IN_OUT_SIZED, 24, full_buffer),   \
+#define NORVO_QUERY_PROPERTY_FORMAT(stack, context, key, full_buffer)                     \
+    NDR_PROCEDURE(0x49, 6, stack), BIND_CONTEXT(CTX_IN),                                  \
+        OI2_CHECKED_IN_OUT(32, 16, HAS_RETURN | CLIENT_MUST_SIZE | SERVER_MUST_SIZE, 6),  \
+        PARAM(IN_CONTEXT, 0, context), PARAM(IN_BY_VALUE, 8, key),                        \
+        PARAM_BASE(OUT_BASE_ON_STACK, 16, FC_LONG), PARAM(IN_OUT_SIZED, 24, full_buffer), \
         PARAM(IN_SIZED, 32, full_buffer), PARAM_BASE(RETURN_BASE, 40, FC_LONG)
 
+/* The callbacks' table is laid out by hand, a comment per entry. */
+/* clang-format off */
 /* The four callbacks, one after the other, behind the handle byte of each header. Offsets
  * of each from the first: */
 #define CALLBACK_AT_0 0
@@ -129,5 +133,6 @@
         /* 132: SignalReturn([in] long status, [in] hyper cookie) */                           \
         CALLBACK_HEADER(handle, 3, 16), OI2(24, 0, 0, 2), PARAM_BASE(IN_BASE, 0, FC_LONG),    \
         PARAM_BASE(IN_BASE, 8, FC_HYPER)
+/* clang-format on */
 
 #endif

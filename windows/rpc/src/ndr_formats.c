@@ -14,21 +14,41 @@
 const unsigned char norvo_vtap_type_format[] = {
     U16(0),
     /* 2: [out] PCONTEXT_HANDLE_TYPE* of RemoteOpen, rundown routine 0 */
-    FC_BIND_CONTEXT, CTX_OPEN, 0x00, 0x00,
+    FC_BIND_CONTEXT,
+    CTX_OPEN,
+    0x00,
+    0x00,
     /* 6: [in, out] PCONTEXT_HANDLE_TYPE* of RemoteClose; null allowed */
-    FC_BIND_CONTEXT, CTX_CLOSE, 0x00, 0x00,
+    FC_BIND_CONTEXT,
+    CTX_CLOSE,
+    0x00,
+    0x00,
     /* 10: [in] PCONTEXT_HANDLE_TYPE of procedures 2-6 */
-    FC_BIND_CONTEXT, CTX_IN, 0x00, 0x00,
+    FC_BIND_CONTEXT,
+    CTX_IN,
+    0x00,
+    0x00,
     /* 14: small[size], size being the short parameter at stack offset 8 (procedure 4) */
     SMALL_ARRAY_SIZED_BY_SHORT(FC_TOP_LEVEL_CONFORMANCE, 8),
     /* 26: PROPERTY_KEY { long key; } */
-    FC_STRUCT, 0x03, U16(4), FC_LONG, FC_END,
+    FC_STRUCT,
+    0x03,
+    U16(4),
+    FC_LONG,
+    FC_END,
     /* 32: PROPERTY_BUFFER's small data[size], size being the short field just before */
     SMALL_ARRAY_SIZED_BY_SHORT(FC_NORMAL_CONFORMANCE, -2),
     /* 44: PROPERTY_BUFFER { short size; small data[]; }, conformant */
-    FC_CSTRUCT, 0x01, U16(2), U16(T_PROPERTY_BUFFER_DATA - 48), FC_SHORT, FC_END,
+    FC_CSTRUCT,
+    0x01,
+    U16(2),
+    U16(T_PROPERTY_BUFFER_DATA - 48),
+    FC_SHORT,
+    FC_END,
     /* 52: full pointer to PROPERTY_BUFFER (procedure 6) */
-    FC_FP, 0x00, U16(T_PROPERTY_BUFFER - 54),
+    FC_FP,
+    0x00,
+    U16(T_PROPERTY_BUFFER - 54),
     /* 56: small[size], size being the short parameter at stack offset 0 (callback 1) */
     SMALL_ARRAY_SIZED_BY_SHORT(FC_TOP_LEVEL_CONFORMANCE, 0),
     0x00,
@@ -38,7 +58,9 @@ const unsigned char norvo_vtap_proc_format[] = {
     /* 0: RemoteOpen([in] handle_t, [out] PCONTEXT_HANDLE_TYPE*). The binding handle is not
      * a parameter on the wire. */
     NDR_PROCEDURE(0x48, 0, 16),
-    FC_BIND_PRIMITIVE, 0x00, U16(0),
+    FC_BIND_PRIMITIVE,
+    0x00,
+    U16(0),
     OI2(0, 56, 0, 1),
     PARAM(OUT_REF, 8, T_CONTEXT_OPEN),
 

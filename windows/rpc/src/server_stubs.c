@@ -7,7 +7,10 @@
 static const NDR_RUNDOWN rundown_routines[] = {PCONTEXT_HANDLE_TYPE_rundown};
 
 static RPC_DISPATCH_FUNCTION dispatch_functions[NORVO_VTAP_PROCEDURES] = {
-    NORVO_DISPATCH_4, NdrServerCall2, NdrServerCall2, NdrServerCall2,
+    NORVO_DISPATCH_4,
+    NdrServerCall2,
+    NdrServerCall2,
+    NdrServerCall2,
 };
 static RPC_DISPATCH_TABLE dispatch_table = {NORVO_VTAP_PROCEDURES, dispatch_functions, 0};
 
@@ -26,9 +29,9 @@ static const MIDL_STUB_DESC stub_desc;
 static const MIDL_SERVER_INFO server_info = NORVO_SERVER_INFO(
     &stub_desc, server_routines, norvo_vtap_proc_format, norvo_vtap_procedure_offsets);
 
-static const RPC_SERVER_INTERFACE server_interface = NORVO_INTERFACE(
-    RPC_SERVER_INTERFACE, NORVO_VTAP_INTERFACE_ID, &dispatch_table, &server_info,
-    RPCFLG_HAS_CALLBACK);
+static const RPC_SERVER_INTERFACE server_interface =
+    NORVO_INTERFACE(RPC_SERVER_INTERFACE, NORVO_VTAP_INTERFACE_ID, &dispatch_table, &server_info,
+                    RPCFLG_HAS_CALLBACK);
 
 static const MIDL_STUB_DESC stub_desc = NORVO_VTAP_STUB_DESC(&server_interface, rundown_routines);
 

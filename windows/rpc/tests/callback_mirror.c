@@ -9,7 +9,10 @@ const unsigned char norvo_mirror_proc_format[] = {
 };
 
 const unsigned short norvo_mirror_offsets[NORVO_VTAP_CALLBACKS] = {
-    CALLBACK_AT_0, CALLBACK_AT_1, CALLBACK_AT_2, CALLBACK_AT_3,
+    CALLBACK_AT_0,
+    CALLBACK_AT_1,
+    CALLBACK_AT_2,
+    CALLBACK_AT_3,
 };
 
 handle_t norvo_mirror_binding;
@@ -45,8 +48,9 @@ static const RPC_CLIENT_INTERFACE client_interface =
 static const MIDL_STUB_DESC client_desc =
     NORVO_STUB_DESC(&client_interface, &norvo_mirror_binding, 0, norvo_vtap_type_format);
 
-#define CALL(n, ...) \
-    NdrClientCall2((PMIDL_STUB_DESC)&client_desc, &norvo_mirror_proc_format[norvo_mirror_offsets[n]], __VA_ARGS__)
+#define CALL(n, ...)                                \
+    NdrClientCall2((PMIDL_STUB_DESC) & client_desc, \
+                   &norvo_mirror_proc_format[norvo_mirror_offsets[n]], __VA_ARGS__)
 
 void mirror_TapEvent(long kind, hyper timestamp, hyper cookie) {
     CALL(0, kind, timestamp, cookie);

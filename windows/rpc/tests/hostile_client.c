@@ -19,19 +19,38 @@
 static const unsigned char types[] = {
     U16(0),
     /* 2 */
-    FC_BIND_CONTEXT, CTX_IN, 0x00, 0x00,
+    FC_BIND_CONTEXT,
+    CTX_IN,
+    0x00,
+    0x00,
     /* 6: small[count], count at stack offset 32 */
     SMALL_ARRAY_SIZED_BY_SHORT(FC_TOP_LEVEL_CONFORMANCE, 32),
     /* 18 */
-    FC_STRUCT, 0x03, U16(4), FC_LONG, FC_END,
+    FC_STRUCT,
+    0x03,
+    U16(4),
+    FC_LONG,
+    FC_END,
     /* 24: PROPERTY_BUFFER { short size; small data[count at 32]; } */
-    FC_CSTRUCT, 0x01, U16(2), U16(H_BYTES_AT_32 - 28), FC_SHORT, FC_END,
+    FC_CSTRUCT,
+    0x01,
+    U16(2),
+    U16(H_BYTES_AT_32 - 28),
+    FC_SHORT,
+    FC_END,
     /* 32: small[count], count at stack offset 48 */
     SMALL_ARRAY_SIZED_BY_SHORT(FC_TOP_LEVEL_CONFORMANCE, 48),
     /* 44: PROPERTY_BUFFER { short size; small data[count at 48]; } */
-    FC_CSTRUCT, 0x01, U16(2), U16(H_BYTES_AT_48 - 48), FC_SHORT, FC_END,
+    FC_CSTRUCT,
+    0x01,
+    U16(2),
+    U16(H_BYTES_AT_48 - 48),
+    FC_SHORT,
+    FC_END,
     /* 52 */
-    FC_FP, 0x00, U16(H_BUFFER_AT_48 - 54),
+    FC_FP,
+    0x00,
+    U16(H_BUFFER_AT_48 - 54),
     0x00,
 };
 
@@ -45,7 +64,9 @@ static const unsigned char procs[] = {
 
     /* 180: the mirror's callback 1, through an explicit binding handle */
     NDR_PROCEDURE(0x48, 1, 40),
-    FC_BIND_PRIMITIVE, 0x00, U16(0),
+    FC_BIND_PRIMITIVE,
+    0x00,
+    U16(0),
     OI2(32, 0, CLIENT_MUST_SIZE, 3),
     PARAM_BASE(IN_BASE, 8, FC_SHORT),
     PARAM(IN_SIZED, 16, H_BYTES_AT_32),

@@ -32,11 +32,13 @@ struct SensorError {
 // Error { code: HRESULT(0x80004005), message: "Unspecified error" }
 template <>
 struct fmt::formatter<norvo::sensors::PlatformError> : fmt::formatter<std::string_view> {
-    format_context::iterator format(const norvo::sensors::PlatformError& e, format_context& ctx) const;
+    format_context::iterator format(const norvo::sensors::PlatformError& e,
+                                    format_context& ctx) const;
 };
 
 // The variant name; Win32 carries the platform error in parentheses.
 template <>
 struct fmt::formatter<norvo::sensors::SensorError> : fmt::formatter<std::string_view> {
-    format_context::iterator format(const norvo::sensors::SensorError& e, format_context& ctx) const;
+    format_context::iterator format(const norvo::sensors::SensorError& e,
+                                    format_context& ctx) const;
 };

@@ -13,13 +13,13 @@ namespace norvo::sensors {
 
 // Dropping it ends the subscription.
 class SensorSubscription {
-public:
+  public:
     virtual ~SensorSubscription() = default;
 };
 
 // Dropping it unregisters and releases; subscriptions may be dropped before or after it.
 class SensorManager {
-public:
+  public:
     virtual ~SensorManager() = default;
     // A sensor not present yet is no failure: the subscription waits for it to enter.
     [[nodiscard]] virtual std::expected<std::unique_ptr<SensorSubscription>, SensorError> subscribe(
@@ -27,7 +27,7 @@ public:
 };
 
 class SensorLibrary {
-public:
+  public:
     virtual ~SensorLibrary() = default;
     [[nodiscard]] virtual std::expected<std::unique_ptr<SensorManager>, SensorError>
     create_manager() = 0;

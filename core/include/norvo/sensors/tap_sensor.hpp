@@ -7,7 +7,8 @@
 namespace norvo::sensors::tap_sensor {
 
 // Found by this ID; its persistent unique ID is the same GUID.
-inline constexpr Guid kSensorId{0x9B4AA91F, 0xAEBD, 0x4CF2, {0x95, 0x65, 0x67, 0x2E, 0x4F, 0x05, 0x86, 0xCB}};
+inline constexpr Guid kSensorId{
+    0x9B4AA91F, 0xAEBD, 0x4CF2, {0x95, 0x65, 0x67, 0x2E, 0x4F, 0x05, 0x86, 0xCB}};
 
 // The platform's common sensor property set.
 inline constexpr Guid kSensorPropertyCommon{

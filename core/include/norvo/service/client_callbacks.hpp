@@ -17,7 +17,7 @@ struct CallbackFailure {
 using CallbackResult = std::expected<void, CallbackFailure>;
 
 class ClientCallbacks {
-public:
+  public:
     virtual ~ClientCallbacks() = default;
     // Each call waits for the client's answer. Implementations may also throw.
     [[nodiscard]] virtual CallbackResult tap_event(std::int32_t kind, std::uint64_t timestamp,
@@ -34,19 +34,20 @@ public:
 // Binds `callbacks` to the calling thread for this object's lifetime: the
 // transport opens one around each NorvoStartSensor dispatch.
 class CurrentCallScope {
-public:
+  public:
     explicit CurrentCallScope(ClientCallbacks& callbacks);
     ~CurrentCallScope();
     CurrentCallScope(const CurrentCallScope&) = delete;
     CurrentCallScope& operator=(const CurrentCallScope&) = delete;
 
-private:
+  private:
     ClientCallbacks* previous_;
 };
 
 // Guarded wrappers: 0 when the call completed, 1 when it failed in any way
 // (no call in progress on this thread, the client gone, an exception). Nothing escapes.
-std::int32_t SafeNorvoTapEvent(std::int32_t kind, std::uint64_t timestamp, std::uint64_t cookie) noexcept;
+std::int32_t SafeNorvoTapEvent(std::int32_t kind, std::uint64_t timestamp,
+                               std::uint64_t cookie) noexcept;
 std::int32_t SafeNorvoSendClientEvent(std::uint16_t size, const std::uint8_t* data,
                                       std::uint64_t cookie) noexcept;
 std::int32_t SafeNorvoSensorStateChanged(std::uint64_t timestamp, std::uint16_t state,

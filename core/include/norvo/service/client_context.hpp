@@ -42,7 +42,8 @@ struct ClientContext {
     const std::shared_ptr<ProcessingGate> processing_gate;
     const SharedCell<std::optional<float>> tap_strength;
     const SharedCell<std::optional<std::string>> client_id;
-    Cell<std::shared_ptr<sensors::SensorManager>> sensor_manager;  // shared only to call it unlocked
+    Cell<std::shared_ptr<sensors::SensorManager>>
+        sensor_manager;  // shared only to call it unlocked
     // Shared only so that a start can tell its own from a later start's; the context owns it.
     Cell<std::shared_ptr<sensors::SensorSubscription>> sensor_subscription;
     Cell<std::optional<channel::Sender<StopMessage>>> stop_sender;

@@ -18,7 +18,7 @@ namespace norvo::service {
 enum class ExpiredTap : std::uint8_t { None, Phone, Laptop };
 
 class PendingTaps {
-public:
+  public:
     enum class Form : std::uint8_t { Idle, PhoneTapPending, LaptopTapsPending };
 
     // True when the tap confirms a pending laptop tap (the oldest one).
@@ -34,7 +34,7 @@ public:
     Form form() const;
     std::size_t pending_laptop_taps() const;
 
-private:
+  private:
     struct Idle {};
     struct PhoneTapPending {
         Instant deadline;

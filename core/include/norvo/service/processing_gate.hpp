@@ -9,7 +9,7 @@
 namespace norvo::service {
 
 class ProcessingGate {
-public:
+  public:
     void enter();
     // Wakes all waiters when the last running start leaves.
     void leave();
@@ -28,7 +28,7 @@ public:
         }
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::condition_variable cv_;
     std::size_t running_ = 0;

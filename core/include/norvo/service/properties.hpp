@@ -21,7 +21,7 @@ inline constexpr PropertyKey confirmation_range = 3;
 inline constexpr PropertyKey connected_user = 4;
 inline constexpr PropertyKey tap_strength = 5;
 inline constexpr PropertyKey forward_confirm_tap = 6;
-inline constexpr PropertyKey client_id = 7;  // set as the client user agent
+inline constexpr PropertyKey client_id = 7;                    // set as the client user agent
 inline constexpr PropertyKey ignore_unidentified_clients = 8;  // process-wide
 inline constexpr PropertyKey enable_unconfirmed_taps = 9;
 inline constexpr PropertyKey dropped_sensor_reports = 10;  // sensor reports a full queue dropped
@@ -29,13 +29,13 @@ inline constexpr PropertyKey debug_mode = 0x3C5A0E91;
 }  // namespace property_key
 
 enum class PropertyKind : std::uint8_t {
-    Version,    // four unsigned 16-bit numbers
-    Switch,     // one byte: set as "not 0", reported as 0 or 1
+    Version,  // four unsigned 16-bit numbers
+    Switch,   // one byte: set as "not 0", reported as 0 or 1
     Unsigned32,
     Unsigned64,
     Signed32,
     Float32,
-    Text,       // set as 1 to kMaxTextSize bytes, reported with one zero byte after it
+    Text,  // set as 1 to kMaxTextSize bytes, reported with one zero byte after it
 };
 
 inline constexpr std::size_t kMaxTextSize = 128;

@@ -13,7 +13,7 @@ namespace norvo::service {
 
 // Joins (and leaves) the platform's multithreaded COM apartment on the calling thread.
 class ComApartment {
-public:
+  public:
     virtual ~ComApartment() = default;
     [[nodiscard]] virtual std::expected<void, sensors::PlatformError> initialize() = 0;
     virtual void uninitialize() = 0;
@@ -26,7 +26,7 @@ struct Runtime {
 };
 
 class RuntimeSlot {
-public:
+  public:
     // A second publication is a fatal error: the handle is written once.
     void publish(std::shared_ptr<const Runtime> runtime);
     // Null until published.

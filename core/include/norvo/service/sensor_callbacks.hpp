@@ -23,6 +23,7 @@ inline constexpr std::size_t kSensorQueueCapacity = 1024;
 // dropped without a word.
 sensors::SensorCallbacks make_sensor_callbacks(
     const channel::Sender<sensors::SensorMessage>& sender,
-    std::shared_ptr<std::atomic<std::uint64_t>> dropped = std::make_shared<std::atomic<std::uint64_t>>(0));
+    std::shared_ptr<std::atomic<std::uint64_t>> dropped =
+        std::make_shared<std::atomic<std::uint64_t>>(0));
 
 }  // namespace norvo::service

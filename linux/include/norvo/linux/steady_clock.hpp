@@ -6,7 +6,7 @@
 namespace norvo::linux_platform {
 
 class SteadyClock final : public Clock {
-public:
+  public:
     Instant now() const override;
     std::shared_ptr<Wakeup> make_wakeup() override;
 };

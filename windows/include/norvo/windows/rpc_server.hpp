@@ -29,7 +29,7 @@ class RpcServer final : public host::RpcServerHandle {
     explicit RpcServer(RPC_IF_HANDLE if_handle) : if_handle_(if_handle) {}
     [[nodiscard]] std::expected<void, host::RpcError> listen(void* security_descriptor);
 
-    RPC_IF_HANDLE if_handle_;                      // the registered interface
+    RPC_IF_HANDLE if_handle_;                 // the registered interface
     RPC_BINDING_VECTOR* bindings_ = nullptr;  // owned; null once freed
 };
 

@@ -69,7 +69,8 @@ class Connection {
   public:
     // Connects and waits for the service to admit this process:
     // server_unavailable when nothing listens there, access_denied when refused.
-    [[nodiscard]] static Result<std::unique_ptr<Connection>> connect(const std::filesystem::path& socket_path);
+    [[nodiscard]] static Result<std::unique_ptr<Connection>> connect(
+        const std::filesystem::path& socket_path);
 
     // Ends the connection; the service runs down the contexts still open.
     // No call may be in progress.
@@ -84,20 +85,22 @@ class Connection {
     // Nulls `context` once closed. Waits until a sensor run on it has ended.
     [[nodiscard]] Result<void> RemoteClose(ContextHandle& context);
     // Blocks for the whole sensor run, running `callbacks` on this thread.
-    [[nodiscard]] Result<HRESULT> NorvoStartSensor(const ContextHandle& context, std::uint64_t cookie,
-                                     Callbacks& callbacks);
+    [[nodiscard]] Result<HRESULT> NorvoStartSensor(const ContextHandle& context,
+                                                   std::uint64_t cookie, Callbacks& callbacks);
     [[nodiscard]] Result<HRESULT> NorvoStopSensor(const ContextHandle& context);
     [[nodiscard]] Result<HRESULT> NorvoReceiveClientEvent(const ContextHandle& context,
-                                            std::span<const std::uint8_t> packet);
+                                                          std::span<const std::uint8_t> packet);
     [[nodiscard]] Result<HRESULT> NorvoSetProperty(const ContextHandle& context, PropertyKey key,
-                                     std::span<const std::uint8_t> value);
+                                                   std::span<const std::uint8_t> value);
     // `buffer` is the room offered (its size) and its contents; `input` is not read by the service.
-    [[nodiscard]] Result<QueryResult> NorvoQueryProperty(const ContextHandle& context, PropertyKey key,
-                                           std::optional<std::vector<std::uint8_t>> buffer,
-                                           std::optional<std::vector<std::uint8_t>> input = {});
+    [[nodiscard]] Result<QueryResult> NorvoQueryProperty(
+        const ContextHandle& context, PropertyKey key,
+        std::optional<std::vector<std::uint8_t>> buffer,
+        std::optional<std::vector<std::uint8_t>> input = {});
 
     // Reads a property in the usual two calls: its length, then its value.
-    [[nodiscard]] Result<PropertyValue> read_property(const ContextHandle& context, PropertyKey key);
+    [[nodiscard]] Result<PropertyValue> read_property(const ContextHandle& context,
+                                                      PropertyKey key);
 
   private:
     explicit Connection(posix::UniqueFd socket);

@@ -9,7 +9,8 @@
 namespace norvo::linux_host {
 
 // Stores the event-source name (the syslog identifier) and installs the fatal-error
-// hook, which uncaught exceptions reach too. Call on the process's main thread: its name tells unnamed threads apart.
+// hook, which uncaught exceptions reach too. Call on the process's main thread: its name tells
+// unnamed threads apart.
 void install_fatal_reporting(std::string_view event_source);
 
 void report_fatal(const FatalError& error);

@@ -45,7 +45,7 @@ using HSTRING = struct HSTRING__*;
 #define HRESULT_FROM_WIN32(x)      \
     (static_cast<HRESULT>(x) <= 0  \
          ? static_cast<HRESULT>(x) \
-         : static_cast<HRESULT>(((x)&0x0000FFFF) | (7 << 16) | 0x80000000))
+         : static_cast<HRESULT>(((x) & 0x0000FFFF) | (7 << 16) | 0x80000000))
 
 #define S_OK (static_cast<HRESULT>(0x00000000))
 #define S_FALSE (static_cast<HRESULT>(0x00000001))

@@ -17,7 +17,8 @@ class Endpoint {
     // duplicate_endpoint when another service holds it, invalid_endpoint_format
     // for a path too long for a socket address, cant_create_endpoint otherwise
     // (logged at Error when the folder is somebody else's or open to others).
-    [[nodiscard]] static std::expected<Endpoint, wire::RpcStatus> bind(const std::filesystem::path& path);
+    [[nodiscard]] static std::expected<Endpoint, wire::RpcStatus> bind(
+        const std::filesystem::path& path);
 
     Endpoint(Endpoint&&) noexcept = default;
     Endpoint& operator=(Endpoint&&) = delete;

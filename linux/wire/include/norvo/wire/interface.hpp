@@ -161,9 +161,9 @@ std::optional<Message> decode(std::span<const std::uint8_t> payload) {
 // The Call or Callback alternative of an opnum; procnum_out_of_range for an
 // opnum outside the table, bad_stub_data for parameters that do not decode.
 [[nodiscard]] std::expected<Call, RpcStatus> decode_call(std::uint8_t opnum,
-                                           std::span<const std::uint8_t> payload);
-[[nodiscard]] std::expected<CallbackCall, RpcStatus> decode_callback(std::uint8_t opnum,
-                                                       std::span<const std::uint8_t> payload);
+                                                         std::span<const std::uint8_t> payload);
+[[nodiscard]] std::expected<CallbackCall, RpcStatus> decode_callback(
+    std::uint8_t opnum, std::span<const std::uint8_t> payload);
 
 std::optional<std::vector<std::uint8_t>> encode_call(const Call& call);
 std::optional<std::vector<std::uint8_t>> encode_callback(const CallbackCall& call);

@@ -10,7 +10,7 @@
 namespace norvo::replay {
 
 class RecordingCallbacks final : public service::ClientCallbacks {
-public:
+  public:
     service::CallbackResult tap_event(std::int32_t kind, std::uint64_t timestamp,
                                       std::uint64_t cookie) override;
     service::CallbackResult send_client_event(std::span<const std::uint8_t> packet,
@@ -22,7 +22,7 @@ public:
     // Read once the start call that made the callbacks has returned.
     const std::vector<std::string>& transcript() const { return lines_; }
 
-private:
+  private:
     std::vector<std::string> lines_;
 };
 

@@ -14,19 +14,19 @@ namespace norvo::replay {
 
 // Where the scripted tap sensor delivers: the subscriber's callbacks while subscribed.
 class SensorPort {
-public:
+  public:
     void attach(sensors::SensorCallbacks callbacks);
     void detach();
     // Calls `deliver` with the subscriber's callbacks, outside any lock, as a
     // sensor thread would. False when nobody is subscribed.
     bool deliver(const std::function<void(const sensors::SensorCallbacks&)>& deliver) const;
 
-private:
+  private:
     Cell<std::shared_ptr<const sensors::SensorCallbacks>> callbacks_;
 };
 
 class ScriptedSensorLibrary final : public sensors::SensorLibrary {
-public:
+  public:
     explicit ScriptedSensorLibrary(std::shared_ptr<SensorPort> port) : port_(std::move(port)) {}
     [[nodiscard]] std::expected<std::unique_ptr<sensors::SensorManager>, sensors::SensorError>
     create_manager() override;
@@ -36,9 +36,9 @@ public:
 };
 
 class ScriptedCom final : public service::ComApartment {
-public:
-  [[nodiscard]] std::expected<void, sensors::PlatformError> initialize() override { return {}; }
-  void uninitialize() override {}
+  public:
+    [[nodiscard]] std::expected<void, sensors::PlatformError> initialize() override { return {}; }
+    void uninitialize() override {}
 };
 
 }  // namespace norvo::replay

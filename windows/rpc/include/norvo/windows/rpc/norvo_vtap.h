@@ -32,7 +32,7 @@ typedef enum _NORVO_SENSOR_STATE {
 } NORVO_SENSOR_STATE;
 
 /* The procedures' and the callbacks' signatures, under a prefix for each side. */
-#define NORVO_VTAP_PROCEDURES_NAMED(prefix)                                                      \
+#define NORVO_VTAP_PROCEDURES_NAMED(prefix)                                                     \
     void prefix##RemoteOpen(handle_t binding, PCONTEXT_HANDLE_TYPE* context);                   \
     void prefix##RemoteClose(PCONTEXT_HANDLE_TYPE* context);                                    \
     long prefix##NorvoStartSensor(PCONTEXT_HANDLE_TYPE context, hyper cookie);                  \
@@ -43,10 +43,10 @@ typedef enum _NORVO_SENSOR_STATE {
                                   PROPERTY_BUFFER* value);                                      \
     long prefix##NorvoQueryProperty(PCONTEXT_HANDLE_TYPE context, PROPERTY_KEY key, long* size, \
                                     PROPERTY_BUFFER* buffer, PROPERTY_BUFFER* input);
-#define NORVO_VTAP_CALLBACKS_NAMED(prefix)                                                        \
-    void prefix##TapEvent(long kind, hyper timestamp, hyper cookie);                              \
-    void prefix##SendClientEvent(short size, signed char* data, hyper cookie);                    \
-    void prefix##SensorStateChanged(hyper timestamp, NORVO_SENSOR_STATE state, hyper cookie);     \
+#define NORVO_VTAP_CALLBACKS_NAMED(prefix)                                                    \
+    void prefix##TapEvent(long kind, hyper timestamp, hyper cookie);                          \
+    void prefix##SendClientEvent(short size, signed char* data, hyper cookie);                \
+    void prefix##SensorStateChanged(hyper timestamp, NORVO_SENSOR_STATE state, hyper cookie); \
     void prefix##SignalReturn(long status, hyper cookie);
 
 /* Service side: it implements the procedures and calls the callback stubs, which are valid
