@@ -94,14 +94,16 @@ class ServiceMainTest : public ::testing::Test {
         sink->clear();
     }
 
-    // Runs the service while the dispatcher delivers `controls` (`event_data` for each).
-    void run(std::vector<std::uint32_t> controls, std::uint32_t event_type = 0,
-             const void* event_data = nullptr) {
+    // Runs the service while the dispatcher delivers `controls` (`event_data` for each); true
+    // when the run ended without an error.
+    [[nodiscard]] bool run(std::vector<std::uint32_t> controls, std::uint32_t event_type = 0,
+                           const void* event_data = nullptr) {
         std::thread dispatcher([&] {
             for (auto control : controls) handler->handle(control, event_type, event_data);
         });
-        EXPECT_TRUE(run_service(*platform).has_value());
+        const bool succeeded = run_service(*platform).has_value();
         dispatcher.join();
+        return succeeded;
     }
 
     std::vector<std::string> info_and_error_lines() const {
@@ -121,7 +123,7 @@ class ServiceMainTest : public ::testing::Test {
 using Lines = std::vector<std::string>;
 
 TEST_F(ServiceMainTest, StopEndsARunningService) {
-    run({1});
+    EXPECT_TRUE(run({1}));
     EXPECT_EQ(platform->journal.steps, Lines({"create", "status 4 0x7FF", "runtime", "rpc start",
                                               "rpc stop", "rpc released", "status 1 0x0"}));
     EXPECT_EQ(info_and_error_lines(),
@@ -130,7 +132,7 @@ TEST_F(ServiceMainTest, StopEndsARunningService) {
 }
 
 TEST_F(ServiceMainTest, PauseAndContinueReportTheirStatusesAndKeepServing) {
-    run({2, 3, 2, 1});
+    EXPECT_TRUE(run({2, 3, 2, 1}));
     EXPECT_EQ(platform->journal.steps, Lines({"create", "status 4 0x7FF", "runtime", "rpc start",
                                               "status 7 0x3", "status 4 0x7FF", "status 7 0x3",
                                               "rpc stop", "rpc released", "status 1 0x0"}));
@@ -142,7 +144,7 @@ TEST_F(ServiceMainTest, PauseAndContinueReportTheirStatusesAndKeepServing) {
 TEST_F(ServiceMainTest, ShutdownAndPreshutdownStopThroughTheClosedChannel) {
     for (std::uint32_t ending : {5u, 15u}) {
         fresh();
-        run({ending});
+        EXPECT_TRUE(run({ending}));
         EXPECT_EQ(info_and_error_lines(), Lines({"Application start", "RpcServer created",
                                                  "RpcServer stopped", "Application stop"}));
         EXPECT_EQ(platform->journal.steps.back(), "status 1 0x0");
@@ -150,7 +152,7 @@ TEST_F(ServiceMainTest, ShutdownAndPreshutdownStopThroughTheClosedChannel) {
 }
 
 TEST_F(ServiceMainTest, OtherControlsChangeNothing) {
-    run({4, 6, 7, 16, 32, 200, 1});
+    EXPECT_TRUE(run({4, 6, 7, 16, 32, 200, 1}));
     EXPECT_EQ(info_and_error_lines(),
               Lines({"Application start", "RpcServer created", "Service stop", "RpcServer stopped",
                      "Application stop"}));
@@ -225,7 +227,7 @@ TEST_F(ServiceMainTest, FailuresEndTheRunWithTheirOutermostMessage) {
     for (const auto& c : cases) {
         fresh();
         c.arrange(*platform);
-        run(c.controls);
+        EXPECT_FALSE(run(c.controls)) << c.name;
         EXPECT_EQ(platform->journal.steps, c.steps) << c.name;
         const auto lines = info_and_error_lines();
         ASSERT_GE(lines.size(), 3u) << c.name;
