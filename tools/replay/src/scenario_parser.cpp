@@ -5,6 +5,7 @@
 #include "norvo/little_endian.hpp"
 #include "norvo/tools/property_text.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <limits>
 #include <optional>
@@ -77,8 +78,9 @@ class Words {
 // Little-endian bytes of `value`, padded with zeros to a field's eight bytes.
 template <class T>
 std::vector<std::uint8_t> field_bytes(T value) {
-    auto bytes = le_bytes(value);
-    bytes.resize(kFieldSize, 0);
+    std::vector<std::uint8_t> bytes(kFieldSize, 0);
+    const auto le = le_bytes(value);
+    std::ranges::copy(le, bytes.begin());
     return bytes;
 }
 
