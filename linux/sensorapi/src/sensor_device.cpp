@@ -250,6 +250,7 @@ void SensorDeviceSocket::listen_again() {
     std::uint64_t expirations = 0;
     [[maybe_unused]] const auto drained =
         ::read(backoff_fd_.get(), &expirations, sizeof expirations);
+    // Changing a watched descriptor's events cannot fail but for a broken epoll set.
     (void)watch(epoll_fd_.get(), listen_fd_.get(), EPOLL_CTL_MOD, EPOLLIN);
 }
 

@@ -263,13 +263,13 @@ void Reactor::end_silent_connections() {
 void Reactor::arm(int timer, Clock::time_point at) {
     const auto since = at.time_since_epoch();
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(since);
-    itimerspec spec{};
-    spec.it_value.tv_sec = seconds.count();
-    spec.it_value.tv_nsec =
+    itimerspec due{};
+    due.it_value.tv_sec = seconds.count();
+    due.it_value.tv_nsec =
         std::chrono::duration_cast<std::chrono::nanoseconds>(since - seconds).count();
-    if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0)
-        spec.it_value.tv_nsec = 1;  // zero would disarm
-    ::timerfd_settime(timer, TFD_TIMER_ABSTIME, &spec, nullptr);
+    if (due.it_value.tv_sec == 0 && due.it_value.tv_nsec == 0)
+        due.it_value.tv_nsec = 1;  // zero would disarm
+    ::timerfd_settime(timer, TFD_TIMER_ABSTIME, &due, nullptr);
 }
 
 }  // namespace norvo::transport
