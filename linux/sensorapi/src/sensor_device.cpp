@@ -94,8 +94,9 @@ class Device {
     Device(posix::UniqueFd fd, int epoll_fd) : fd_(std::move(fd)), epoll_fd_(epoll_fd) {}
     ~Device() {
         ::epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, fd_.get(), nullptr);
-        DeviceHub::instance().leave();
+        // Logged first: the leave wakes runs, and what they report must not precede its cause.
         kLog.info("Sensor device disconnected");
+        DeviceHub::instance().leave();
     }
     Device(const Device&) = delete;
     Device& operator=(const Device&) = delete;
