@@ -222,7 +222,9 @@ void Reactor::serve(std::uint64_t key, std::uint32_t events) {
 // Keeps the deadline timer for connections that are still silent: once
 // everybody has spoken, an idle service has no timer to wake it.
 void Reactor::forget_answered_deadlines() {
-    const auto front = deadlines_.empty() ? 0 : deadlines_.front().second;
+    if (deadlines_.empty())
+        return;  // the timer is off already: a busy connection pays no timer call
+    const auto front = deadlines_.front().second;
     while (!deadlines_.empty()) {
         const auto found = connections_.find(deadlines_.front().second);
         if (found != connections_.end() && !found->second->heard_from())
