@@ -53,19 +53,21 @@ TempFolder::~TempFolder() {
 }
 
 std::expected<std::unique_ptr<Daemon>, std::string> Daemon::start(
-    const std::filesystem::path& program, std::chrono::seconds guard) {
+    const std::filesystem::path& program, std::chrono::seconds guard,
+    const std::vector<std::string>& arguments) {
     auto folder = TempFolder::make();
     if (!folder)
         return std::unexpected(folder.error());
     std::unique_ptr<Daemon> daemon(new Daemon(std::move(*folder)));
-    if (auto spawned = daemon->spawn(program); !spawned)
+    if (auto spawned = daemon->spawn(program, arguments); !spawned)
         return std::unexpected(spawned.error());
     if (auto serving = daemon->await_serving(guard); !serving)
         return std::unexpected(serving.error());
     return daemon;
 }
 
-std::expected<void, std::string> Daemon::spawn(const std::filesystem::path& program) {
+std::expected<void, std::string> Daemon::spawn(const std::filesystem::path& program,
+                                               const std::vector<std::string>& arguments) {
     posix::UniqueFd log(
         ::open(log_file().c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
     if (!log.valid())
@@ -77,6 +79,7 @@ std::expected<void, std::string> Daemon::spawn(const std::filesystem::path& prog
     posix_spawn_file_actions_adddup2(&actions, log.get(), 2);
     std::vector<std::string> argv{program.string(), "--socket", endpoint().string(),
                                   "--sensor-socket", sensor_socket().string()};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
     std::vector<char*> args;
     for (auto& arg : argv) args.push_back(arg.data());
     args.push_back(nullptr);

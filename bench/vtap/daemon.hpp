@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "norvo/posix/unique_fd.hpp"
 
@@ -33,7 +34,8 @@ class Daemon {
     // Started and serving: its log, written to a file that nobody reads during the run,
     // holds "RpcServer created". `guard` only keeps a broken start from hanging.
     [[nodiscard]] static std::expected<std::unique_ptr<Daemon>, std::string> start(
-        const std::filesystem::path& program, std::chrono::seconds guard);
+        const std::filesystem::path& program, std::chrono::seconds guard,
+        const std::vector<std::string>& arguments = {});
     // Stops the service (SIGTERM) and reaps it; kills it if it has not ended in time.
     ~Daemon();
     Daemon(const Daemon&) = delete;
@@ -46,7 +48,8 @@ class Daemon {
 
   private:
     explicit Daemon(TempFolder folder) : folder_(std::move(folder)) {}
-    [[nodiscard]] std::expected<void, std::string> spawn(const std::filesystem::path& program);
+    [[nodiscard]] std::expected<void, std::string> spawn(const std::filesystem::path& program,
+                                                         const std::vector<std::string>& arguments);
     [[nodiscard]] std::expected<void, std::string> await_serving(std::chrono::seconds guard);
 
     TempFolder folder_;

@@ -87,6 +87,20 @@ T value_or_exit(std::expected<T, std::string> result) {
         return std::move(*result);
 }
 
+// The same round trip on a daemon that writes every line, as it does by default.
+std::expected<Percentiles, std::string> measure_traced_round_trips(const BenchOptions& options,
+                                                                   const Sizes& sizes) {
+    auto daemon = Daemon::start(options.daemon, kStartGuard);
+    if (!daemon)
+        return std::unexpected(daemon.error());
+    auto client = BenchClient::open((*daemon)->endpoint());
+    if (!client)
+        return std::unexpected(client.error());
+    if (auto started = (*client)->start(); !started)
+        return std::unexpected(started.error());
+    return measure_round_trips(**client, sizes.round_trips);
+}
+
 Figures measure(const BenchOptions& options) {
     const auto& sizes = options.sizes;
     Figures figures;
@@ -105,7 +119,10 @@ Figures measure(const BenchOptions& options) {
     step("loop throughput in process");
     figures.pairs_per_second = measure_loop_pairs(sizes.loop_time);
 
-    auto daemon = value_or_exit(Daemon::start(options.daemon, kStartGuard));
+    // The peers log nothing per call: neither does this daemon, as a Windows
+    // service writes nothing that no trace session asked for.
+    auto daemon =
+        value_or_exit(Daemon::start(options.daemon, kStartGuard, {"--log-level", "info"}));
     const auto baseline = read_process(daemon->pid());
     figures.baseline_rss_kib = baseline ? baseline->rss_kib : 0;
     // Started before the sensor is present, so the sensor's arrival shows that this
@@ -118,6 +135,7 @@ Figures measure(const BenchOptions& options) {
 
     step("round trips");
     figures.round_trip = value_or_exit(measure_round_trips(*client, sizes.round_trips));
+    figures.round_trip_traced = value_or_exit(measure_traced_round_trips(options, sizes));
     step("raw ping-pongs");
     figures.raw_ping_pong = value_or_exit(
         measure_exchanges("the raw ping-pong", sizes.round_trips, [&] { return raw.exchange(); }));

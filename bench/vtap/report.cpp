@@ -37,6 +37,8 @@ std::vector<Row> rows(const Figures& f) {
     const double confirmation_limit = kConfirmationGoal * f.raw_ping_pong.p99;
     std::vector<Row> out{
         {"QueryProperty round trip", p50_p99(f.round_trip), "", ""},
+        {"QueryProperty round trip, every call logged (--log-level trace)",
+         p50_p99(f.round_trip_traced), "", ""},
         {fmt::format("raw Unix-socket ping-pong ({} B out, {} B back)", f.frame_bytes_in,
                      f.frame_bytes_out),
          p50_p99(f.raw_ping_pong), "", ""},
@@ -57,7 +59,7 @@ std::vector<Row> rows(const Figures& f) {
     };
     if (f.sd_bus) {
         const double sd_bus_ratio = f.sd_bus->p50 > 0 ? f.round_trip.p50 / f.sd_bus->p50 : 0;
-        const auto at = out.begin() + 3;
+        const auto at = out.begin() + 4;
         out.insert(at,
                    {{"sd-bus peer-to-peer method call (same sizes)", p50_p99(*f.sd_bus), "", ""},
                     {"round trip / sd-bus (p50)", fmt::format("{:.2f}x", sd_bus_ratio), "<= 1.0x",

@@ -17,7 +17,8 @@ namespace norvo::bench {
 struct Figures {
     std::size_t frame_bytes_in = 0;   // the query's Call frame
     std::size_t frame_bytes_out = 0;  // and its Result frame
-    Percentiles round_trip;
+    Percentiles round_trip;           // the daemon writing Info and above, as the peers log nothing
+    Percentiles round_trip_traced;    // the daemon writing every line, its default
     Percentiles raw_ping_pong;
     std::optional<Percentiles> sd_bus;  // measured when built with libsystemd
     Percentiles confirmation;

@@ -51,6 +51,8 @@ TEST(JournalSink, WritesOneLinePerRecord) {
     JournalSink sink(writing.get());
     sink.write({log::Level::Info, "QuelVextoraService", "", 0, "Application start"});
     sink.write({log::Level::Warn, "x", "", 0, "y"});
+    EXPECT_TRUE(JournalSink(2, log::Level::Info).accepts(log::Level::Info));
+    EXPECT_FALSE(JournalSink(2, log::Level::Info).accepts(log::Level::Debug));
     writing = {};
     char text[128];
     const auto n = ::read(reading.get(), text, sizeof text);
@@ -110,11 +112,16 @@ TEST(Options, DefaultsAndOverrides) {
     const auto& run = std::get<RunOptions>(*defaults);
     EXPECT_EQ(run.socket, folder / "NorvoVxtRpcEndpoint");
     EXPECT_EQ(run.sensor_socket, folder / "sensor");
+    EXPECT_EQ(run.log_level, log::Level::Trace);
 
     const auto given = parse_options(Args{"--sensor-socket", "/s", "--socket", "/e"}, folder);
     ASSERT_TRUE(given);
     EXPECT_EQ(std::get<RunOptions>(*given).socket, "/e");
     EXPECT_EQ(std::get<RunOptions>(*given).sensor_socket, "/s");
+    EXPECT_EQ(std::get<RunOptions>(*parse_options(Args{"--log-level", "info"}, folder)).log_level,
+              log::Level::Info);
+    EXPECT_EQ(parse_options(Args{"--log-level", "loud"}, folder).error(),
+              "unknown log level 'loud'");
 
     EXPECT_TRUE(std::holds_alternative<ShowHelp>(*parse_options(Args{"--help"}, folder)));
     EXPECT_TRUE(std::holds_alternative<ShowVersion>(*parse_options(Args{"--version"}, folder)));

@@ -28,7 +28,7 @@ using namespace norvo::testing;
 
 constexpr uid_t kFlooder = 4242;
 constexpr uid_t kOther = 4243;
-constexpr std::size_t kConnectionsPerUser = 64;  // the daemon's defaults
+constexpr std::size_t kConnectionsPerUser = 128;  // the daemon's defaults
 constexpr std::size_t kStartsPerUser = 32;
 
 // A raw peer of the daemon; reads give up after a while, so a broken daemon

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
-#include <deque>
 
 #include "norvo/posix/unix_socket.hpp"
 #include "norvo/wire/interface.hpp"
@@ -36,8 +35,9 @@ Result<posix::UniqueFd> connect_socket(const std::filesystem::path& path) {
     return std::move(*socket);
 }
 
-// The service speaks first: it admits this process or says why not.
-Result<void> await_admission(int socket) {
+// The service speaks first: it admits this process or says why not. It answers
+// a Join the same way.
+Result<wire::Hello> await_hello(int socket) {
     const auto frame = wire::read_frame(socket);
     if (!frame)
         return failure(status::server_unavailable);
@@ -48,7 +48,12 @@ Result<void> await_admission(int socket) {
     }
     if (hello->status != status::ok)
         return failure(hello->status);
-    return {};
+    return *hello;
+}
+
+template <class Message>
+bool send_frame(int socket, wire::FrameKind kind, const Message& message) {
+    return wire::write_all(socket, wire::make_frame(kind, 0, 0, *wire::encode(message)));
 }
 
 template <class Message>
@@ -67,131 +72,160 @@ Result<HRESULT> status_of(const Result<result::Status>& out) {
 
 }  // namespace
 
-// The frames that answer one call. Guarded by the connection's calls_mutex_.
-class PendingCall {
+class Connection::CallSocket {
   public:
-    std::deque<wire::ReceivedFrame> inbox;
-    std::condition_variable arrived;
-    bool waiting = false;
+    explicit CallSocket(posix::UniqueFd socket) : socket_(std::move(socket)), reader_(fd()) {}
+
+    int fd() const { return socket_.get(); }
+    wire::FrameReader& reader() { return reader_; }
+    bool busy = true;  // guarded by the connection's sockets_mutex_
+
+  private:
+    posix::UniqueFd socket_;
+    wire::FrameReader reader_;  // the busy call's alone
 };
 
 Result<std::unique_ptr<Connection>> Connection::connect(const std::filesystem::path& socket_path) {
     auto socket = connect_socket(socket_path);
     if (!socket)
         return std::unexpected(socket.error());
-    if (auto admitted = await_admission(socket->get()); !admitted) {
-        return std::unexpected(admitted.error());
-    }
+    const auto hello = await_hello(socket->get());
+    if (!hello)
+        return std::unexpected(hello.error());
     // The service ends a connection that stays silent: say Hello back at once.
-    const auto hello = wire::encode(wire::Hello{});
-    if (!wire::write_all(socket->get(), wire::make_frame(wire::FrameKind::Hello, 0, 0, *hello)))
+    if (!send_frame(socket->get(), wire::FrameKind::Hello, wire::Hello{}))
         return failure(status::server_unavailable);
-    return std::unique_ptr<Connection>(new Connection(std::move(*socket)));
+    return std::unique_ptr<Connection>(
+        new Connection(socket_path, hello->association, std::move(*socket)));
 }
 
-Connection::Connection(posix::UniqueFd socket)
-    : socket_(std::move(socket)), reader_(socket_.get()) {}
+Connection::Connection(std::filesystem::path endpoint, wire::AssociationKey association,
+                       posix::UniqueFd first)
+    : endpoint_(std::move(endpoint)), association_(association) {
+    sockets_.push_back(std::make_unique<CallSocket>(std::move(first)));
+    sockets_.back()->busy = false;
+}
 
 Connection::~Connection() {
     disconnect();
 }
 
 void Connection::disconnect() {
-    ::shutdown(socket_.get(), SHUT_RDWR);
+    std::lock_guard lock(sockets_mutex_);
+    gone_ = true;
+    for (const auto& socket : sockets_) ::shutdown(socket->fd(), SHUT_RDWR);
 }
 
-// No thread of its own reads the socket: a waiting caller does, one at a time,
-// and hands the role on once its own frame has come. A lone call thus reads its
-// answer itself, with no thread to wake in between.
-std::optional<wire::ReceivedFrame> Connection::next_frame(PendingCall& mine) {
-    std::unique_lock lock(calls_mutex_);
-    for (;;) {
-        if (!mine.inbox.empty()) {
-            auto frame = std::move(mine.inbox.front());
-            mine.inbox.pop_front();
-            return frame;
-        }
+Result<Connection::CallSocket*> Connection::take_socket() {
+    {
+        std::lock_guard lock(sockets_mutex_);
         if (gone_)
-            return std::nullopt;
-        if (reading_) {
-            mine.waiting = true;
-            mine.arrived.wait(lock);
-            mine.waiting = false;
-            continue;
-        }
-        reading_ = true;
-        lock.unlock();
-        auto frame = reader_.next();
-        lock.lock();
-        reading_ = false;
-        if (frame) {
-            if (auto found = calls_.find(frame->header.call_id); found != calls_.end()) {
-                found->second->inbox.push_back(std::move(*frame));
-                found->second->arrived.notify_one();
+            return failure(status::call_failed);
+        for (const auto& socket : sockets_) {
+            if (!socket->busy) {
+                socket->busy = true;
+                return socket.get();
             }
-        } else if (frame.error() != wire::ReadFailure::Malformed) {
-            gone_ = true;
         }
-        if (!mine.inbox.empty() || gone_)
-            hand_over_reading();
+    }
+    auto opened = open_joined_socket();
+    if (!opened)
+        return std::unexpected(opened.error());
+    std::lock_guard lock(sockets_mutex_);
+    if (gone_)
+        return failure(status::call_failed);
+    return sockets_.emplace_back(std::make_unique<CallSocket>(std::move(*opened))).get();
+}
+
+Result<posix::UniqueFd> Connection::open_joined_socket() {
+    auto socket = connect_socket(endpoint_);
+    if (!socket)
+        return std::unexpected(socket.error());
+    if (auto admitted = await_hello(socket->get()); !admitted)
+        return std::unexpected(admitted.error());
+    if (!send_frame(socket->get(), wire::FrameKind::Join, wire::Join{association_}))
+        return failure(status::server_unavailable);
+    if (auto joined = await_hello(socket->get()); !joined)
+        return std::unexpected(joined.error());
+    return std::move(*socket);
+}
+
+void Connection::keep_a_socket_idle() {
+    {
+        std::lock_guard lock(sockets_mutex_);
+        const auto idle = std::ranges::count_if(sockets_, [](const auto& s) { return !s->busy; });
+        if (gone_ || idle > 1)
+            return;
+    }
+    auto opened = open_joined_socket();
+    if (!opened)
+        return;  // a later call tries again
+    std::lock_guard lock(sockets_mutex_);
+    if (!gone_) {
+        sockets_.emplace_back(std::make_unique<CallSocket>(std::move(*opened)))->busy = false;
     }
 }
 
-void Connection::hand_over_reading() {
-    for (const auto& [id, call] : calls_) {
-        if (call->waiting && (gone_ || call->inbox.empty())) {
-            call->arrived.notify_one();
-            if (!gone_)
-                return;
-        }
+void Connection::give_back(CallSocket& socket, bool clean) {
+    std::lock_guard lock(sockets_mutex_);
+    if (clean) {
+        socket.busy = false;
+        return;
     }
-}
-
-bool Connection::send(const std::vector<std::uint8_t>& frame) {
-    std::lock_guard lock(write_mutex_);
-    return wire::write_all(socket_.get(), frame);
+    std::erase_if(sockets_, [&](const auto& held) { return held.get() == &socket; });
 }
 
 Result<wire::ReceivedFrame> Connection::call(std::uint8_t opnum,
                                              std::span<const std::uint8_t> payload,
                                              Callbacks* callbacks) {
-    auto pending = std::make_shared<PendingCall>();
-    std::uint32_t call_id = 0;
-    {
-        std::lock_guard lock(calls_mutex_);
-        if (gone_)
-            return failure(status::call_failed);
-        call_id = ++next_call_id_;
-        if (call_id == 0)
-            call_id = ++next_call_id_;  // 0 stands for no call
-        calls_.emplace(call_id, pending);
-    }
+    auto socket = take_socket();
+    if (!socket)
+        return std::unexpected(socket.error());
     // However the call ends, a throwing callback included.
-    struct Unregister {
+    struct GiveBack {
         Connection& connection;
-        std::uint32_t call_id;
-        ~Unregister() {
-            std::lock_guard lock(connection.calls_mutex_);
-            connection.calls_.erase(call_id);
-        }
-    } unregister{*this, call_id};
-    if (!send(wire::make_frame(wire::FrameKind::Call, opnum, call_id, payload))) {
+        CallSocket& socket;
+        bool clean = false;
+        ~GiveBack() { connection.give_back(socket, clean); }
+    } give_back{*this, **socket};
+    auto frame = converse(**socket, opnum, payload, callbacks);
+    if (!frame)
         return failure(status::call_failed);
+    give_back.clean = true;
+    if (frame->header.kind == static_cast<std::uint8_t>(wire::FrameKind::Fault)) {
+        const auto fault = wire::decode<wire::Fault>(frame->payload);
+        return failure(fault ? fault->status : status::bad_stub_data);
+    }
+    return std::move(*frame);
+}
+
+std::optional<wire::ReceivedFrame> Connection::converse(CallSocket& socket, std::uint8_t opnum,
+                                                        std::span<const std::uint8_t> payload,
+                                                        Callbacks* callbacks) {
+    auto call_id = ++next_call_id_;
+    if (call_id == 0)
+        call_id = ++next_call_id_;  // 0 stands for no call
+    if (!wire::write_all(socket.fd(),
+                         wire::make_frame(wire::FrameKind::Call, opnum, call_id, payload))) {
+        return std::nullopt;
     }
     for (;;) {
-        auto frame = next_frame(*pending);
-        if (!frame)
-            return failure(status::call_failed);
+        auto frame = socket.reader().next();
+        if (!frame) {
+            if (frame.error() == wire::ReadFailure::Malformed)
+                continue;
+            disconnect();  // the service is gone: so is every other socket's answer
+            return std::nullopt;
+        }
+        if (frame->header.call_id != call_id)
+            continue;  // nothing else is in flight on this socket
         switch (static_cast<wire::FrameKind>(frame->header.kind)) {
             case wire::FrameKind::Callback:
-                answer_callback(call_id, *frame, callbacks);
+                answer_callback(socket, call_id, *frame, callbacks);
                 break;
             case wire::FrameKind::Result:
+            case wire::FrameKind::Fault:
                 return std::move(*frame);
-            case wire::FrameKind::Fault: {
-                const auto fault = wire::decode<wire::Fault>(frame->payload);
-                return failure(fault ? fault->status : status::bad_stub_data);
-            }
             default:
                 break;  // nothing else answers a call
         }
@@ -211,8 +245,8 @@ Result<Reply> Connection::invoke(const Request& request, Callbacks* callbacks) {
 
 // Every callback is answered, also one this call cannot take, so the service's
 // loop never waits for nothing.
-void Connection::answer_callback(std::uint32_t call_id, const wire::ReceivedFrame& frame,
-                                 Callbacks* callbacks) {
+void Connection::answer_callback(CallSocket& socket, std::uint32_t call_id,
+                                 const wire::ReceivedFrame& frame, Callbacks* callbacks) {
     auto decoded = wire::decode_callback(frame.header.opnum, frame.payload);
     wire::CallbackReply reply{.sequence = decoded ? decoded->sequence : 0};
     if (!decoded) {
@@ -235,8 +269,9 @@ void Connection::answer_callback(std::uint32_t call_id, const wire::ReceivedFram
             },
             decoded->callback);
     }
-    send(wire::make_frame(wire::FrameKind::CallbackReply, frame.header.opnum, call_id,
-                          *wire::encode(reply)));
+    wire::write_all(socket.fd(),
+                    wire::make_frame(wire::FrameKind::CallbackReply, frame.header.opnum, call_id,
+                                     *wire::encode(reply)));
 }
 
 Result<ContextHandle> Connection::RemoteOpen() {
@@ -256,6 +291,7 @@ Result<void> Connection::RemoteClose(ContextHandle& context) {
 
 Result<HRESULT> Connection::NorvoStartSensor(const ContextHandle& context, std::uint64_t cookie,
                                              Callbacks& callbacks) {
+    keep_a_socket_idle();
     return status_of(invoke<result::Status>(call::NorvoStartSensor{context, cookie}, &callbacks));
 }
 

@@ -96,15 +96,15 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    const auto& options = std::get<linux_host::RunOptions>(*command);
     linux_host::install_fatal_reporting("NorvoVTap");
     log::set_max_level(log::Level::Trace);
-    log::set_sink(std::make_shared<linux_host::JournalSink>());
+    log::set_sink(std::make_shared<linux_host::JournalSink>(2, options.log_level));
 
     std::signal(SIGPIPE, SIG_IGN);  // a client or a log reader that went away is not fatal
     const auto dispatcher = linux_host::SignalDispatcher::install();
     if (!dispatcher)
         failed_to_start(dispatcher.error());
-    const auto& options = std::get<linux_host::RunOptions>(*command);
     make_folders(options);
     if (const auto outcome = run_dispatcher(*dispatcher, options); !outcome) {
         host::kHostLog.error("Exit status {}: {}", kRunFailed, host::error_chain(outcome.error()));

@@ -2,17 +2,38 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+#include <cctype>
+#include <optional>
+
 namespace norvo::linux_host {
 
-const std::string_view kUsage = R"(usage: norvo-vtapd [--socket PATH] [--sensor-socket PATH]
+const std::string_view kUsage =
+    R"(usage: norvo-vtapd [--socket PATH] [--sensor-socket PATH] [--log-level LEVEL]
 The tap service: serves its clients on a local socket until SIGTERM or SIGINT.
   --socket PATH         the RPC endpoint (default FOLDER/NorvoVxtRpcEndpoint)
   --sensor-socket PATH  the simulated tap sensor's device socket (default FOLDER/sensor)
+  --log-level LEVEL     error, warn, info, debug or trace: the most detailed lines
+                        written to standard error (default trace)
   --help, --version
 FOLDER is /run/norvo-vtap for root and $XDG_RUNTIME_DIR/norvo-vtap otherwise.
 Signals: SIGTERM, SIGINT stop; SIGTSTP pauses; SIGCONT continues; SIGHUP is a
 parameter change; SIGPWR is a shutdown.
 )";
+
+namespace {
+
+std::optional<log::Level> level_named(std::string_view name) {
+    for (const auto level : {log::Level::Error, log::Level::Warn, log::Level::Info,
+                             log::Level::Debug, log::Level::Trace}) {
+        const auto upper = log::level_name(level);
+        if (std::ranges::equal(name, upper, [](char a, char b) { return std::toupper(a) == b; }))
+            return level;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
 
 std::filesystem::path default_folder(bool root, const char* xdg_runtime_dir) {
     if (!root && xdg_runtime_dir != nullptr && *xdg_runtime_dir != '\0')
@@ -29,11 +50,20 @@ std::expected<Command, std::string> parse_options(std::span<const std::string_vi
             return ShowHelp{};
         if (arg == "--version")
             return ShowVersion{};
-        if (arg != "--socket" && arg != "--sensor-socket")
+        if (arg != "--socket" && arg != "--sensor-socket" && arg != "--log-level")
             return std::unexpected(fmt::format("unknown argument '{}'", arg));
+        const bool names_level = arg == "--log-level";
         if (i + 1 == args.size() || args[i + 1].empty())
-            return std::unexpected(fmt::format("{} needs a PATH", arg));
-        (arg == "--socket" ? options.socket : options.sensor_socket) = args[++i];
+            return std::unexpected(
+                fmt::format("{} needs a {}", arg, names_level ? "LEVEL" : "PATH"));
+        const auto value = args[++i];
+        if (!names_level) {
+            (arg == "--socket" ? options.socket : options.sensor_socket) = value;
+        } else if (const auto level = level_named(value)) {
+            options.log_level = *level;
+        } else {
+            return std::unexpected(fmt::format("unknown log level '{}'", value));
+        }
     }
     return options;
 }

@@ -36,13 +36,12 @@ class CallbackWaiter {
     std::optional<wire::RpcStatus> outcome_;
 };
 
-Connection::Connection(posix::UniqueFd socket, uid_t uid, UserQuota::Permit permit,
-                       ServerState& server, int epoll, std::uint64_t key)
-    : uid_(uid),
+Connection::Connection(posix::UniqueFd socket, std::shared_ptr<Association> association,
+                       UserQuota::Permit permit, ServerState& server, int epoll, std::uint64_t key)
+    : association_(std::move(association)),
       server_(server),
       epoll_(epoll),
       key_(key),
-      contexts_(server.limits.contexts_per_connection),
       permit_(std::move(permit)),
       socket_(std::move(socket)) {}
 
@@ -56,7 +55,7 @@ bool Connection::greet() {
             return false;
         watched_ = EPOLLIN;
     }
-    const auto hello = wire::encode(wire::Hello{});
+    const auto hello = wire::encode(wire::Hello{.association = association_->key()});
     return send(wire::make_frame(wire::FrameKind::Hello, 0, 0, *hello));
 }
 
@@ -96,9 +95,10 @@ bool Connection::serve_frames() {
         auto frame = incoming_.next();
         if (!frame)
             return true;
+        const bool first = !heard_from_;
         heard_from_ = true;
         if (*frame) {
-            route(**frame);
+            route(**frame, first);
         } else {
             send_fault(0, 0, wire::status::protocol_error);
             // An oversized length leaves nothing to resynchronise on.
@@ -122,7 +122,7 @@ void Connection::close() {
 }
 
 void Connection::run_down() {
-    for (auto& slot : contexts_.remove_all()) slot->close(/*client_gone=*/true);
+    for (auto& slot : contexts().remove_all()) slot->close(/*client_gone=*/true);
 }
 
 void Connection::hang_up() {
@@ -136,7 +136,7 @@ void Connection::hang_up_locked() {
     hung_up_ = true;
 }
 
-void Connection::route(const wire::ReceivedFrame& frame) {
+void Connection::route(const wire::ReceivedFrame& frame, bool first) {
     switch (static_cast<wire::FrameKind>(frame.header.kind)) {
         case wire::FrameKind::Call:
             dispatch_call(*this, frame.header, frame.payload);
@@ -146,10 +146,29 @@ void Connection::route(const wire::ReceivedFrame& frame) {
             return;
         case wire::FrameKind::Hello:
             return;  // the client's answer to ours: it counts as its first frame
+        case wire::FrameKind::Join:
+            join(frame.payload, first);
+            return;
         default:
             send_fault(frame.header.call_id, frame.header.opnum, wire::status::protocol_error);
             return;
     }
+}
+
+void Connection::join(std::span<const std::uint8_t> payload, bool first) {
+    const auto request = wire::decode<wire::Join>(payload);
+    auto joined =
+        request && first ? server_.associations.join(request->association, uid()) : nullptr;
+    if (!joined) {
+        send(wire::make_frame(wire::FrameKind::Hello, 0, 0,
+                              *wire::encode(wire::Hello{.status = wire::status::access_denied})));
+        return hang_up();
+    }
+    // The association it was given on admission has never been used.
+    (void)server_.associations.leave(*association_);
+    association_ = std::move(joined);
+    send(wire::make_frame(wire::FrameKind::Hello, 0, 0,
+                          *wire::encode(wire::Hello{.association = association_->key()})));
 }
 
 // A reply nobody waits for (late, repeated or garbled) is dropped.

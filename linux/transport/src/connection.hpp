@@ -1,5 +1,5 @@
 #pragma once
-// One client's connection. The reactor thread reads its frames and runs the
+// One connection of a client's association. The reactor thread reads its frames and runs the
 // calls that never wait right there; the calls that wait run on worker threads.
 // Any thread may send: a frame goes straight to the socket, or waits in a
 // bounded buffer that the reactor flushes while it reads nothing more from the
@@ -14,7 +14,7 @@
 #include <span>
 #include <vector>
 
-#include "context_table.hpp"
+#include "association.hpp"
 #include "norvo/posix/unique_fd.hpp"
 #include "norvo/wire/interface.hpp"
 #include "norvo/wire/socket_io.hpp"
@@ -28,8 +28,8 @@ class CallbackWaiter;
 class Connection : public std::enable_shared_from_this<Connection> {
   public:
     // `socket` is non-blocking; `key` tags its events in `epoll`.
-    Connection(posix::UniqueFd socket, uid_t uid, UserQuota::Permit permit, ServerState& server,
-               int epoll, std::uint64_t key);
+    Connection(posix::UniqueFd socket, std::shared_ptr<Association> association,
+               UserQuota::Permit permit, ServerState& server, int epoll, std::uint64_t key);
     ~Connection();
 
     // The reactor's side; false means the connection must end.
@@ -39,7 +39,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
     bool heard_from() const { return heard_from_; }
     // No frame either way from now on; callbacks waiting for a reply fail.
     void close();
-    // Runs down every context the client still holds (waits for their runs).
+    // Runs down every context the client still holds (waits for their runs);
+    // for the last connection of its association.
     void run_down();
 
     // Any thread: ends the connection; the reactor then closes it.
@@ -53,14 +54,17 @@ class Connection : public std::enable_shared_from_this<Connection> {
                      std::span<const std::uint8_t> payload);
     void send_fault(std::uint32_t call_id, std::uint8_t opnum, wire::RpcStatus status);
 
-    ContextTable& contexts() { return contexts_; }
+    Association& association() { return *association_; }
+    ContextTable& contexts() { return association_->contexts(); }
     ServerState& server() { return server_; }
-    uid_t uid() const { return uid_; }
+    uid_t uid() const { return association_->uid(); }
 
   private:
     // Serves the frames held, until a reply waits in the buffer.
     bool serve_frames();
-    void route(const wire::ReceivedFrame& frame);
+    void route(const wire::ReceivedFrame& frame, bool first);
+    // A Join as the connection's first frame moves it to the association it names.
+    void join(std::span<const std::uint8_t> payload, bool first);
     void take_callback_reply(std::span<const std::uint8_t> payload);
     bool send(std::span<const std::uint8_t> frame);
     bool replies_waiting();
@@ -72,11 +76,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
     // Fails every callback waiting for a reply; later ones fail at once.
     void end_callbacks();
 
-    const uid_t uid_;
+    // Replaced only by a Join, which comes before any call.
+    std::shared_ptr<Association> association_;
     ServerState& server_;
     const int epoll_;
     const std::uint64_t key_;
-    ContextTable contexts_;
     std::optional<UserQuota::Permit> permit_;
 
     // The reactor's alone.

@@ -1,29 +1,8 @@
 #include "context_table.hpp"
 
-#include <sys/random.h>
-
-#include <cerrno>
-
-#include "norvo/fatal.hpp"
+#include "random_token.hpp"
 
 namespace norvo::transport {
-namespace {
-
-wire::ContextToken random_token() {
-    wire::ContextToken token;
-    std::size_t filled = 0;
-    while (filled < token.bytes.size()) {
-        const auto n = ::getrandom(token.bytes.data() + filled, token.bytes.size() - filled, 0);
-        if (n > 0) {
-            filled += static_cast<std::size_t>(n);
-        } else if (errno != EINTR) {
-            fatal("no random bytes for a context handle");
-        }
-    }
-    return token;
-}
-
-}  // namespace
 
 void ContextSlot::close(bool client_gone) {
     if (!leases_.close())
@@ -44,8 +23,8 @@ wire::ContextToken ContextTable::insert(service::ContextHandle handle) {
     auto slot = std::make_shared<ContextSlot>(std::move(handle));
     std::lock_guard lock(mutex_);
     for (;;) {
-        auto token = random_token();
-        if (!token.is_null() && slots_.try_emplace(token, slot).second)
+        const auto token = random_token<wire::ContextTag>();
+        if (slots_.try_emplace(token, slot).second)
             return token;
     }
 }

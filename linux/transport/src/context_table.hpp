@@ -1,6 +1,6 @@
 #pragma once
-// The context handles of one connection. A handle is an unguessable token that
-// only this connection's table knows. Every call on a handle holds a lease on
+// The context handles of one association. A handle is an unguessable token that
+// only this association's table knows. Every call on a handle holds a lease on
 // its slot, and the context is closed (or run down) only once no lease is left,
 // so it outlives every call that uses it.
 
@@ -56,7 +56,7 @@ class ContextTable {
   public:
     explicit ContextTable(std::size_t capacity) : capacity_(capacity) {}
 
-    // Only the connection's reader inserts, so room it sees stays there.
+    // Only the reactor thread inserts, so room it sees stays there.
     bool has_room() const;
     wire::ContextToken insert(service::ContextHandle handle);
     // null_context for the null handle, context_mismatch for one this table does not hold.

@@ -159,10 +159,12 @@ void Reactor::admit(posix::UniqueFd socket) {
     if (!permit)
         return turn_away(socket, wire::status::server_too_busy);
     const auto key = next_key_++;
-    auto connection = std::make_shared<Connection>(std::move(socket), *uid, std::move(*permit),
-                                                   state_, epoll_.get(), key);
+    auto connection =
+        std::make_shared<Connection>(std::move(socket), state_.associations.open(*uid),
+                                     std::move(*permit), state_, epoll_.get(), key);
     if (!connection->greet()) {
         connection->close();
+        (void)state_.associations.leave(connection->association());
         return;
     }
     connections_.emplace(key, std::move(connection));
@@ -243,8 +245,10 @@ void Reactor::end(Connections::iterator found) {
     auto connection = std::move(found->second);
     connections_.erase(found);
     connection->close();
-    if (!state_.workers.submit([connection] { connection->run_down(); }))
+    if (state_.associations.leave(connection->association()) &&
+        !state_.workers.submit([connection] { connection->run_down(); })) {
         connection->run_down();
+    }
     resume_accepting();
 }
 

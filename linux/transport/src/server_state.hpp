@@ -3,6 +3,7 @@
 
 #include <atomic>
 
+#include "association.hpp"
 #include "norvo/transport/access_policy.hpp"
 #include "norvo/transport/limits.hpp"
 #include "user_quota.hpp"
@@ -17,6 +18,7 @@ struct ServerState {
           connections(limits.connections, limits.connections_per_user, access.service_uid),
           starts(limits.starts, limits.starts_per_user, access.service_uid),
           closes(limits.closes, limits.closes_per_user, access.service_uid),
+          associations(limits.contexts_per_client),
           // A thread for every run, every close and every connection's rundown.
           workers(limits.starts + limits.closes + limits.connections) {}
 
@@ -26,6 +28,7 @@ struct ServerState {
     UserQuota connections;
     UserQuota starts;
     UserQuota closes;
+    Associations associations;  // the reactor thread's alone
     // Declared last, so it is destroyed first: its tasks use everything above.
     WorkerThreads workers;
 };

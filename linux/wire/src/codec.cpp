@@ -21,10 +21,6 @@ T read_le(std::span<const std::uint8_t> bytes) {
 
 }  // namespace
 
-bool ContextToken::is_null() const {
-    return std::ranges::all_of(bytes, [](std::uint8_t b) { return b == 0; });
-}
-
 void Writer::put(std::uint8_t value) {
     bytes_.push_back(value);
 }
@@ -41,8 +37,8 @@ void Writer::put(std::uint64_t value) {
     append_le(bytes_, value);
 }
 
-void Writer::put(const ContextToken& token) {
-    bytes_.insert(bytes_.end(), token.bytes.begin(), token.bytes.end());
+void Writer::put_fixed(std::span<const std::uint8_t> bytes) {
+    bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
 }
 
 void Writer::put_array(std::span<const std::uint8_t> bytes) {
@@ -120,10 +116,10 @@ bool Reader::get(std::uint64_t& value) {
     return bytes.has_value();
 }
 
-bool Reader::get(ContextToken& token) {
-    auto bytes = take(token.bytes.size());
+bool Reader::get_fixed(std::span<std::uint8_t> out) {
+    auto bytes = take(out.size());
     if (bytes)
-        std::ranges::copy(*bytes, token.bytes.begin());
+        std::ranges::copy(*bytes, out.begin());
     return bytes.has_value();
 }
 

@@ -4,9 +4,12 @@
 // callbacks, delivered inside an outstanding NorvoStartSensor call.
 //
 // Calls may be made from any number of threads at once, several on one
-// context. A procedure's own result (an HRESULT) comes back as the value; a
-// call the transport could not carry out comes back as an RpcFailure.
+// context. Each call has a socket to itself, opened when no idle one is left
+// and joined to the service's record of this client, so its answer and its
+// callbacks come straight to the calling thread. A procedure's own result (an HRESULT) comes back
+// as the value; a call the transport could not carry out comes back as an RpcFailure.
 
+#include <atomic>
 #include <cstdint>
 #include <expected>
 #include <filesystem>
@@ -15,7 +18,6 @@
 #include <optional>
 #include <span>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "norvo/posix/unique_fd.hpp"
@@ -103,30 +105,37 @@ class Connection {
                                                       PropertyKey key);
 
   private:
-    explicit Connection(posix::UniqueFd socket);
+    class CallSocket;
 
-    // The next frame for `call`; none once the connection has ended.
-    std::optional<wire::ReceivedFrame> next_frame(PendingCall& call);
-    // Under calls_mutex_: wakes a waiting call to read in its turn.
-    void hand_over_reading();
+    Connection(std::filesystem::path endpoint, wire::AssociationKey association,
+               posix::UniqueFd first);
+
+    // An idle socket of this connection, or a new one that joins its association.
+    Result<CallSocket*> take_socket();
+    // A socket whose call did not end cleanly may still hold that call's frames: it goes.
+    void give_back(CallSocket& socket, bool clean);
+    Result<posix::UniqueFd> open_joined_socket();
+    // A start holds its socket for the whole run: the calls that stop or close
+    // it must find another, even once the service takes no new connections.
+    void keep_a_socket_idle();
     template <class Reply, class Request>
     Result<Reply> invoke(const Request& request, Callbacks* callbacks = nullptr);
     Result<wire::ReceivedFrame> call(std::uint8_t opnum, std::span<const std::uint8_t> payload,
                                      Callbacks* callbacks);
-    void answer_callback(std::uint32_t call_id, const wire::ReceivedFrame& frame,
-                         Callbacks* callbacks);
-    bool send(const std::vector<std::uint8_t>& frame);
+    // The call's Result or Fault frame; none when the socket failed.
+    std::optional<wire::ReceivedFrame> converse(CallSocket& socket, std::uint8_t opnum,
+                                                std::span<const std::uint8_t> payload,
+                                                Callbacks* callbacks);
+    void answer_callback(CallSocket& socket, std::uint32_t call_id,
+                         const wire::ReceivedFrame& frame, Callbacks* callbacks);
 
-    posix::UniqueFd socket_;
-    std::mutex write_mutex_;
+    const std::filesystem::path endpoint_;
+    const wire::AssociationKey association_;
+    std::atomic<std::uint32_t> next_call_id_{0};
 
-    std::mutex calls_mutex_;
-    std::unordered_map<std::uint32_t, std::shared_ptr<PendingCall>> calls_;
-    std::uint32_t next_call_id_ = 0;
+    std::mutex sockets_mutex_;
+    std::vector<std::unique_ptr<CallSocket>> sockets_;  // busy and idle
     bool gone_ = false;
-    bool reading_ = false;  // a waiting call reads for all
-
-    wire::FrameReader reader_;  // used by the reading call alone
 };
 
 }  // namespace norvo::client

@@ -14,12 +14,16 @@ std::string journal_line(const log::Record& record);
 
 class JournalSink final : public log::Sink {
   public:
-    explicit JournalSink(int fd = 2) : fd_(fd) {}
+    // Writes the records up to `level`, as a trace session would ask for.
+    explicit JournalSink(int fd = 2, log::Level level = log::Level::Trace)
+        : fd_(fd), level_(level) {}
+    bool accepts(log::Level level) const override { return level <= level_; }
     // One write per record, so lines of concurrent records do not mix.
     void write(const log::Record& record) override;
 
   private:
     int fd_;
+    log::Level level_;
 };
 
 }  // namespace norvo::linux_host

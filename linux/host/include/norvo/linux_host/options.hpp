@@ -9,11 +9,14 @@
 #include <string_view>
 #include <variant>
 
+#include "norvo/log.hpp"
+
 namespace norvo::linux_host {
 
 struct RunOptions {
-    std::filesystem::path socket;         // the RPC endpoint
-    std::filesystem::path sensor_socket;  // the simulated tap sensor's device socket
+    std::filesystem::path socket;              // the RPC endpoint
+    std::filesystem::path sensor_socket;       // the simulated tap sensor's device socket
+    log::Level log_level = log::Level::Trace;  // the most detailed level written
 };
 struct ShowHelp {};
 struct ShowVersion {};

@@ -3,6 +3,7 @@
 // bounds-checked throughout: a length is never trusted, and a conformant array
 // whose conformance differs from its count is rejected, as NDR's checks do.
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -12,13 +13,23 @@
 
 namespace norvo::wire {
 
-// A context handle on the wire: 16 random bytes; all zeros is the null handle.
-struct ContextToken {
+// 16 random bytes that name something only the service can look up; all
+// zeros names nothing. The tag keeps one kind of name from passing for another.
+template <class Tag>
+struct Token {
     std::array<std::uint8_t, 16> bytes{};
 
-    bool is_null() const;
-    friend auto operator<=>(const ContextToken&, const ContextToken&) = default;
+    bool is_null() const {
+        return std::ranges::all_of(bytes, [](std::uint8_t b) { return b == 0; });
+    }
+    friend auto operator<=>(const Token&, const Token&) = default;
 };
+
+// A context handle on the wire; the null token is the null handle.
+using ContextToken = Token<struct ContextTag>;
+// The association a connection belongs to: every connection one client opens
+// shares its contexts.
+using AssociationKey = Token<struct AssociationTag>;
 
 // The largest array a 16-bit count can name.
 inline constexpr std::size_t kMaxArraySize = 0xFFFF;
@@ -43,7 +54,10 @@ class Writer {
     void put(std::uint32_t value);
     void put(std::int32_t value);
     void put(std::uint64_t value);
-    void put(const ContextToken& token);
+    template <class Tag>
+    void put(const Token<Tag>& token) {
+        put_fixed(token.bytes);
+    }
     void put(const CountedBytes& array);
     void put(const PropertyBuffer& buffer);
     // A full pointer: one byte, 0 for null or 1, then the referent.
@@ -60,6 +74,7 @@ class Writer {
 
   private:
     void put_array(std::span<const std::uint8_t> bytes);
+    void put_fixed(std::span<const std::uint8_t> bytes);
 
     std::vector<std::uint8_t> bytes_;
     bool ok_ = true;
@@ -75,7 +90,10 @@ class Reader {
     bool get(std::uint32_t& value);
     bool get(std::int32_t& value);
     bool get(std::uint64_t& value);
-    bool get(ContextToken& token);
+    template <class Tag>
+    bool get(Token<Tag>& token) {
+        return get_fixed(token.bytes);
+    }
     bool get(CountedBytes& array);
     bool get(PropertyBuffer& buffer);
     template <class T>
@@ -98,6 +116,7 @@ class Reader {
   private:
     bool fail();
     std::optional<std::span<const std::uint8_t>> take(std::size_t count);
+    bool get_fixed(std::span<std::uint8_t> out);
     bool get_array(std::size_t count, std::vector<std::uint8_t>& out);
 
     std::span<const std::uint8_t> bytes_;

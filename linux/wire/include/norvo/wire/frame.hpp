@@ -18,9 +18,11 @@ enum class FrameKind : std::uint8_t {
     Fault = 4,          // service to client: the call could not be carried out
     Callback = 5,       // service to client, inside an outstanding NorvoStartSensor
     CallbackReply = 6,  // client to service: the callback has been handled
+    Join = 7,           // client to service, instead of its Hello: this connection joins an
+                        // association; the service answers with a Hello
 };
 
-inline constexpr std::uint32_t kProtocolVersion = 1;
+inline constexpr std::uint32_t kProtocolVersion = 2;
 
 inline constexpr std::size_t kLengthSize = 4;
 inline constexpr std::size_t kHeaderSize = 8;

@@ -129,7 +129,13 @@ struct CallbackReply {
 struct Hello {
     std::uint32_t version = kProtocolVersion;
     RpcStatus status = status::ok;  // access_denied or server_too_busy: the service hangs up
-    static auto fields(auto& s) { return std::tie(s.version, s.status); }
+    AssociationKey association{};   // what further connections of this client join
+    static auto fields(auto& s) { return std::tie(s.version, s.status, s.association); }
+};
+
+struct Join {
+    AssociationKey association{};
+    static auto fields(auto& s) { return std::tie(s.association); }
 };
 
 struct Fault {
