@@ -12,6 +12,7 @@
 #include "norvo/service/client_context.hpp"
 #include "norvo/wire/interface.hpp"
 #include "support/child_process.hpp"
+#include "support/raw_client.hpp"
 #include "support/service_harness.hpp"
 
 namespace {
@@ -132,6 +133,52 @@ TEST_F(ClientLifetime, ManyClientsAtOnce) {
     }
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(service::connected_user_count.load(), 0);
+}
+
+// The sockets of one client: a Join names the association, a context serves on
+// every socket of it, and only the last socket to end runs it down.
+TEST_F(ClientLifetime, JoinedSocketsShareContextsAndTheLastToEndRunsThemDown) {
+    using norvo::testing::RawClient;
+    const auto join = [](const wire::AssociationKey& key) {
+        return wire::make_frame(wire::FrameKind::Join, 0, 0, *wire::encode(wire::Join{key}));
+    };
+    auto first = std::make_unique<RawClient>(service_.socket());
+    first->call(1, wire::call::RemoteOpen{});
+    const auto opened = first->next();
+    ASSERT_TRUE(opened);
+    const auto context = wire::decode<wire::result::RemoteOpen>(opened->payload)->context;
+
+    RawClient second(service_.socket());
+    second.send(join(first->association()));
+    const auto joined = second.hello();
+    ASSERT_TRUE(joined && joined->status == wire::status::ok);
+    EXPECT_EQ(joined->association, first->association());
+
+    RawClient stranger(service_.socket());
+    stranger.send(join(wire::AssociationKey{{1}}));
+    RawClient late(service_.socket());
+    late.send(wire::make_frame(wire::FrameKind::Hello, 0, 0, *wire::encode(wire::Hello{})));
+    late.send(join(first->association()));
+    for (auto* refused : {&stranger, &late}) {
+        const auto answer = refused->hello();
+        ASSERT_TRUE(answer);
+        EXPECT_EQ(answer->status, wire::status::access_denied);
+        EXPECT_FALSE(refused->next()) << "hung up on";
+    }
+
+    const auto key = first->association();
+    first.reset();
+    RawClient third(service_.socket());
+    third.send(join(key));
+    ASSERT_EQ(third.hello()->status, wire::status::ok)
+        << "the association outlives its first socket";
+    third.call(2, wire::call::NorvoQueryProperty{.context = context, .key = 4});
+    const auto queried = third.next();
+    ASSERT_TRUE(queried);
+    EXPECT_EQ(queried->header.kind, static_cast<std::uint8_t>(wire::FrameKind::Result));
+    ::shutdown(second.socket(), SHUT_RDWR);
+    ::shutdown(third.socket(), SHUT_RDWR);
+    sink_->wait_for("PCONTEXT_HANDLE_TYPE_rundown() called");
 }
 
 }  // namespace

@@ -12,8 +12,17 @@ RawClient::RawClient(const std::filesystem::path& path) {
     EXPECT_TRUE(socket) << fmt::format("{}", socket.error());
     if (socket)
         socket_ = std::move(*socket);
-    const auto hello = next();
-    EXPECT_TRUE(hello && hello->header.kind == static_cast<std::uint8_t>(wire::FrameKind::Hello));
+    const auto first = hello();
+    EXPECT_TRUE(first);
+    if (first)
+        association_ = first->association;
+}
+
+std::optional<wire::Hello> RawClient::hello() {
+    const auto frame = next();
+    if (!frame || frame->header.kind != static_cast<std::uint8_t>(wire::FrameKind::Hello))
+        return std::nullopt;
+    return wire::decode<wire::Hello>(frame->payload);
 }
 
 void RawClient::send(const std::vector<std::uint8_t>& bytes) {

@@ -27,10 +27,15 @@ class RawClient {
     [[nodiscard]] std::expected<wire::ReceivedFrame, wire::ReadFailure> next();
     // The status of the next frame when it is a Fault for `call_id`.
     std::optional<wire::RpcStatus> fault_for(std::uint32_t call_id);
+    // The next frame as a Hello: how the service answers a Join.
+    std::optional<wire::Hello> hello();
+    // The association the service's first Hello named.
+    const wire::AssociationKey& association() const { return association_; }
     int socket() const { return socket_.get(); }
 
   private:
     posix::UniqueFd socket_;
+    wire::AssociationKey association_;
 };
 
 }  // namespace norvo::testing
