@@ -1,5 +1,5 @@
 // The seven procedures and four callbacks over the real socket: results as the
-// service gives them, handles per connection, calls on a handle while its start
+// service gives them, handles per client, calls on a handle while its start
 // is outstanding, callbacks in order, and a slow client keeping only itself waiting.
 
 #include <gmock/gmock.h>
