@@ -1,6 +1,8 @@
 #include "norvo/log.hpp"
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <mutex>
 
 namespace norvo::log {
@@ -31,6 +33,17 @@ std::string_view level_name(Level level) {
             return "TRACE";
     }
     return "?";
+}
+
+std::optional<Level> level_named(std::string_view name) {
+    for (const auto level : {Level::Error, Level::Warn, Level::Info, Level::Debug, Level::Trace}) {
+        if (std::ranges::equal(name, level_name(level), [](char a, char b) {
+                return std::toupper(static_cast<unsigned char>(a)) == b;
+            })) {
+            return level;
+        }
+    }
+    return std::nullopt;
 }
 
 void set_max_level(Level level) {

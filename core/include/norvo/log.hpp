@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <source_location>
 #include <string_view>
 #include <type_traits>
@@ -15,6 +16,8 @@ namespace norvo::log {
 enum class Level : std::uint8_t { Error = 1, Warn, Info, Debug, Trace };
 
 std::string_view level_name(Level level);
+// The level a name stands for, in any case ("trace", "Trace", "TRACE").
+std::optional<Level> level_named(std::string_view name);
 
 struct Record {
     Level level;

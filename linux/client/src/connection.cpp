@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
 
 #include "norvo/posix/unix_socket.hpp"
 #include "norvo/wire/interface.hpp"
@@ -128,13 +127,19 @@ Result<Connection::CallSocket*> Connection::take_socket() {
             }
         }
     }
+    return add_socket(/*busy=*/true);
+}
+
+Result<Connection::CallSocket*> Connection::add_socket(bool busy) {
     auto opened = open_joined_socket();
     if (!opened)
         return std::unexpected(opened.error());
     std::lock_guard lock(sockets_mutex_);
     if (gone_)
         return failure(status::call_failed);
-    return sockets_.emplace_back(std::make_unique<CallSocket>(std::move(*opened))).get();
+    auto& added = sockets_.emplace_back(std::make_unique<CallSocket>(std::move(*opened)));
+    added->busy = busy;
+    return added.get();
 }
 
 Result<posix::UniqueFd> Connection::open_joined_socket() {
@@ -157,13 +162,7 @@ void Connection::keep_a_socket_idle() {
         if (gone_ || idle > 1)
             return;
     }
-    auto opened = open_joined_socket();
-    if (!opened)
-        return;  // a later call tries again
-    std::lock_guard lock(sockets_mutex_);
-    if (!gone_) {
-        sockets_.emplace_back(std::make_unique<CallSocket>(std::move(*opened)))->busy = false;
-    }
+    (void)add_socket(/*busy=*/false);  // when it fails, a later call tries again
 }
 
 void Connection::give_back(CallSocket& socket, bool clean) {

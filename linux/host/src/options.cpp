@@ -2,10 +2,6 @@
 
 #include <fmt/format.h>
 
-#include <algorithm>
-#include <cctype>
-#include <optional>
-
 namespace norvo::linux_host {
 
 const std::string_view kUsage =
@@ -20,20 +16,6 @@ FOLDER is /run/norvo-vtap for root and $XDG_RUNTIME_DIR/norvo-vtap otherwise.
 Signals: SIGTERM, SIGINT stop; SIGTSTP pauses; SIGCONT continues; SIGHUP is a
 parameter change; SIGPWR is a shutdown.
 )";
-
-namespace {
-
-std::optional<log::Level> level_named(std::string_view name) {
-    for (const auto level : {log::Level::Error, log::Level::Warn, log::Level::Info,
-                             log::Level::Debug, log::Level::Trace}) {
-        const auto upper = log::level_name(level);
-        if (std::ranges::equal(name, upper, [](char a, char b) { return std::toupper(a) == b; }))
-            return level;
-    }
-    return std::nullopt;
-}
-
-}  // namespace
 
 std::filesystem::path default_folder(bool root, const char* xdg_runtime_dir) {
     if (!root && xdg_runtime_dir != nullptr && *xdg_runtime_dir != '\0')
@@ -59,7 +41,7 @@ std::expected<Command, std::string> parse_options(std::span<const std::string_vi
         const auto value = args[++i];
         if (!names_level) {
             (arg == "--socket" ? options.socket : options.sensor_socket) = value;
-        } else if (const auto level = level_named(value)) {
+        } else if (const auto level = log::level_named(value)) {
             options.log_level = *level;
         } else {
             return std::unexpected(fmt::format("unknown log level '{}'", value));

@@ -55,8 +55,7 @@ bool Connection::greet() {
             return false;
         watched_ = EPOLLIN;
     }
-    const auto hello = wire::encode(wire::Hello{.association = association_->key()});
-    return send(wire::make_frame(wire::FrameKind::Hello, 0, 0, *hello));
+    return send_hello({.association = association_->key()});
 }
 
 bool Connection::on_readable() {
@@ -160,15 +159,13 @@ void Connection::join(std::span<const std::uint8_t> payload, bool first) {
     auto joined =
         request && first ? server_.associations.join(request->association, uid()) : nullptr;
     if (!joined) {
-        send(wire::make_frame(wire::FrameKind::Hello, 0, 0,
-                              *wire::encode(wire::Hello{.status = wire::status::access_denied})));
+        send_hello({.status = wire::status::access_denied});
         return hang_up();
     }
     // The association it was given on admission has never been used.
     (void)server_.associations.leave(*association_);
     association_ = std::move(joined);
-    send(wire::make_frame(wire::FrameKind::Hello, 0, 0,
-                          *wire::encode(wire::Hello{.association = association_->key()})));
+    send_hello({.association = association_->key()});
 }
 
 // A reply nobody waits for (late, repeated or garbled) is dropped.
@@ -247,6 +244,10 @@ bool Connection::send(std::span<const std::uint8_t> frame) {
     outgoing_.insert(outgoing_.end(), frame.begin(), frame.end());
     watch_locked();
     return true;
+}
+
+bool Connection::send_hello(const wire::Hello& hello) {
+    return send(wire::make_frame(wire::FrameKind::Hello, 0, 0, *wire::encode(hello)));
 }
 
 bool Connection::replies_waiting() {

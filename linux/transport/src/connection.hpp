@@ -67,6 +67,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     void join(std::span<const std::uint8_t> payload, bool first);
     void take_callback_reply(std::span<const std::uint8_t> payload);
     bool send(std::span<const std::uint8_t> frame);
+    bool send_hello(const wire::Hello& hello);
     bool replies_waiting();
     // Under write_mutex_: writes what the socket takes now; false when it failed.
     bool write_now(std::span<const std::uint8_t>& bytes);

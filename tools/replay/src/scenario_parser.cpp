@@ -236,13 +236,12 @@ template <class T>
     return Failure(fmt::format("unknown input '{}'", kind));
 }
 
+// Only as the format writes it: "Trace", not "trace".
 std::optional<log::Level> level_from_word(std::string_view word) {
-    for (auto level : {log::Level::Error, log::Level::Warn, log::Level::Info, log::Level::Debug,
-                       log::Level::Trace}) {
-        if (level_word(level) == word)
-            return level;
-    }
-    return std::nullopt;
+    const auto level = log::level_named(word);
+    if (!level || level_word(*level) != word)
+        return std::nullopt;
+    return level;
 }
 
 class Parser {

@@ -6,8 +6,9 @@
 // Calls may be made from any number of threads at once, several on one
 // context. Each call has a socket to itself, opened when no idle one is left
 // and joined to the service's record of this client, so its answer and its
-// callbacks come straight to the calling thread. A procedure's own result (an HRESULT) comes back
-// as the value; a call the transport could not carry out comes back as an RpcFailure.
+// callbacks come straight to the calling thread. A procedure's own result (an
+// HRESULT) comes back as the value; a call the transport could not carry out
+// comes back as an RpcFailure.
 
 #include <atomic>
 #include <cstdint>
@@ -65,8 +66,6 @@ struct PropertyValue {
     std::vector<std::uint8_t> bytes;  // empty unless value is 0
 };
 
-class PendingCall;
-
 class Connection {
   public:
     // Connects and waits for the service to admit this process:
@@ -112,6 +111,8 @@ class Connection {
 
     // An idle socket of this connection, or a new one that joins its association.
     Result<CallSocket*> take_socket();
+    // Opens a socket that joins the association and adds it, busy or idle.
+    Result<CallSocket*> add_socket(bool busy);
     // A socket whose call did not end cleanly may still hold that call's frames: it goes.
     void give_back(CallSocket& socket, bool clean);
     Result<posix::UniqueFd> open_joined_socket();
