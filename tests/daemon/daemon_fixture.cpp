@@ -43,9 +43,12 @@ std::unique_ptr<ChildProcess> DaemonTest::vtapctl(std::vector<std::string> args)
     return std::make_unique<ChildProcess>(std::move(argv));
 }
 
-std::unique_ptr<ChildProcess> DaemonTest::sensor() const {
+// Without --socket: it finds the daemon's sensor socket as in the system folder.
+std::unique_ptr<ChildProcess> DaemonTest::sensor(std::vector<std::string> args) const {
+    args.insert(args.begin(), VTAP_SENSOR_PATH);
     return std::make_unique<ChildProcess>(
-        std::vector<std::string>{VTAP_SENSOR_PATH, "--socket", sensor_socket()});
+        std::move(args), ChildOptions{.env = {"NORVO_VTAP_TEST_SYSTEM_FOLDER=" + dir_.string(),
+                                              "XDG_RUNTIME_DIR="}});
 }
 
 std::string host_line(char priority, std::string_view message) {

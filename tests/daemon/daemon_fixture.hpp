@@ -28,7 +28,7 @@ class DaemonTest : public ::testing::Test {
                                              std::vector<std::string> env = {}) const;
     std::unique_ptr<ChildProcess> session() const;
     std::unique_ptr<ChildProcess> vtapctl(std::vector<std::string> args) const;
-    std::unique_ptr<ChildProcess> sensor() const;
+    std::unique_ptr<ChildProcess> sensor(std::vector<std::string> args = {}) const;
 
   private:
     std::filesystem::path dir_;

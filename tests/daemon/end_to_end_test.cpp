@@ -2,6 +2,7 @@
 // vtap-sensor and vtapctl session, stopped and paused by signals.
 
 #include <fmt/format.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -23,6 +24,7 @@
 namespace {
 
 using namespace norvo::testing;
+using ::testing::ElementsAre;
 
 using EndToEnd = DaemonTest;
 
@@ -60,6 +62,10 @@ TEST_F(EndToEnd, PhoneAndLaptopTapAreConfirmed) {
     ASSERT_TRUE(client->take_output("phone -> 0x0"));
     device->write("tap\n");
     EXPECT_EQ(without_timestamp(client->take_output("TapEvent")), "TapEvent Confirmed cookie=7");
+    device->close_input();
+    EXPECT_THAT(device->rest_of_output(),
+                ElementsAre("connected to " + sensor_socket(), "sent enter 0 2 NorvoSimTap Norvo",
+                            "sent report 19:0000000000000000 19:0100000000000000"));
     stop_and_close(*client);
     stop_daemon(*daemon);
 }
@@ -67,13 +73,15 @@ TEST_F(EndToEnd, PhoneAndLaptopTapAreConfirmed) {
 TEST_F(EndToEnd, LoneLaptopTapIsUnconfirmed) {
     auto daemon = start_daemon();
     auto client = session();
-    auto device = sensor();
+    auto device = sensor({"-q"});
     client->write("open\nset 9 1\nstart 7\n");
     start_and_enter(*client, *device);
     device->write("tap\n");
     EXPECT_EQ(without_timestamp(client->take_output("TapEvent")),
               "TapEvent UnconfirmedTap cookie=7");
     EXPECT_TRUE(daemon->take_error(core_line('6', "Timeout reached, unconfirmed tap")));
+    device->close_input();
+    EXPECT_TRUE(device->rest_of_output().empty()) << "-q";
     stop_and_close(*client);
     stop_daemon(*daemon);
 }

@@ -124,6 +124,7 @@ TEST(Options, DefaultsAndOverrides) {
               "unknown log level 'loud'");
 
     EXPECT_TRUE(std::holds_alternative<ShowHelp>(*parse_options(Args{"--help"}, folder)));
+    EXPECT_TRUE(std::holds_alternative<ShowHelp>(*parse_options(Args{"-h"}, folder)));
     EXPECT_TRUE(std::holds_alternative<ShowVersion>(*parse_options(Args{"--version"}, folder)));
     EXPECT_EQ(parse_options(Args{"--socket"}, folder).error(), "--socket needs a PATH");
     EXPECT_EQ(parse_options(Args{"-x"}, folder).error(), "unknown argument '-x'");
@@ -133,6 +134,12 @@ TEST(Options, DefaultFolderFollowsTheUser) {
     EXPECT_EQ(default_folder(true, "/run/user/0"), "/run/norvo-vtap");
     EXPECT_EQ(default_folder(false, "/run/user/1000"), "/run/user/1000/norvo-vtap");
     EXPECT_EQ(default_folder(false, nullptr), "/run/norvo-vtap");
+    using Folders = std::vector<std::filesystem::path>;
+    EXPECT_EQ(posix::search_folders("/run/norvo-vtap", "/run/user/1000"),
+              (Folders{"/run/norvo-vtap", "/run/user/1000/norvo-vtap"}));
+    EXPECT_EQ(posix::search_folders("/run/norvo-vtap", ""), Folders{"/run/norvo-vtap"});
+    EXPECT_EQ(posix::search_folders("/run/user/0/norvo-vtap", "/run/user/0"),
+              Folders{"/run/user/0/norvo-vtap"});
 }
 
 TEST(Signals, BecomeTheControlsOfTheServiceControlManager) {

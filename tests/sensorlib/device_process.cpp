@@ -26,9 +26,10 @@ DeviceProcess::DeviceProcess(const std::string& socket_path) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, tool_input.get(), STDIN_FILENO);
     std::string program = VTAP_SENSOR_PATH;
+    std::string quiet = "-q";
     std::string option = "--socket";
     std::string path = socket_path;
-    char* argv[] = {program.data(), option.data(), path.data(), nullptr};
+    char* argv[] = {program.data(), quiet.data(), option.data(), path.data(), nullptr};
     if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, environ) != 0) {
         ADD_FAILURE() << "cannot start " << program;
         pid_ = -1;

@@ -217,8 +217,9 @@ int drive(const Options& o) {
     auto daemon = Daemon::start(o.daemon, folder, why);
     if (!daemon)
         return fmt::print(stderr, "vtap-stress: {}\n", why), 1;
-    testing::ChildProcess sensor({o.sensor.string(), "--socket", daemon->sensor_socket().string()},
-                                 {.env = sanitizer_env()});
+    testing::ChildProcess sensor(
+        {o.sensor.string(), "-q", "--socket", daemon->sensor_socket().string()},
+        {.env = sanitizer_env()});
     sensor.write("enter\n");
     if (!identify_clients(daemon->endpoint(), o.deadline))
         failures.push_back("could not turn on key 8");

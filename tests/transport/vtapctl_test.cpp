@@ -4,7 +4,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fmt/format.h>
+#include <algorithm>
+#include <filesystem>
+
 #include "norvo/service/client_context.hpp"
+#include "norvo/service/properties.hpp"
+#include "results.hpp"
 #include "support/child_process.hpp"
 #include "support/service_harness.hpp"
 #include "tap_pairing.hpp"
@@ -53,10 +59,12 @@ std::vector<std::string> read_lines(ChildProcess& child, std::size_t count) {
 TEST_F(Vtapctl, SessionPrintsOneLinePerResultAndPerCallback) {
     ChildProcess session(command({"session"}));
     session.write("open\nset 2 1\nquery 1\nquery 5\nquery 0x3C5A0E91\nstart 7\n");
-    EXPECT_THAT(read_lines(session, 6),
-                ElementsAre("open -> ok", "set 2 -> 0x0",
-                            "query 1 -> 0x0 len=8 E8 03 71 00 72 00 79 25", "query 5 -> 0x8000ffff",
-                            "query 0x3C5A0E91 -> 0x0 len=1 00", "SignalReturn 0x0 cookie=7"));
+    EXPECT_THAT(
+        read_lines(session, 9),
+        ElementsAre("open -> ok", "set 2 -> 0x0", "query 1 -> 0x0 len=8 E8 03 71 00 72 00 79 25",
+                    "  version: 1000.113.114.9593", "query 5 -> 0x8000ffff", "  E_UNEXPECTED",
+                    "query 0x3C5A0E91 -> 0x0 len=1 00", "  debug mode: off",
+                    "SignalReturn 0x0 cookie=7"));
     session.write("phone 1.5\n");
     EXPECT_THAT(read_lines(session, 2),
                 UnorderedElementsAre("phone -> 0x0", "TapEvent Confirmed ts=* cookie=7"));
@@ -64,13 +72,15 @@ TEST_F(Vtapctl, SessionPrintsOneLinePerResultAndPerCallback) {
     EXPECT_THAT(read_lines(session, 2),
                 UnorderedElementsAre("packet -> 0x0", "TapEvent Confirmed ts=* cookie=7"));
     session.write("query 5\nstop\nwait\nclose\nstop\n");
-    const auto tail = read_lines(session, 5);
-    ASSERT_EQ(tail.size(), 5u);
+    const auto tail = read_lines(session, 7);
+    ASSERT_EQ(tail.size(), 7u);
     EXPECT_EQ(tail[0], "query 5 -> 0x0 len=4 00 00 C0 3F");
-    EXPECT_THAT(std::vector(tail.begin() + 1, tail.begin() + 3),
+    EXPECT_EQ(tail[1], "  tap strength: 1.5");
+    EXPECT_THAT(std::vector(tail.begin() + 2, tail.begin() + 4),
                 UnorderedElementsAre("stop -> 0x0", "start -> 0x0"));
-    EXPECT_EQ(tail[3], "close -> ok");
-    EXPECT_EQ(tail[4], "stop -> rpc error 1775 (null context handle)");
+    EXPECT_EQ(tail[4], "close -> ok");
+    EXPECT_EQ(tail[5], "stop -> rpc error 1775 (null context handle)");
+    EXPECT_EQ(tail[6], "  RPC_X_SS_IN_NULL_CONTEXT");
     session.close_input();
     EXPECT_TRUE(session.rest_of_output().empty());
     EXPECT_EQ(session.wait(), 0);
@@ -93,7 +103,8 @@ TEST_F(Vtapctl, SessionEndingDuringAStartLeavesItToTheRundown) {
     session.write("open\nset 2 1\nstart 7\n");
     ASSERT_TRUE(session.take_output("SignalReturn 0x0 cookie=7"));
     session.close_input();
-    EXPECT_THAT(session.rest_of_output(), ElementsAre("start -> rpc error 1726 (the call failed)"));
+    EXPECT_THAT(session.rest_of_output(),
+                ElementsAre("start -> rpc error 1726 (the call failed)", "  RPC_S_CALL_FAILED"));
     EXPECT_EQ(session.wait(), 0);
     sink_->wait_for("RemoteClose() finished");
     sink_->wait_for("PCONTEXT_HANDLE_TYPE_rundown() called");
@@ -103,22 +114,25 @@ TEST_F(Vtapctl, OneShotCommandsUseAFreshContextAndExitWithTheOutcome) {
     const struct {
         std::initializer_list<std::string> args;
         int status;
-        const char* line;
+        std::vector<std::string> lines;
     } cases[] = {
-        {{"query", "1"}, 0, "query 1 -> 0x0 len=8 E8 03 71 00 72 00 79 25"},
-        {{"query", "7"}, 0, "query 7 -> 0x0 len=1 00"},
-        {{"query", "5"}, 1, "query 5 -> 0x8000ffff"},
-        {{"set", "3", "300"}, 0, "set 3 -> 0x0"},
-        {{"set", "7", "my", "phone"}, 0, "set 7 -> 0x0"},
-        {{"set", "1", "hex:00"}, 1, "set 1 -> 0x80070057"},
+        {{"query", "1"},
+         0,
+         {"query 1 -> 0x0 len=8 E8 03 71 00 72 00 79 25", "  version: 1000.113.114.9593"}},
+        {{"query", "3"}, 0, {"query 3 -> 0x0 len=4 F4 01 00 00", "  confirmation range: 500 ms"}},
+        {{"query", "7"}, 0, {"query 7 -> 0x0 len=1 00", "  client user agent: \"\""}},
+        {{"query", "5"}, 1, {"query 5 -> 0x8000ffff", "  E_UNEXPECTED"}},
+        {{"set", "3", "300"}, 0, {"set 3 -> 0x0"}},
+        {{"set", "7", "my", "phone"}, 0, {"set 7 -> 0x0"}},
+        {{"set", "1", "hex:00"}, 1, {"set 1 -> 0x80070057", "  E_INVALIDARG"}},
     };
     for (const auto& c : cases) {
         const auto [status, lines] = run(c.args);
-        EXPECT_EQ(status, c.status) << c.line;
-        EXPECT_THAT(lines, ElementsAre(c.line));
+        EXPECT_EQ(status, c.status) << c.lines[0];
+        EXPECT_EQ(lines, c.lines);
     }
-    EXPECT_EQ(std::ranges::count(sink_->messages(), "RemoteOpen() called"), 6);
-    EXPECT_EQ(std::ranges::count(sink_->messages(), "RemoteClose() finished"), 6);
+    EXPECT_EQ(std::ranges::count(sink_->messages(), "RemoteOpen() called"), 7);
+    EXPECT_EQ(std::ranges::count(sink_->messages(), "RemoteClose() finished"), 7);
 }
 
 TEST_F(Vtapctl, ErrorsAreOneLineAndANonZeroExit) {
@@ -133,6 +147,9 @@ TEST_F(Vtapctl, ErrorsAreOneLineAndANonZeroExit) {
         {command({"query"}), 2, "vtapctl: query takes KEY\n"},
         {command({"set", "2", "7"}), 2, "vtapctl: switch value '7' is not 0 or 1\n"},
         {command({"fly"}), 2, "vtapctl: unknown command 'fly'\n"},
+        {{VTAPCTL_PATH, "--verbose", "query", "1"}, 2, "vtapctl: unknown option '--verbose'\n"},
+        {{VTAPCTL_PATH, "-v"}, 2, "vtapctl: unknown option '-v'\n"},
+        {{VTAPCTL_PATH, "--socket"}, 2, "vtapctl: --socket needs a PATH\n"},
     };
     for (const auto& c : cases) {
         ChildProcess child(c.argv);
@@ -142,6 +159,96 @@ TEST_F(Vtapctl, ErrorsAreOneLineAndANonZeroExit) {
         EXPECT_EQ(errors.substr(0, errors.find('\n') + 1), c.error);
         EXPECT_EQ(child.wait(), c.status) << c.error;
     }
+}
+
+// The system folder first, then the user's own; a miss names every path tried.
+TEST_F(Vtapctl, WithoutASocketTriesTheSystemEndpointThenTheUsersOwn) {
+    const norvo::testing::TempDir empty;
+    const norvo::testing::TempDir runtime;  // XDG_RUNTIME_DIR, its norvo-vtap the service's
+    std::filesystem::create_directory_symlink(service_.socket().parent_path(),
+                                              runtime.path() / "norvo-vtap");
+    const auto system = service_.socket().parent_path().string();
+    const auto none = (empty.path() / "none").string();
+    const struct {
+        std::string system_folder;
+        std::string runtime_dir;
+        int status;
+        std::string errors;
+    } cases[] = {
+        {system, none, 0, ""},
+        {empty.path().string(), runtime.path().string(), 0, ""},
+        {empty.path().string(), none, 1,
+         fmt::format("vtapctl: no service at {}/NorvoVxtRpcEndpoint\n"
+                     "vtapctl: no service at {}/norvo-vtap/NorvoVxtRpcEndpoint\n"
+                     "vtapctl: is norvo-vtapd running? --socket PATH names its endpoint\n",
+                     empty.path().string(), none)},
+    };
+    for (const auto& c : cases) {
+        ChildProcess child({VTAPCTL_PATH, "query", "1"},
+                           {.env = {"NORVO_VTAP_TEST_SYSTEM_FOLDER=" + c.system_folder,
+                                    "XDG_RUNTIME_DIR=" + c.runtime_dir}});
+        child.close_input();
+        const auto lines = child.rest_of_output();
+        EXPECT_EQ(child.errors(), c.errors);
+        EXPECT_EQ(child.wait(), c.status) << c.system_folder << " " << c.runtime_dir;
+        EXPECT_EQ(lines.size(), c.status == 0 ? 2u : 0u);
+    }
+}
+
+TEST_F(Vtapctl, HelpListsEveryPropertyKeyTapKindAndSensorState) {
+    for (const char* option : {"-h", "--help"}) {
+        ChildProcess child({VTAPCTL_PATH, option});
+        child.close_input();
+        const auto lines = child.rest_of_output();
+        EXPECT_EQ(child.wait(), 0);
+        const auto listed = [&](const std::string& key, std::string_view name) {
+            return std::ranges::any_of(lines, [&](const std::string& line) {
+                return line.starts_with(fmt::format("  {} ", key)) && line.contains(name);
+            });
+        };
+        for (const auto& p : service::kProperties) {
+            const auto key = p.key > 0xFFFF ? fmt::format("0x{:X}", p.key) : std::to_string(p.key);
+            EXPECT_TRUE(listed(key, p.name)) << option << " " << p.name;
+        }
+        EXPECT_TRUE(listed("4", "UnconfirmedTap")) << option;
+        EXPECT_TRUE(listed("5", "SensorStateError")) << option;
+    }
+}
+
+// The meaning under a result line, for values and failures the service does not give
+// these tests on demand.
+TEST(ResultLines, FollowedByWhatTheyMean) {
+    using vtapctl::PropertyValue;
+    using Bytes = std::vector<std::uint8_t>;
+    const struct {
+        std::int32_t key;
+        vtapctl::Result<PropertyValue> result;
+        std::string text;
+    } cases[] = {
+        {2, PropertyValue{0, {1}}, "query K -> 0x0 len=1 01\n  simulation mode: on"},
+        {3, PropertyValue{0, {0x10, 0x27, 0, 0}},
+         "query K -> 0x0 len=4 10 27 00 00\n  confirmation range: 10000 ms"},
+        {4, PropertyValue{0, {0xFF, 0xFF, 0xFF, 0xFF}},
+         "query K -> 0x0 len=4 FF FF FF FF\n  connected user: -1"},
+        {7, PropertyValue{0, {'a', '"', '\n', 0}},
+         "query K -> 0x0 len=4 61 22 0A 00\n  client user agent: \"a\\x22\\x0A\""},
+        {10, PropertyValue{0, Bytes{3, 0, 0, 0, 0, 0, 0, 1}},
+         "query K -> 0x0 len=8 03 00 00 00 00 00 00 01\n  dropped sensor reports: "
+         "72057594037927939"},
+        {3, PropertyValue{0, {0xF4, 1}}, "query K -> 0x0 len=2 F4 01"},  // the wrong size
+        {7, PropertyValue{0, {'a'}}, "query K -> 0x0 len=1 61"},         // no zero byte
+        {99, PropertyValue{0, {1}}, "query K -> 0x0 len=1 01"},
+        {1, PropertyValue{static_cast<std::int32_t>(0x80004004), {}},
+         "query K -> 0x80004004\n  E_ABORT"},
+        {1, PropertyValue{static_cast<std::int32_t>(0x80004005), {}}, "query K -> 0x80004005"},
+        {1, std::unexpected(vtapctl::CallFailure{1723, "too busy"}),
+         "query K -> rpc error 1723 (too busy)\n  RPC_S_SERVER_TOO_BUSY"},
+        {1, std::unexpected(vtapctl::CallFailure{4242, "odd"}), "query K -> rpc error 4242 (odd)"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(vtapctl::query_line("K", c.key, c.result), c.text);
+    EXPECT_EQ(vtapctl::result_line("open", vtapctl::Result<void>(
+                                               std::unexpected(vtapctl::CallFailure{5, "denied"}))),
+              "open -> rpc error 5 (denied)\n  ERROR_ACCESS_DENIED");
 }
 
 TEST_F(Vtapctl, MonitorShowsEventsUntilInterruptedThenStopsAndCloses) {

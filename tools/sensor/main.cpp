@@ -1,6 +1,6 @@
-// vtap-sensor --socket PATH: the simulated tap sensor. Reads commands from standard
-// input, one per line, and sends them to the service's device socket. The device
-// leaves when the input ends (or the tool goes away).
+// vtap-sensor: the simulated tap sensor. Reads commands from standard input, one per
+// line, and sends them to the service's device socket. The device leaves when the
+// input ends (or the tool goes away).
 
 #include <fmt/format.h>
 #include <poll.h>
@@ -8,11 +8,17 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "commands.hpp"
+#include "norvo/posix/service_folders.hpp"
 #include "norvo/posix/unix_socket.hpp"
 
 namespace {
@@ -21,7 +27,11 @@ namespace device = norvo::linux_platform::sensor_device;
 using norvo::vtap_sensor::Command;
 
 constexpr std::string_view kUsage =
-    "usage: vtap-sensor --socket PATH\n"
+    "usage: vtap-sensor [-q] [--socket PATH]\n"
+    "       vtap-sensor -h | --help | --version\n"
+    "Without --socket, tries /run/norvo-vtap/sensor (the system service's), then\n"
+    "$XDG_RUNTIME_DIR/norvo-vtap/sensor (your own daemon's). Each message sent is\n"
+    "shown on standard output as \"sent LINE\" (docs/sensor-device.md); -q shows nothing.\n"
     "Commands on standard input, one per line:\n"
     "  enter [STATE] [MODEL] [MANUFACTURER]   the device is present (STATE 0 by default)\n"
     "  leave                                  the device is absent\n"
@@ -31,6 +41,13 @@ constexpr std::string_view kUsage =
     "R8 UI2 UI4 FILETIME)\n"
     "  fields N                               the field count of the next enter (2 by default)\n"
     "  sleep MS                               wait\n";
+
+// On stdout at once, so that whoever reads it sees each line as it happens.
+template <class... Args>
+void say(fmt::format_string<Args...> format, Args&&... args) {
+    fmt::print(format, std::forward<Args>(args)...);
+    std::fflush(stdout);
+}
 
 bool send_all(int fd, std::string_view data) {
     while (!data.empty()) {
@@ -46,7 +63,7 @@ bool send_all(int fd, std::string_view data) {
 
 class Tool {
   public:
-    explicit Tool(int fd) : fd_(fd) {}
+    Tool(int fd, bool quiet) : fd_(fd), quiet_(quiet) {}
 
     // False when the service has gone.
     bool line(std::string_view text) {
@@ -80,7 +97,14 @@ class Tool {
         return command;
     }
 
-    bool run(const device::Message& message) { return send_all(fd_, device::encode(message)); }
+    bool run(const device::Message& message) {
+        const auto line = device::encode(message);
+        if (!send_all(fd_, line))
+            return false;
+        if (!quiet_)
+            say("sent {}", line);
+        return true;
+    }
     bool run(const norvo::vtap_sensor::SetFields& c) {
         fields_ = c.count;
         return true;
@@ -91,14 +115,15 @@ class Tool {
     }
 
     int fd_;
+    bool quiet_;
     std::uint32_t fields_ = 2;
     std::size_t line_number_ = 0;
     bool bad_lines_ = false;
 };
 
 // Until standard input ends (0 or 1 for bad lines), or the service closes the socket (1).
-int pump(int fd) {
-    Tool tool(fd);
+int pump(int fd, bool quiet) {
+    Tool tool(fd, quiet);
     std::string pending;
     pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {fd, POLLIN, 0}};
     for (;;) {
@@ -137,33 +162,68 @@ int pump(int fd) {
     return 1;
 }
 
+// The socket given, or the first of the default ones that answers; says on stderr
+// why none did.
+std::optional<norvo::posix::UniqueFd> connect(const std::optional<std::string>& given, bool quiet) {
+    std::vector<std::filesystem::path> paths;
+    if (given) {
+        paths.emplace_back(*given);
+    } else {
+        for (const auto& folder : norvo::posix::search_folders(norvo::posix::client_system_folder(),
+                                                               std::getenv("XDG_RUNTIME_DIR")))
+            paths.push_back(folder / "sensor");
+    }
+    std::vector<std::string> failures;
+    for (const auto& path : paths) {
+        auto socket = norvo::posix::connect_unix(path);
+        if (socket) {
+            if (!quiet)
+                say("connected to {}\n", path.native());
+            return std::move(*socket);
+        }
+        failures.push_back(fmt::format("{}", socket.error()));
+    }
+    for (const auto& failure : failures) fmt::print(stderr, "vtap-sensor: {}\n", failure);
+    if (!given)
+        fmt::print(stderr,
+                   "vtap-sensor: is norvo-vtapd running? --socket PATH names its sensor socket\n");
+    return std::nullopt;
+}
+
+int usage_error(std::string_view reason) {
+    fmt::print(stderr, "vtap-sensor: {}\n{}", reason, kUsage);
+    return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string path;
+    std::optional<std::string> path;
+    bool quiet = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             fmt::print("{}", kUsage);
             return 0;
         }
-        if (arg == "--socket" && i + 1 < argc) {
+        if (arg == "--version") {
+            fmt::print("vtap-sensor {}\n", NORVO_VERSION);
+            return 0;
+        }
+        if (arg == "-q") {
+            quiet = true;
+        } else if (arg == "--socket") {
+            if (i + 1 == argc || *argv[i + 1] == '\0')
+                return usage_error("--socket needs a PATH");
             path = argv[++i];
-        } else if (arg.starts_with("--socket=")) {
+        } else if (arg.starts_with("--socket=") && arg.size() > 9) {
             path = arg.substr(9);
         } else {
-            fmt::print(stderr, "{}", kUsage);
-            return 2;
+            return usage_error(fmt::format("unknown option '{}'", arg));
         }
     }
-    if (path.empty()) {
-        fmt::print(stderr, "{}", kUsage);
-        return 2;
-    }
-    const auto socket = norvo::posix::connect_unix(path);
-    if (!socket) {
-        fmt::print(stderr, "vtap-sensor: {}\n", socket.error());
+    const auto socket = connect(path, quiet);
+    if (!socket)
         return 1;
-    }
-    return pump(socket->get());
+    return pump(socket->get(), quiet);
 }

@@ -5,9 +5,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <vector>
 
 #include "connection.hpp"
 #include "norvo/client/connection.hpp"
+#include "norvo/posix/service_folders.hpp"
 #include "results.hpp"
 
 namespace norvo::vtapctl {
@@ -94,25 +96,8 @@ class SocketConnection final : public Connection {
     std::unique_ptr<client::Connection> connection_;
 };
 
-// The service's default endpoint: the system one for root, the user's own otherwise.
-std::filesystem::path default_socket() {
-    const std::filesystem::path name = "norvo-vtap/NorvoVxtRpcEndpoint";
-    const char* runtime_dir = std::getenv("XDG_RUNTIME_DIR");
-    if (::geteuid() != 0 && runtime_dir != nullptr && *runtime_dir != '\0') {
-        return std::filesystem::path(runtime_dir) / name;
-    }
-    return std::filesystem::path("/run") / name;
-}
-
-}  // namespace
-
-std::unique_ptr<Connection> connect(const std::optional<std::string>& endpoint) {
-    const std::filesystem::path socket =
-        endpoint ? std::filesystem::path(*endpoint) : default_socket();
-    auto connection = client::Connection::connect(socket);
-    if (connection)
-        return std::make_unique<SocketConnection>(std::move(*connection));
-    const auto& f = connection.error();
+// Why the service at `socket` could not be reached, as one line on stderr.
+void report(const std::filesystem::path& socket, const client::RpcFailure& f) {
     if (f.status == wire::status::server_unavailable) {
         std::fprintf(stderr, "vtapctl: no service at %s\n", socket.c_str());
     } else if (f.status == wire::status::access_denied) {
@@ -122,6 +107,30 @@ std::unique_ptr<Connection> connect(const std::optional<std::string>& endpoint) 
         std::fprintf(stderr, "vtapctl: cannot connect to %s: %s\n", socket.c_str(),
                      rpc_error_text(failure(f)).c_str());
     }
+}
+
+}  // namespace
+
+std::unique_ptr<Connection> connect(const std::optional<std::string>& endpoint) {
+    std::vector<std::filesystem::path> sockets;
+    if (endpoint) {
+        sockets.emplace_back(*endpoint);
+    } else {
+        for (const auto& folder :
+             posix::search_folders(posix::client_system_folder(), std::getenv("XDG_RUNTIME_DIR")))
+            sockets.push_back(folder / "NorvoVxtRpcEndpoint");
+    }
+    std::vector<client::RpcFailure> failures;
+    for (const auto& socket : sockets) {
+        auto connection = client::Connection::connect(socket);
+        if (connection)
+            return std::make_unique<SocketConnection>(std::move(*connection));
+        failures.push_back(connection.error());
+    }
+    // Only now: a service found at the second place makes the first one's absence no news.
+    for (std::size_t i = 0; i < sockets.size(); ++i) report(sockets[i], failures[i]);
+    if (!endpoint)
+        std::fprintf(stderr, "vtapctl: is norvo-vtapd running? --socket PATH names its endpoint\n");
     return nullptr;
 }
 

@@ -10,6 +10,7 @@
 
 #include "connection.hpp"
 #include "monitor.hpp"
+#include "norvo/tools/meaning_text.hpp"
 #include "norvo/tools/property_text.hpp"
 #include "results.hpp"
 #include "session.hpp"
@@ -20,6 +21,7 @@ using namespace norvo;
 using vtapctl::Printer;
 
 constexpr std::string_view kUsage = R"(usage: vtapctl [--socket PATH] COMMAND
+       vtapctl -h | --help | --version
   query KEY                 reads a property on a fresh context
   set KEY VALUE             writes a property on a fresh context
   session                   runs commands from standard input, one per line:
@@ -30,9 +32,18 @@ constexpr std::string_view kUsage = R"(usage: vtapctl [--socket PATH] COMMAND
                             --ignore-unidentified turns the service-wide switch
                             on, which also shows each confirmed tap's offset
 KEY is decimal or 0x-hex; VALUE is 0/1 for switches, a number for key 3, text
-for key 7, or hex:BYTES. PATH defaults to the service's own endpoint (on Windows,
-the local RPC endpoint's name).
+for key 7, or hex:BYTES. A result line is followed by what it means, indented by
+two blanks: the value decoded, or the name of a failure's code.
 )";
+
+#ifdef _WIN32
+constexpr std::string_view kEndpoints =
+    "Without --socket, PATH is the local RPC endpoint NorvoVxtRpcEndpoint.\n";
+#else
+constexpr std::string_view kEndpoints =
+    "Without --socket, vtapctl tries /run/norvo-vtap/NorvoVxtRpcEndpoint (the system\n"
+    "service), then $XDG_RUNTIME_DIR/norvo-vtap/NorvoVxtRpcEndpoint (your own).\n";
+#endif
 
 constexpr int kFailed = 1;
 constexpr int kUsageError = 2;
@@ -64,12 +75,19 @@ int one_shot(vtapctl::Connection& connection, Printer& out, Call call) {
 int main(int argc, char** argv) {
     std::vector<std::string_view> args(argv + 1, argv + argc);
     std::optional<std::string> endpoint;
-    while (!args.empty() && args.front().starts_with("--")) {
-        if (args.front() == "--help") {
-            std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
+    while (!args.empty() && args.front().starts_with("-")) {
+        const auto option = args.front();
+        if (option == "-h" || option == "--help") {
+            fmt::print("{}{}{}", kUsage, kEndpoints, tools::reference_text());
             return 0;
         }
-        if (args.front() != "--socket" || args.size() < 2)
+        if (option == "--version") {
+            fmt::print("vtapctl {}\n", NORVO_VERSION);
+            return 0;
+        }
+        if (option != "--socket")
+            return usage_error(fmt::format("unknown option '{}'", option));
+        if (args.size() < 2 || args[1].empty())
             return usage_error("--socket needs a PATH");
         endpoint = std::string(args[1]);
         args.erase(args.begin(), args.begin() + 2);
@@ -126,7 +144,7 @@ int main(int argc, char** argv) {
     if (command == "query") {
         return one_shot(*connection, out, [&](const vtapctl::ContextHandle& context) {
             const auto read = vtapctl::read_property(*connection, context, *key);
-            out.line(vtapctl::query_line(args[0], read));
+            out.line(vtapctl::query_line(args[0], *key, read));
             return read && read->value == 0;
         });
     }

@@ -136,7 +136,7 @@ bool Session::execute(std::string_view line) {
         const auto key = tools::parse_property_key(rest);
         if (!key)
             return complain(key.error());
-        out_.line(query_line(rest, read_property(connection_, context_, *key)));
+        out_.line(query_line(rest, *key, read_property(connection_, context_, *key)));
     } else if (command == "start") {
         return start(rest);
     } else if (command == "phone") {

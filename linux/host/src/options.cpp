@@ -11,24 +11,18 @@ The tap service: serves its clients on a local socket until SIGTERM or SIGINT.
   --sensor-socket PATH  the simulated tap sensor's device socket (default FOLDER/sensor)
   --log-level LEVEL     error, warn, info, debug or trace: the most detailed lines
                         written to standard error (default trace)
-  --help, --version
+  -h, --help, --version
 FOLDER is /run/norvo-vtap for root and $XDG_RUNTIME_DIR/norvo-vtap otherwise.
 Signals: SIGTERM, SIGINT stop; SIGTSTP pauses; SIGCONT continues; SIGHUP is a
 parameter change; SIGPWR is a shutdown.
 )";
-
-std::filesystem::path default_folder(bool root, const char* xdg_runtime_dir) {
-    if (!root && xdg_runtime_dir != nullptr && *xdg_runtime_dir != '\0')
-        return std::filesystem::path(xdg_runtime_dir) / "norvo-vtap";
-    return "/run/norvo-vtap";
-}
 
 std::expected<Command, std::string> parse_options(std::span<const std::string_view> args,
                                                   const std::filesystem::path& folder) {
     RunOptions options{folder / "NorvoVxtRpcEndpoint", folder / "sensor"};
     for (std::size_t i = 0; i < args.size(); ++i) {
         const auto arg = args[i];
-        if (arg == "--help")
+        if (arg == "--help" || arg == "-h")
             return ShowHelp{};
         if (arg == "--version")
             return ShowVersion{};

@@ -65,6 +65,7 @@ struct PropertyInfo {
     PropertyKind kind;
     bool settable;
     std::string_view queried;  // the query's Trace message
+    std::string_view unit{};   // of a number, for people reading it
 
     constexpr bool accepts_size(std::size_t size) const {
         if (kind == PropertyKind::Text)
@@ -79,7 +80,7 @@ inline constexpr std::array kProperties{
     PropertyInfo{property_key::simulation_mode, "simulation mode", PropertyKind::Switch, true,
                  "simulation mode property querried"},
     PropertyInfo{property_key::confirmation_range, "confirmation range", PropertyKind::Unsigned32,
-                 true, "confirmation range property querried"},
+                 true, "confirmation range property querried", "ms"},
     PropertyInfo{property_key::connected_user, "connected user", PropertyKind::Signed32, false,
                  "connected user querried"},
     PropertyInfo{property_key::tap_strength, "tap strength", PropertyKind::Float32, false,

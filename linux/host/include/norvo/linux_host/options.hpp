@@ -10,6 +10,7 @@
 #include <variant>
 
 #include "norvo/log.hpp"
+#include "norvo/posix/service_folders.hpp"
 
 namespace norvo::linux_host {
 
@@ -22,8 +23,7 @@ struct ShowHelp {};
 struct ShowVersion {};
 using Command = std::variant<RunOptions, ShowHelp, ShowVersion>;
 
-// /run/norvo-vtap for root, $XDG_RUNTIME_DIR/norvo-vtap for other users that have one.
-std::filesystem::path default_folder(bool root, const char* xdg_runtime_dir);
+using posix::default_folder;
 
 // The reason on a usage error.
 [[nodiscard]] std::expected<Command, std::string> parse_options(
