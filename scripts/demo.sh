@@ -60,7 +60,7 @@ echo "   The service is up (its log says: RpcServer created)."
 mkfifo "$folder/client.in" "$folder/sensor.in"
 "$bin/tools/vtapctl/vtapctl" --socket "$endpoint" session < "$folder/client.in" > "$folder/client.out" &
 exec 3> "$folder/client.in"
-"$bin/tools/sensor/vtap-sensor" --socket "$folder/sensor" < "$folder/sensor.in" &
+"$bin/tools/sensor/vtap-sensor" -q --socket "$folder/sensor" < "$folder/sensor.in" &
 exec 4> "$folder/sensor.in"
 
 say "2. A companion app connects (vtapctl session). It opens a context, asks to hear about"
