@@ -17,17 +17,17 @@ check "service serving" "endpoint=listening" "$(wine "$probe" serving 2>&1 | gre
 
 check_equal "set" $'set 3 -> 0x0\nexit=0' "$(run wine "$vtapctl" set 3 250)"
 # A fresh context: the default range.
-check_equal "query" $'query 3 -> 0x0 len=4 F4 01 00 00\nexit=0' "$(run wine "$vtapctl" query 3)"
-check_equal "query of an unknown key" $'query 99 -> 0x80070057\nexit=1' "$(run wine "$vtapctl" query 99)"
+check_equal "query" $'query 3 -> 0x0 len=4 F4 01 00 00\n  confirmation range: 500 ms\nexit=0' "$(run wine "$vtapctl" query 3)"
+check_equal "query of an unknown key" $'query 99 -> 0x80070057\n  E_INVALIDARG\nexit=1' "$(run wine "$vtapctl" query 99)"
 
 session=$(printf '%s\n' open "set 3 300" "query 3" "start 7" wait stop close |
     run wine "$vtapctl" session)
-check_equal "session" $'open -> ok\nset 3 -> 0x0\nquery 3 -> 0x0 len=4 2C 01 00 00\nstart -> 0x8000ffff\nstop -> 0x80004004\nclose -> ok\nexit=0' \
+check_equal "session" $'open -> ok\nset 3 -> 0x0\nquery 3 -> 0x0 len=4 2C 01 00 00\n  confirmation range: 300 ms\nstart -> 0x8000ffff\n  E_UNEXPECTED\nstop -> 0x80004004\n  E_ABORT\nclose -> ok\nexit=0' \
     "$session"
 
 # The description is the system's message, which differs between Windows and Wine.
 no_service=$(run wine "$vtapctl" --socket NoSuchEndpoint query 1)
 check "no service at the endpoint" "open -> rpc error 1722 (" "$no_service"
-check "no service: the command fails" $')\nexit=1' "$no_service"
+check "no service: the command fails" $')\n  RPC_S_SERVER_UNAVAILABLE\nexit=1' "$no_service"
 
 finish "vtapctl test"
