@@ -99,6 +99,7 @@ class Connection::CallSocket {
 
 Result<std::unique_ptr<Connection>> Connection::connect(const std::filesystem::path& socket_path,
                                                         Options options) {
+    options.max_sockets = std::max<std::size_t>(options.max_sockets, 1);
     const Deadline by = Clock::now() + options.connect_deadline;
     auto first = CallSocket::dial(socket_path, by);
     if (!first)

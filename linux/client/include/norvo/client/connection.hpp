@@ -71,6 +71,7 @@ struct PropertyValue {
 struct Options {
     // Sockets for calls other than NorvoStartSensor, far inside the user's
     // share of the service's connections; each start has one more of its own.
+    // At least one.
     std::size_t max_sockets = 8;
     // Connecting and the service's Hello, for every socket.
     std::chrono::milliseconds connect_deadline{5'000};
@@ -131,7 +132,8 @@ class Connection {
     // An idle socket, a new one while under the cap, or the first to come
     // back by the deadline. A start's socket is outside the cap.
     Result<CallSocket*> take_socket(bool start, Deadline deadline);
-    // Opens a socket counted as `reserved`, or gives the reservation back.
+    // Opens a socket the caller has already counted against the cap (but for
+    // a start); when none can be opened, the count is given back.
     Result<CallSocket*> add_socket(bool start, Deadline deadline);
     // A socket of the association; a fresh association once the service has
     // forgotten this one (it restarted, or every socket of it had ended).
