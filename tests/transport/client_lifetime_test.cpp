@@ -1,12 +1,15 @@
 // Clients that go away or may not come in: a client killed during its start is
 // run down like RemoteClose; an account outside the policy is refused at
-// connect; many clients at once, several calls on one connection.
+// connect; many clients at once, several calls on one connection; the client
+// library's bounded sockets, its deadlines, and a service that restarts.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <latch>
 
 #include "norvo/posix/unix_socket.hpp"
 #include "norvo/service/client_context.hpp"
@@ -21,6 +24,7 @@ using namespace norvo;
 using norvo::testing::CallbackRecorder;
 using norvo::testing::ClientStart;
 using Bytes = std::vector<std::uint8_t>;
+using namespace std::chrono_literals;
 
 class ClientLifetime : public ::testing::Test {
   protected:
@@ -179,6 +183,113 @@ TEST_F(ClientLifetime, JoinedSocketsShareContextsAndTheLastToEndRunsThemDown) {
     ::shutdown(second.socket(), SHUT_RDWR);
     ::shutdown(third.socket(), SHUT_RDWR);
     sink_->wait_for("PCONTEXT_HANDLE_TYPE_rundown() called");
+}
+
+// The service here takes no ninth connection, so a socket past the cap shows
+// as a refused call.
+TEST(ClientSockets, ABurstOf200CallersSharesEightSocketsAndNoCallIsRefused) {
+    norvo::testing::TestService service(transport::Limits{.connections = 8});
+    const client::Options options{.idle_time = 1h};  // none closed mid-burst
+    auto connection = client::Connection::connect(service.socket(), options);
+    ASSERT_TRUE(connection) << connection.error().describe();
+    const auto context = (*connection)->RemoteOpen();
+    ASSERT_TRUE(context);
+
+    constexpr int kCallers = 200;
+    std::latch together(kCallers);
+    std::mutex mutex;
+    std::vector<wire::RpcStatus> failures;
+    std::vector<std::thread> callers;
+    for (int i = 0; i < kCallers; ++i) {
+        callers.emplace_back([&] {
+            together.arrive_and_wait();
+            const auto value = (*connection)->read_property(*context, 1);
+            std::lock_guard lock(mutex);
+            if (!value)
+                failures.push_back(value.error().status);
+            else if (value->bytes.size() != 8)
+                failures.push_back(-1);
+        });
+    }
+    for (auto& caller : callers) caller.join();
+    EXPECT_THAT(failures, ::testing::IsEmpty());
+    EXPECT_LE((*connection)->socket_count(), 8u);
+}
+
+// A listener that never accepts: one with room in its backlog leaves the
+// client waiting for a Hello, one with a full backlog leaves connect() waiting.
+TEST(ClientDeadlines, ConnectingToAServiceThatNeverAnswersGivesUp) {
+    EXPECT_EQ(client::Options{}.connect_deadline, 5s);
+    EXPECT_EQ(client::Options{}.call_deadline, 30s);
+    norvo::testing::TempDir dir;
+    for (const auto& [backlog, fillers] : {std::pair{8, 0}, std::pair{0, 1}}) {
+        SCOPED_TRACE(fmt::format("backlog {}, {} waiting before", backlog, fillers));
+        const auto path = dir.path() / fmt::format("silent-{}", backlog);
+        auto listener = posix::unix_stream_socket();
+        const auto address = posix::UnixAddress::of(path);
+        ASSERT_TRUE(listener && address);
+        ASSERT_EQ(::bind(listener->get(), address->get(), address->size()), 0);
+        ASSERT_EQ(::listen(listener->get(), backlog), 0);
+        std::vector<posix::UniqueFd> waiting;
+        for (int i = 0; i < fillers; ++i) waiting.push_back(*posix::connect_unix(path));
+
+        const auto began = std::chrono::steady_clock::now();
+        const auto connection =
+            client::Connection::connect(path, client::Options{.connect_deadline = 200ms});
+        const auto took = std::chrono::steady_clock::now() - began;
+        ASSERT_FALSE(connection);
+        EXPECT_EQ(connection.error().status, wire::status::server_unavailable);
+        EXPECT_GE(took, 200ms);
+        EXPECT_LT(took, 10s);
+    }
+}
+
+// RemoteClose waits for the run it stops, whose callback is held here.
+TEST_F(ClientLifetime, ACallPastItsDeadlineFailsAndItsSocketIsDropped) {
+    auto connection =
+        client::Connection::connect(service_.socket(), client::Options{.call_deadline = 200ms});
+    ASSERT_TRUE(connection);
+    auto& service = **connection;
+    auto context = service.RemoteOpen();
+    ASSERT_TRUE(context);
+    CallbackRecorder callbacks;
+    callbacks.hold();
+    ClientStart start(service, *context, 7, callbacks);
+    callbacks.wait_until_held();
+    const auto sockets = service.socket_count();
+
+    const auto closed = service.RemoteClose(*context);
+    ASSERT_FALSE(closed);
+    EXPECT_EQ(closed.error().status, wire::status::call_cancelled);
+    EXPECT_EQ(service.socket_count(), sockets - 1);
+    callbacks.release();
+    EXPECT_TRUE(start.join());
+    EXPECT_TRUE(service.RemoteOpen()) << "the connection serves on";
+}
+
+TEST_F(ClientLifetime, AfterTheServiceRestartsTheNextCallMakesAFreshAssociation) {
+    auto connection =
+        client::Connection::connect(service_.socket(), client::Options{.idle_time = 0ms});
+    ASSERT_TRUE(connection);
+    auto& service = **connection;
+    const auto old = service.RemoteOpen();
+    ASSERT_TRUE(old);
+    // A start keeps a second socket idle for the calls that stop it; once the
+    // run has ended, idle sockets beyond one go.
+    CallbackRecorder callbacks;
+    ClientStart start(service, *old, 7, callbacks);
+    callbacks.wait_for_lines(1);
+    EXPECT_EQ(service.NorvoStopSensor(*old), 0);
+    EXPECT_EQ(start.join(), 0);
+    EXPECT_EQ(service.socket_count(), 1u);
+
+    service_.restart();
+    const auto context = service.RemoteOpen();
+    ASSERT_TRUE(context) << context.error().describe();
+    EXPECT_EQ(service.read_property(*context, 1)->bytes.size(), 8u);
+    const auto forgotten = service.read_property(*old, 1);
+    ASSERT_FALSE(forgotten);
+    EXPECT_EQ(forgotten.error().status, wire::status::context_mismatch);
 }
 
 }  // namespace

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "norvo/posix/unix_socket.hpp"
 #include "norvo/wire/interface.hpp"
+#include "socket_deadline.hpp"
 
 namespace norvo::client {
 namespace {
@@ -19,40 +19,12 @@ std::unexpected<RpcFailure> failure(wire::RpcStatus code) {
     return std::unexpected(RpcFailure{code});
 }
 
-Result<posix::UniqueFd> connect_socket(const std::filesystem::path& path) {
-    const auto address = posix::UnixAddress::of(path);
-    if (!address)
-        return failure(status::invalid_endpoint_format);
-    auto socket = posix::unix_stream_socket();
-    if (!socket)
-        return failure(status::out_of_resources);
-    while (::connect(socket->get(), address->get(), address->size()) != 0) {
-        if (errno == EINTR)
-            continue;
-        return failure(errno == EACCES ? status::access_denied : status::server_unavailable);
-    }
-    return std::move(*socket);
+RpcFailure failure_of(IoFailure io) {
+    return {io == IoFailure::TimedOut ? status::call_cancelled : status::call_failed};
 }
 
-// The service speaks first: it admits this process or says why not. It answers
-// a Join the same way.
-Result<wire::Hello> await_hello(int socket) {
-    const auto frame = wire::read_frame(socket);
-    if (!frame)
-        return failure(status::server_unavailable);
-    const auto hello = wire::decode<wire::Hello>(frame->payload);
-    if (frame->header.kind != static_cast<std::uint8_t>(wire::FrameKind::Hello) || !hello ||
-        hello->version != wire::kProtocolVersion) {
-        return failure(status::protocol_error);
-    }
-    if (hello->status != status::ok)
-        return failure(hello->status);
-    return *hello;
-}
-
-template <class Message>
-bool send_frame(int socket, wire::FrameKind kind, const Message& message) {
-    return wire::write_all(socket, wire::make_frame(kind, 0, 0, *wire::encode(message)));
+Deadline earliest(Deadline a, Clock::time_point b) {
+    return a ? std::min(*a, b) : b;
 }
 
 template <class Message>
@@ -73,36 +45,78 @@ Result<HRESULT> status_of(const Result<result::Status>& out) {
 
 class Connection::CallSocket {
   public:
+    // Connected, and admitted: the service's Hello names a new association.
+    static Result<std::unique_ptr<CallSocket>> dial(const std::filesystem::path& path,
+                                                    Deadline by) {
+        auto fd = connect_by(path, by);
+        if (!fd)
+            return failure(fd.error());
+        auto socket = std::make_unique<CallSocket>(std::move(*fd));
+        if (auto hello = socket->await_hello(by); !hello)
+            return std::unexpected(hello.error());
+        return socket;
+    }
+
     explicit CallSocket(posix::UniqueFd socket) : socket_(std::move(socket)), reader_(fd()) {}
 
     int fd() const { return socket_.get(); }
-    wire::FrameReader& reader() { return reader_; }
-    bool busy = true;  // guarded by the connection's sockets_mutex_
+    DeadlineReader& reader() { return reader_; }
+
+    // The service speaks first: it admits this process or says why not. It
+    // answers a Join the same way.
+    Result<void> await_hello(Deadline by) {
+        const auto frame = reader_.next(by);
+        if (!frame)
+            return failure(status::server_unavailable);
+        const auto hello = wire::decode<wire::Hello>(frame->payload);
+        if (frame->header.kind != static_cast<std::uint8_t>(wire::FrameKind::Hello) || !hello ||
+            hello->version != wire::kProtocolVersion) {
+            return failure(status::protocol_error);
+        }
+        if (hello->status != status::ok)
+            return failure(hello->status);
+        association = hello->association;
+        return {};
+    }
+
+    template <class Message>
+    Result<void> send(wire::FrameKind kind, const Message& message, Deadline by) {
+        if (!write_by(fd(), wire::make_frame(kind, 0, 0, *wire::encode(message)), by))
+            return failure(status::server_unavailable);
+        return {};
+    }
+
+    wire::AssociationKey association;  // set once admitted or joined
+    // Guarded by the connection's mutex_.
+    bool busy = true;
+    bool start = false;  // running a start, outside the cap
+    Clock::time_point idle_since;
 
   private:
     posix::UniqueFd socket_;
-    wire::FrameReader reader_;  // the busy call's alone
+    DeadlineReader reader_;  // the busy call's alone
 };
 
-Result<std::unique_ptr<Connection>> Connection::connect(const std::filesystem::path& socket_path) {
-    auto socket = connect_socket(socket_path);
-    if (!socket)
-        return std::unexpected(socket.error());
-    const auto hello = await_hello(socket->get());
-    if (!hello)
-        return std::unexpected(hello.error());
+Result<std::unique_ptr<Connection>> Connection::connect(const std::filesystem::path& socket_path,
+                                                        Options options) {
+    options.max_sockets = std::max<std::size_t>(options.max_sockets, 1);
+    const Deadline by = Clock::now() + options.connect_deadline;
+    auto first = CallSocket::dial(socket_path, by);
+    if (!first)
+        return std::unexpected(first.error());
     // The service ends a connection that stays silent: say Hello back at once.
-    if (!send_frame(socket->get(), wire::FrameKind::Hello, wire::Hello{}))
-        return failure(status::server_unavailable);
-    return std::unique_ptr<Connection>(
-        new Connection(socket_path, hello->association, std::move(*socket)));
+    if (auto said = (*first)->send(wire::FrameKind::Hello, wire::Hello{}, by); !said)
+        return std::unexpected(said.error());
+    return std::unique_ptr<Connection>(new Connection(socket_path, options, std::move(*first)));
 }
 
-Connection::Connection(std::filesystem::path endpoint, wire::AssociationKey association,
-                       posix::UniqueFd first)
-    : endpoint_(std::move(endpoint)), association_(association) {
-    sockets_.push_back(std::make_unique<CallSocket>(std::move(first)));
-    sockets_.back()->busy = false;
+Connection::Connection(std::filesystem::path endpoint, Options options,
+                       std::unique_ptr<CallSocket> first)
+    : endpoint_(std::move(endpoint)), options_(options), association_(first->association) {
+    first->busy = false;
+    first->idle_since = Clock::now();
+    sockets_.push_back(std::move(first));
+    capped_ = 1;
 }
 
 Connection::~Connection() {
@@ -110,76 +124,166 @@ Connection::~Connection() {
 }
 
 void Connection::disconnect() {
-    std::lock_guard lock(sockets_mutex_);
-    gone_ = true;
-    for (const auto& socket : sockets_) ::shutdown(socket->fd(), SHUT_RDWR);
+    {
+        std::lock_guard lock(mutex_);
+        gone_ = true;
+        for (const auto& socket : sockets_) ::shutdown(socket->fd(), SHUT_RDWR);
+    }
+    returned_.notify_all();
+    renewed_.notify_all();
 }
 
-Result<Connection::CallSocket*> Connection::take_socket() {
-    {
-        std::lock_guard lock(sockets_mutex_);
+std::size_t Connection::socket_count() {
+    std::lock_guard lock(mutex_);
+    return sockets_.size();
+}
+
+Result<Connection::CallSocket*> Connection::take_socket(bool start, Deadline deadline) {
+    std::unique_lock lock(mutex_);
+    for (;;) {
         if (gone_)
             return failure(status::call_failed);
+        // An idle socket the service hung up (it restarted, say) is no use.
+        capped_ -= static_cast<std::size_t>(
+            std::erase_if(sockets_, [](const auto& s) { return !s->busy && !quiet(s->fd()); }));
+        CallSocket* idle = nullptr;
         for (const auto& socket : sockets_) {
-            if (!socket->busy) {
-                socket->busy = true;
-                return socket.get();
-            }
+            if (!socket->busy && (!idle || socket->idle_since > idle->idle_since))
+                idle = socket.get();  // the latest used, so that the others age
         }
+        if (idle) {
+            idle->busy = true;
+            if (start) {
+                idle->start = true;
+                --capped_;
+                returned_.notify_one();  // room under the cap
+            }
+            return idle;
+        }
+        if (start || capped_ < options_.max_sockets) {
+            if (!start)
+                ++capped_;  // taken now, so that no other caller passes the cap
+            lock.unlock();
+            return add_socket(start, deadline);
+        }
+        if (Clock::now() >= *deadline)
+            return failure(status::call_cancelled);
+        returned_.wait_until(lock, *deadline);
     }
-    return add_socket(/*busy=*/true);
 }
 
-Result<Connection::CallSocket*> Connection::add_socket(bool busy) {
-    auto opened = open_joined_socket();
-    if (!opened)
-        return std::unexpected(opened.error());
-    std::lock_guard lock(sockets_mutex_);
-    if (gone_)
-        return failure(status::call_failed);
-    auto& added = sockets_.emplace_back(std::make_unique<CallSocket>(std::move(*opened)));
-    added->busy = busy;
-    return added.get();
+Result<Connection::CallSocket*> Connection::add_socket(bool start, Deadline deadline) {
+    auto opened = open_socket(deadline);
+    std::lock_guard lock(mutex_);
+    if (!opened || gone_) {
+        if (!start)
+            --capped_;
+        returned_.notify_one();
+        return opened ? failure(status::call_failed) : std::unexpected(opened.error());
+    }
+    (*opened)->start = start;
+    return sockets_.emplace_back(std::move(*opened)).get();
 }
 
-Result<posix::UniqueFd> Connection::open_joined_socket() {
-    auto socket = connect_socket(endpoint_);
-    if (!socket)
-        return std::unexpected(socket.error());
-    if (auto admitted = await_hello(socket->get()); !admitted)
-        return std::unexpected(admitted.error());
-    if (!send_frame(socket->get(), wire::FrameKind::Join, wire::Join{association_}))
-        return failure(status::server_unavailable);
-    if (auto joined = await_hello(socket->get()); !joined)
-        return std::unexpected(joined.error());
-    return std::move(*socket);
+Result<std::unique_ptr<Connection::CallSocket>> Connection::open_socket(Deadline deadline) {
+    const auto by = earliest(deadline, Clock::now() + options_.connect_deadline);
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        if (!renewed_.wait_until(lock, *by, [&] { return !renewing_ || gone_; }))
+            return failure(status::server_unavailable);
+        if (gone_)
+            return failure(status::call_failed);
+        const auto key = association_;
+        lock.unlock();
+        auto socket = CallSocket::dial(endpoint_, by);
+        if (!socket)
+            return socket;
+        if (auto sent = (*socket)->send(wire::FrameKind::Join, wire::Join{key}, by); !sent)
+            return std::unexpected(sent.error());
+        auto joined = (*socket)->await_hello(by);
+        if (joined)
+            return socket;
+        if (joined.error().status != status::access_denied)
+            return std::unexpected(joined.error());
+
+        // The service no longer knows the association: it restarted, or ran the
+        // association down when its last socket ended. One caller makes a fresh
+        // one; its contexts are gone with the old.
+        lock.lock();
+        if (association_ != key || renewing_)
+            continue;
+        renewing_ = true;
+        lock.unlock();
+        auto fresh = CallSocket::dial(endpoint_, by);
+        if (fresh) {
+            if (auto said = (*fresh)->send(wire::FrameKind::Hello, wire::Hello{}, by); !said)
+                fresh = std::unexpected(said.error());
+        }
+        lock.lock();
+        renewing_ = false;
+        if (fresh) {
+            association_ = (*fresh)->association;
+            capped_ -= static_cast<std::size_t>(std::erase_if(sockets_, [&](const auto& s) {
+                return !s->busy && s->association != association_;
+            }));
+        }
+        renewed_.notify_all();
+        return fresh;
+    }
 }
 
 void Connection::keep_a_socket_idle() {
     {
-        std::lock_guard lock(sockets_mutex_);
-        const auto idle = std::ranges::count_if(sockets_, [](const auto& s) { return !s->busy; });
-        if (gone_ || idle > 1)
+        std::lock_guard lock(mutex_);
+        const bool idle = std::ranges::any_of(sockets_, [](const auto& s) { return !s->busy; });
+        if (gone_ || idle || capped_ >= options_.max_sockets)
             return;
+        ++capped_;
     }
-    (void)add_socket(/*busy=*/false);  // when it fails, a later call tries again
+    // When it fails, a later call tries again.
+    if (auto added = add_socket(/*start=*/false, Clock::now() + options_.connect_deadline))
+        give_back(**added, /*clean=*/true);
 }
 
 void Connection::give_back(CallSocket& socket, bool clean) {
-    std::lock_guard lock(sockets_mutex_);
-    if (clean) {
-        socket.busy = false;
-        return;
+    std::lock_guard lock(mutex_);
+    if (socket.start) {
+        socket.start = false;
+        ++capped_;
     }
-    std::erase_if(sockets_, [&](const auto& held) { return held.get() == &socket; });
+    if (!clean || socket.association != association_ || capped_ > options_.max_sockets) {
+        std::erase_if(sockets_, [&](const auto& held) { return held.get() == &socket; });
+        --capped_;
+    } else {
+        socket.busy = false;
+        socket.idle_since = Clock::now();
+        trim_idle(socket.idle_since);
+    }
+    returned_.notify_one();
+}
+
+void Connection::trim_idle(Clock::time_point now) {
+    const CallSocket* kept = nullptr;
+    for (const auto& socket : sockets_) {
+        if (!socket->busy && (!kept || socket->idle_since > kept->idle_since))
+            kept = socket.get();
+    }
+    capped_ -= static_cast<std::size_t>(std::erase_if(sockets_, [&](const auto& s) {
+        return !s->busy && s.get() != kept && now - s->idle_since >= options_.idle_time;
+    }));
 }
 
 Result<wire::ReceivedFrame> Connection::call(std::uint8_t opnum,
                                              std::span<const std::uint8_t> payload,
                                              Callbacks* callbacks) {
-    auto socket = take_socket();
+    // A sensor run lasts as long as the application wants it to.
+    const bool start = opnum == wire::kOpnum<call::NorvoStartSensor>;
+    const Deadline deadline = start ? Deadline{} : Clock::now() + options_.call_deadline;
+    auto socket = take_socket(start, deadline);
     if (!socket)
         return std::unexpected(socket.error());
+    if (start)
+        keep_a_socket_idle();
     // However the call ends, a throwing callback included.
     struct GiveBack {
         Connection& connection;
@@ -187,9 +291,9 @@ Result<wire::ReceivedFrame> Connection::call(std::uint8_t opnum,
         bool clean = false;
         ~GiveBack() { connection.give_back(socket, clean); }
     } give_back{*this, **socket};
-    auto frame = converse(**socket, opnum, payload, callbacks);
+    auto frame = converse(**socket, opnum, payload, callbacks, deadline);
     if (!frame)
-        return failure(status::call_failed);
+        return std::unexpected(frame.error());
     give_back.clean = true;
     if (frame->header.kind == static_cast<std::uint8_t>(wire::FrameKind::Fault)) {
         const auto fault = wire::decode<wire::Fault>(frame->payload);
@@ -198,23 +302,24 @@ Result<wire::ReceivedFrame> Connection::call(std::uint8_t opnum,
     return std::move(*frame);
 }
 
-std::optional<wire::ReceivedFrame> Connection::converse(CallSocket& socket, std::uint8_t opnum,
-                                                        std::span<const std::uint8_t> payload,
-                                                        Callbacks* callbacks) {
+Result<wire::ReceivedFrame> Connection::converse(CallSocket& socket, std::uint8_t opnum,
+                                                 std::span<const std::uint8_t> payload,
+                                                 Callbacks* callbacks, Deadline deadline) {
     auto call_id = ++next_call_id_;
     if (call_id == 0)
         call_id = ++next_call_id_;  // 0 stands for no call
-    if (!wire::write_all(socket.fd(),
-                         wire::make_frame(wire::FrameKind::Call, opnum, call_id, payload))) {
-        return std::nullopt;
+    if (auto sent =
+            write_by(socket.fd(), wire::make_frame(wire::FrameKind::Call, opnum, call_id, payload),
+                     deadline);
+        !sent) {
+        return std::unexpected(failure_of(sent.error()));
     }
     for (;;) {
-        auto frame = socket.reader().next();
+        auto frame = socket.reader().next(deadline);
         if (!frame) {
-            if (frame.error() == wire::ReadFailure::Malformed)
+            if (frame.error() == IoFailure::Malformed)
                 continue;
-            disconnect();  // the service is gone: so is every other socket's answer
-            return std::nullopt;
+            return std::unexpected(failure_of(frame.error()));
         }
         if (frame->header.call_id != call_id)
             continue;  // nothing else is in flight on this socket
@@ -268,9 +373,11 @@ void Connection::answer_callback(CallSocket& socket, std::uint32_t call_id,
             },
             decoded->callback);
     }
-    wire::write_all(socket.fd(),
-                    wire::make_frame(wire::FrameKind::CallbackReply, frame.header.opnum, call_id,
-                                     *wire::encode(reply)));
+    // A reply that cannot go shows as the socket's end at the next read.
+    (void)write_by(socket.fd(),
+                   wire::make_frame(wire::FrameKind::CallbackReply, frame.header.opnum, call_id,
+                                    *wire::encode(reply)),
+                   Deadline{});
 }
 
 Result<ContextHandle> Connection::RemoteOpen() {
@@ -290,7 +397,6 @@ Result<void> Connection::RemoteClose(ContextHandle& context) {
 
 Result<HRESULT> Connection::NorvoStartSensor(const ContextHandle& context, std::uint64_t cookie,
                                              Callbacks& callbacks) {
-    keep_a_socket_idle();
     return status_of(invoke<result::Status>(call::NorvoStartSensor{context, cookie}, &callbacks));
 }
 

@@ -34,6 +34,8 @@ std::string_view describe_status(RpcStatus code) {
             return "null context handle";
         case status::bad_stub_data:
             return "the call's data is malformed";
+        case status::call_cancelled:
+            return "the call was cancelled";
         default:
             return "unknown RPC status";
     }

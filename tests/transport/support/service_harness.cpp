@@ -103,9 +103,20 @@ std::shared_ptr<WaitingSink> WaitingSink::install() {
     return sink;
 }
 
-TestService::TestService() : socket_(dir_.path() / "NorvoVxtRpcEndpoint") {
+TestService::TestService(transport::Limits limits)
+    : socket_(dir_.path() / "NorvoVxtRpcEndpoint"), limits_(limits) {
     SocketRuntime::get();
-    auto started = rpc::RpcServer::start(socket_);
+    start();
+}
+
+void TestService::restart() {
+    server_.reset();
+    start();
+}
+
+void TestService::start() {
+    auto started =
+        rpc::RpcServer::start(socket_, transport::AccessPolicy::for_this_system(), limits_);
     if (!started) {
         ADD_FAILURE() << "the server did not start: " << fmt::format("{}", started.error());
         return;

@@ -78,15 +78,20 @@ class WaitingSink final : public log::Sink {
 
 class TestService {
   public:
-    TestService();
+    explicit TestService(transport::Limits limits = {});
     const std::filesystem::path& socket() const { return socket_; }
     std::unique_ptr<client::Connection> connect() const;  // fails the test when refused
     rpc::RpcServer& server() { return *server_; }
     void release() { server_.reset(); }
+    // Released, then started again on the same socket, as a restarted service is.
+    void restart();
 
   private:
+    void start();
+
     TempDir dir_;
     std::filesystem::path socket_;
+    transport::Limits limits_;
     std::optional<rpc::RpcServer> server_;
 };
 

@@ -6,11 +6,14 @@
 // Calls may be made from any number of threads at once, several on one
 // context. Each call has a socket to itself, opened when no idle one is left
 // and joined to the service's record of this client, so its answer and its
-// callbacks come straight to the calling thread. A procedure's own result (an
-// HRESULT) comes back as the value; a call the transport could not carry out
-// comes back as an RpcFailure.
+// callbacks come straight to the calling thread. The sockets for calls other
+// than starts are capped; a caller beyond the cap waits for an idle one. A
+// procedure's own result (an HRESULT) comes back as the value; a call the
+// transport could not carry out comes back as an RpcFailure.
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <expected>
 #include <filesystem>
@@ -21,7 +24,6 @@
 #include <string_view>
 #include <vector>
 
-#include "norvo/posix/unique_fd.hpp"
 #include "norvo/wire/codec.hpp"
 #include "norvo/wire/socket_io.hpp"
 #include "norvo/wire/status.hpp"
@@ -66,12 +68,27 @@ struct PropertyValue {
     std::vector<std::uint8_t> bytes;  // empty unless value is 0
 };
 
+struct Options {
+    // Sockets for calls other than NorvoStartSensor, far inside the user's
+    // share of the service's connections; each start has one more of its own.
+    // At least one.
+    std::size_t max_sockets = 8;
+    // Connecting and the service's Hello, for every socket.
+    std::chrono::milliseconds connect_deadline{5'000};
+    // Every call but NorvoStartSensor, waiting for a socket included; past it
+    // the call fails with call_cancelled and its socket is closed.
+    std::chrono::milliseconds call_deadline{30'000};
+    // Idle sockets beyond one are closed once idle this long, when a call ends.
+    std::chrono::milliseconds idle_time{2'000};
+};
+
 class Connection {
   public:
     // Connects and waits for the service to admit this process:
-    // server_unavailable when nothing listens there, access_denied when refused.
+    // server_unavailable when nothing listens there or the service does not
+    // answer by the connect deadline, access_denied when refused.
     [[nodiscard]] static Result<std::unique_ptr<Connection>> connect(
-        const std::filesystem::path& socket_path);
+        const std::filesystem::path& socket_path, Options options = {});
 
     // Ends the connection; the service runs down the contexts still open.
     // No call may be in progress.
@@ -103,39 +120,55 @@ class Connection {
     [[nodiscard]] Result<PropertyValue> read_property(const ContextHandle& context,
                                                       PropertyKey key);
 
+    // Sockets held now, busy and idle.
+    [[nodiscard]] std::size_t socket_count();
+
   private:
     class CallSocket;
+    using Deadline = std::optional<std::chrono::steady_clock::time_point>;
 
-    Connection(std::filesystem::path endpoint, wire::AssociationKey association,
-               posix::UniqueFd first);
+    Connection(std::filesystem::path endpoint, Options options, std::unique_ptr<CallSocket> first);
 
-    // An idle socket of this connection, or a new one that joins its association.
-    Result<CallSocket*> take_socket();
-    // Opens a socket that joins the association and adds it, busy or idle.
-    Result<CallSocket*> add_socket(bool busy);
-    // A socket whose call did not end cleanly may still hold that call's frames: it goes.
-    void give_back(CallSocket& socket, bool clean);
-    Result<posix::UniqueFd> open_joined_socket();
+    // An idle socket, a new one while under the cap, or the first to come
+    // back by the deadline. A start's socket is outside the cap.
+    Result<CallSocket*> take_socket(bool start, Deadline deadline);
+    // Opens a socket the caller has already counted against the cap (but for
+    // a start); when none can be opened, the count is given back.
+    Result<CallSocket*> add_socket(bool start, Deadline deadline);
+    // A socket of the association; a fresh association once the service has
+    // forgotten this one (it restarted, or every socket of it had ended).
+    Result<std::unique_ptr<CallSocket>> open_socket(Deadline deadline);
     // A start holds its socket for the whole run: the calls that stop or close
     // it must find another, even once the service takes no new connections.
     void keep_a_socket_idle();
+    // A socket whose call did not end cleanly may still hold that call's frames: it goes.
+    void give_back(CallSocket& socket, bool clean);
+    // Closes idle sockets beyond one that have been idle for the idle time.
+    void trim_idle(std::chrono::steady_clock::time_point now);
     template <class Reply, class Request>
     Result<Reply> invoke(const Request& request, Callbacks* callbacks = nullptr);
     Result<wire::ReceivedFrame> call(std::uint8_t opnum, std::span<const std::uint8_t> payload,
                                      Callbacks* callbacks);
-    // The call's Result or Fault frame; none when the socket failed.
-    std::optional<wire::ReceivedFrame> converse(CallSocket& socket, std::uint8_t opnum,
-                                                std::span<const std::uint8_t> payload,
-                                                Callbacks* callbacks);
+    // The call's Result or Fault frame, or why there is none.
+    Result<wire::ReceivedFrame> converse(CallSocket& socket, std::uint8_t opnum,
+                                         std::span<const std::uint8_t> payload,
+                                         Callbacks* callbacks, Deadline deadline);
     void answer_callback(CallSocket& socket, std::uint32_t call_id,
                          const wire::ReceivedFrame& frame, Callbacks* callbacks);
 
     const std::filesystem::path endpoint_;
-    const wire::AssociationKey association_;
+    const Options options_;
     std::atomic<std::uint32_t> next_call_id_{0};
 
-    std::mutex sockets_mutex_;
+    // Guarded by mutex_. Callers wait on returned_ for a socket, and on
+    // renewed_ while another caller makes a fresh association.
+    std::mutex mutex_;
+    std::condition_variable returned_;
+    std::condition_variable renewed_;
+    wire::AssociationKey association_;
+    bool renewing_ = false;
     std::vector<std::unique_ptr<CallSocket>> sockets_;  // busy and idle
+    std::size_t capped_ = 0;  // sockets held or being opened, but for running starts
     bool gone_ = false;
 };
 

@@ -26,6 +26,7 @@ inline constexpr RpcStatus duplicate_endpoint = 1740;
 inline constexpr RpcStatus procnum_out_of_range = 1745;
 inline constexpr RpcStatus null_context = 1775;
 inline constexpr RpcStatus bad_stub_data = 1783;
+inline constexpr RpcStatus call_cancelled = 1818;  // the client's deadline passed first
 }  // namespace status
 
 // A short English description; "unknown RPC status" for other numbers.
