@@ -92,7 +92,8 @@ linux_platform::IioSource iio_source(const RunOptions& options, const char* test
     if (test_events != nullptr) {
         source.open_events = [folder = std::filesystem::path(test_events)](
                                  const std::string& name) -> std::expected<posix::UniqueFd, int> {
-            posix::UniqueFd fifo(::open((folder / name).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+            posix::UniqueFd fifo(
+                ::open((folder / name).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
             if (!fifo.valid())
                 return std::unexpected(errno);
             return fifo;
@@ -101,7 +102,8 @@ linux_platform::IioSource iio_source(const RunOptions& options, const char* test
     if (auto watch = DeviceEvents::open())
         source.watch = std::move(*watch);
     else
-        host::kHostLog.warn("No IIO hot-plug, only devices present now are seen: {}", watch.error());
+        host::kHostLog.warn("No IIO hot-plug, only devices present now are seen: {}",
+                            watch.error());
     return source;
 }
 

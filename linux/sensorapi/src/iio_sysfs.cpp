@@ -47,8 +47,8 @@ std::optional<std::string> read_attribute(const fs::path& file) {
 [[nodiscard]] std::expected<void, std::string> set_attribute(const fs::path& file,
                                                              std::string_view value) {
     const posix::UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CLOEXEC));
-    if (fd.valid() && ::write(fd.get(), value.data(), value.size()) ==
-                          static_cast<ssize_t>(value.size())) {
+    if (fd.valid() &&
+        ::write(fd.get(), value.data(), value.size()) == static_cast<ssize_t>(value.size())) {
         return {};
     }
     const auto error = posix::last_error(fmt::format("cannot write {}", file.native()));

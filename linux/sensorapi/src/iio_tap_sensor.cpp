@@ -107,8 +107,8 @@ class IioTapSensor::Device {
         }
         timespec now{};
         ::clock_gettime(clock_, &now);
-        const auto age_ns = (static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec) -
-                            event.timestamp;
+        const auto age_ns =
+            (static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec) - event.timestamp;
         kLog.debug("IIO single tap on {}, {} us after the event", name_, age_ns / 1000);
         DeviceHub::instance().report(tap_report());
     }

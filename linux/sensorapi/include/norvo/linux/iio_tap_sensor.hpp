@@ -39,7 +39,7 @@ struct IioSource {
     std::filesystem::path sysfs_root = "/sys/bus/iio/devices";
     std::string device;  // only this device; empty: the first one with single taps
     IioEventOpener open_events = open_iio_events;
-    std::unique_ptr<IioDeviceWatch> watch;  // null: no hot-plug
+    std::unique_ptr<IioDeviceWatch> watch{};  // null: no hot-plug
 };
 
 class IioTapSensor {
