@@ -33,8 +33,8 @@ void BM_IioTapToConfirmation(benchmark::State& state) {
                              std::make_shared<sensorlib::MtaApartment>(),
                              std::make_shared<sensorlib::ComSensorLibrary>()}));
     }
-    const auto root = std::filesystem::temp_directory_path() /
-                      ("norvo-iio-bench-" + std::to_string(::getpid()));
+    const auto root =
+        std::filesystem::temp_directory_path() / ("norvo-iio-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(root / "iio:device0" / "events");
     std::ofstream(root / "iio:device0" / "events" / "in_accel_gesture_singletap_en") << "0\n";
     int fds[2];
@@ -66,9 +66,8 @@ void BM_IioTapToConfirmation(benchmark::State& state) {
     counter.wait_until_started();
 
     const std::uint8_t phone_tap[] = {0x01, 0x00, 0x01, 0x00, 0x00, 0x00};
-    const iio_event_data tap{std::uint64_t{IIO_EV_TYPE_GESTURE} << 56 |
-                                 std::uint64_t{IIO_EV_DIR_SINGLETAP} << 48,
-                             0};
+    const iio_event_data tap{
+        std::uint64_t{IIO_EV_TYPE_GESTURE} << 56 | std::uint64_t{IIO_EV_DIR_SINGLETAP} << 48, 0};
     std::uint64_t pairs = 0;
     for (auto _ : state) {
         (void)service::NorvoReceiveClientEvent(*context, phone_tap);
