@@ -16,8 +16,8 @@ std::vector<sensors::SensorField> tap_report() {
 
 }  // namespace
 
-service::CallbackResult LoopPairs::Counter::tap_event(std::int32_t kind, std::uint64_t,
-                                                      std::uint64_t) {
+service::CallbackResult ConfirmedCounter::tap_event(std::int32_t kind, std::uint64_t,
+                                                    std::uint64_t) {
     if (kind == static_cast<std::int32_t>(TapKind::Confirmed)) {
         std::lock_guard lock(mutex_);
         ++confirmed_;
@@ -26,9 +26,21 @@ service::CallbackResult LoopPairs::Counter::tap_event(std::int32_t kind, std::ui
     return {};
 }
 
-void LoopPairs::Counter::wait_for(std::uint64_t count) {
+void ConfirmedCounter::wait_for(std::uint64_t count) {
     std::unique_lock lock(mutex_);
     cv_.wait(lock, [&] { return confirmed_ >= count; });
+}
+
+service::CallbackResult ConfirmedCounter::signal_return(std::int32_t, std::uint64_t) {
+    std::lock_guard lock(mutex_);
+    started_ = true;
+    cv_.notify_one();
+    return {};
+}
+
+void ConfirmedCounter::wait_until_started() {
+    std::unique_lock lock(mutex_);
+    cv_.wait(lock, [&] { return started_; });
 }
 
 LoopPairs::LoopPairs()

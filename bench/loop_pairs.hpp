@@ -15,6 +15,31 @@
 
 namespace norvo::bench {
 
+// Counts Confirmed events and wakes the feeder for each one, and for a start's signal.
+class ConfirmedCounter final : public service::ClientCallbacks {
+  public:
+    service::CallbackResult tap_event(std::int32_t kind, std::uint64_t, std::uint64_t) override;
+    service::CallbackResult send_client_event(std::span<const std::uint8_t>,
+                                              std::uint64_t) override {
+        return {};
+    }
+    service::CallbackResult sensor_state_changed(std::uint64_t, std::uint16_t,
+                                                 std::uint64_t) override {
+        return {};
+    }
+    service::CallbackResult signal_return(std::int32_t, std::uint64_t) override;
+
+    void wait_for(std::uint64_t count);
+    // Until a start has signalled its return: only a running start takes phone events.
+    void wait_until_started();
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::uint64_t confirmed_ = 0;
+    bool started_ = false;
+};
+
 class LoopPairs {
   public:
     LoopPairs();
@@ -33,30 +58,8 @@ class LoopPairs {
     LoopPairs(Pair<service::StopMessage> stop, Pair<service::PhoneEvent> phone,
               Pair<sensors::SensorMessage> sensor);
 
-    // Counts Confirmed events and wakes the feeder for each one.
-    class Counter final : public service::ClientCallbacks {
-      public:
-        service::CallbackResult tap_event(std::int32_t kind, std::uint64_t, std::uint64_t) override;
-        service::CallbackResult send_client_event(std::span<const std::uint8_t>,
-                                                  std::uint64_t) override {
-            return {};
-        }
-        service::CallbackResult sensor_state_changed(std::uint64_t, std::uint16_t,
-                                                     std::uint64_t) override {
-            return {};
-        }
-        service::CallbackResult signal_return(std::int32_t, std::uint64_t) override { return {}; }
-
-        void wait_for(std::uint64_t count);
-
-      private:
-        std::mutex mutex_;
-        std::condition_variable cv_;
-        std::uint64_t confirmed_ = 0;
-    };
-
     linux_platform::SteadyClock clock_;
-    Counter counter_;
+    ConfirmedCounter counter_;
     channel::Sender<service::StopMessage> stop_;
     channel::Sender<service::PhoneEvent> phone_;
     channel::Sender<sensors::SensorMessage> sensor_;

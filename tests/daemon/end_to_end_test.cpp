@@ -9,11 +9,14 @@
 #include <unistd.h>
 
 #include <fcntl.h>
+#include <linux/iio/events.h>
+#include <linux/iio/types.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 
 #include <csignal>
 #include <cstring>
+#include <fstream>
 #include <functional>
 
 #include "norvo/posix/unique_fd.hpp"
@@ -68,6 +71,35 @@ TEST_F(EndToEnd, PhoneAndLaptopTapAreConfirmed) {
                             "sent report 19:0000000000000000 19:0100000000000000"));
     stop_and_close(*client);
     stop_daemon(*daemon);
+}
+
+// An IIO device's single tap, fed through the test setting's FIFO in place of its event
+// descriptor, is confirmed with a phone tap.
+TEST_F(EndToEnd, IioSingleTapAndPhoneTapAreConfirmed) {
+    const auto device = path("sys") / "iio:device0";
+    std::filesystem::create_directories(device / "events");
+    std::ofstream(device / "events" / "in_accel_gesture_singletap_en") << "0\n";
+    std::filesystem::create_directories(path("dev"));
+    ASSERT_EQ(::mkfifo(path("dev/iio:device0").c_str(), 0600), 0);
+    ChildProcess daemon(
+        {NORVO_VTAPD_PATH, "--socket", endpoint(), "--sensor", "iio:" + device.string()},
+        ChildOptions{.env = {"NORVO_VTAPD_TEST_IIO_EVENTS=" + path("dev").string()}});
+    ASSERT_TRUE(daemon.take_error("<6>norvo_linux::iio_tap_sensor: IIO tap device iio:device0"))
+        << daemon.error_text();
+    ASSERT_TRUE(daemon.take_error(host_line('6', "RpcServer created")));
+
+    auto client = session();
+    client->write("open\nset 3 5000\nstart 7\n");
+    ASSERT_TRUE(client->take_output("SignalReturn 0x0 cookie=7"));
+    client->write("phone\n");
+    ASSERT_TRUE(client->take_output("phone -> 0x0"));
+    const norvo::posix::UniqueFd events(::open(path("dev/iio:device0").c_str(), O_WRONLY));
+    const iio_event_data tap{
+        std::uint64_t{IIO_EV_TYPE_GESTURE} << 56 | std::uint64_t{IIO_EV_DIR_SINGLETAP} << 48, 0};
+    ASSERT_EQ(::write(events.get(), &tap, sizeof tap), static_cast<ssize_t>(sizeof tap));
+    EXPECT_EQ(without_timestamp(client->take_output("TapEvent")), "TapEvent Confirmed cookie=7");
+    stop_and_close(*client);
+    stop_daemon(daemon);
 }
 
 TEST_F(EndToEnd, LoneLaptopTapIsUnconfirmed) {

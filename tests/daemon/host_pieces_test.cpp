@@ -130,6 +130,38 @@ TEST(Options, DefaultsAndOverrides) {
     EXPECT_EQ(parse_options(Args{"-x"}, folder).error(), "unknown argument '-x'");
 }
 
+TEST(Options, SensorChoice) {
+    using Args = std::vector<std::string_view>;
+    const struct {
+        Args args;
+        SensorKind sensor;
+        std::filesystem::path sensor_socket, iio_device;
+    } cases[] = {
+        {{}, SensorKind::simulated, "/f/sensor", ""},
+        {{"--sensor", "iio"}, SensorKind::iio, "/f/sensor", ""},
+        {{"--sensor", "iio:/sys/bus/iio/devices/iio:device0/"},
+         SensorKind::iio,
+         "/f/sensor",
+         "/sys/bus/iio/devices/iio:device0"},
+        {{"--sensor", "simulated:/s"}, SensorKind::simulated, "/s", ""},
+        {{"--sensor", "iio", "--sensor", "simulated"}, SensorKind::simulated, "/f/sensor", ""},
+        {{"--sensor-socket", "/s", "--sensor", "simulated"}, SensorKind::simulated, "/s", ""},
+    };
+    for (const auto& c : cases) {
+        const auto parsed = parse_options(c.args, "/f");
+        ASSERT_TRUE(parsed) << parsed.error();
+        const auto& run = std::get<RunOptions>(*parsed);
+        EXPECT_EQ(run.sensor, c.sensor);
+        EXPECT_EQ(run.sensor_socket, c.sensor_socket);
+        EXPECT_EQ(run.iio_device, c.iio_device);
+    }
+    for (const auto* bad : {"iio:", "usb", "simulatedx:/s"}) {
+        EXPECT_EQ(parse_options(Args{"--sensor", bad}, "/f").error(),
+                  fmt::format("unknown sensor '{}'", bad));
+    }
+    EXPECT_EQ(parse_options(Args{"--sensor"}, "/f").error(), "--sensor needs a SENSOR");
+}
+
 TEST(Options, DefaultFolderFollowsTheUser) {
     EXPECT_EQ(default_folder(true, "/run/user/0"), "/run/norvo-vtap");
     EXPECT_EQ(default_folder(false, "/run/user/1000"), "/run/user/1000/norvo-vtap");

@@ -1,20 +1,24 @@
-// The whole road on Linux: vtap-sensor → device socket → stand-in Sensor API →
-// sensor library → sensor loop → client callbacks, on the real clock.
+// The whole road on Linux: vtap-sensor (or an IIO device's events) → stand-in Sensor
+// API → sensor library → sensor loop → client callbacks, on the real clock.
 
 #include "norvo/linux/sensor_device.hpp"
 
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <linux/iio/events.h>
+#include <linux/iio/types.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <condition_variable>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <thread>
 
 #include "device_process.hpp"
+#include "norvo/linux/iio_tap_sensor.hpp"
 #include "norvo/linux/steady_clock.hpp"
 #include "norvo/log_capture.hpp"
 #include "norvo/posix/unix_socket.hpp"
@@ -252,6 +256,180 @@ TEST_F(PresentSensorTest, AStartFailsWhenThePresentDeviceIsInAnInvalidState) {
     EXPECT_THAT(callbacks_.lines(), ElementsAre("SignalReturn 0x8000ffff cookie=4"));
     EXPECT_THAT(log_->messages(), Contains("Failed to find Vextora sensor: InvalidSensorState"));
     EXPECT_EQ(device.finish(), 0);
+}
+
+// Hot-plug by hand: each change posted wakes the sensor's thread through a pipe.
+class FakeDeviceWatch final : public linux_platform::IioDeviceWatch {
+  public:
+    FakeDeviceWatch() {
+        int fds[2];
+        EXPECT_EQ(::pipe2(fds, O_CLOEXEC | O_NONBLOCK), 0);
+        read_ = posix::UniqueFd(fds[0]);
+        write_ = posix::UniqueFd(fds[1]);
+    }
+    int fd() const override { return read_.get(); }
+    std::expected<std::vector<Change>, std::string> take() override {
+        char drained[64];
+        while (::read(read_.get(), drained, sizeof drained) > 0) {
+        }
+        std::lock_guard lock(mutex_);
+        return std::exchange(changes_, {});
+    }
+    void post(Change change) {
+        std::lock_guard lock(mutex_);
+        changes_.push_back(std::move(change));
+        EXPECT_EQ(::write(write_.get(), "+", 1), 1);
+    }
+
+  private:
+    posix::UniqueFd read_, write_;
+    std::mutex mutex_;
+    std::vector<Change> changes_;
+};
+
+std::uint64_t event_code(iio_event_type type, iio_event_direction direction) {
+    return std::uint64_t{type} << 56 | std::uint64_t{direction} << 48 |
+           std::uint64_t{IIO_ACCEL} << 32;
+}
+
+// A sysfs tree of the test's own, and a pipe for each opening of a device's events.
+class IioTapSensorTest : public SensorDeviceTest {
+  protected:
+    std::filesystem::path folder(const std::string& name = "iio:device0") const {
+        return directory_ / "sys" / name;
+    }
+    static void put(const std::filesystem::path& file, std::string_view text) {
+        std::filesystem::create_directories(file.parent_path());
+        std::ofstream(file) << text;
+    }
+    static std::string read(const std::filesystem::path& file) {
+        std::string text;
+        std::getline(std::ifstream(file), text);
+        return text;
+    }
+    void add_device() {
+        put(folder() / "name", "fxls8962af\n");
+        put(folder() / "current_timestamp_clock", "realtime\n");
+        put(folder() / "events" / "in_accel_gesture_singletap_en", "0\n");
+        put(folder() / "events" / "in_accel_gesture_doubletap_en", "0\n");
+    }
+
+    void open_sensor() {
+        auto watch = std::make_unique<FakeDeviceWatch>();
+        watch_ = watch.get();
+        auto sensor = linux_platform::IioTapSensor::open(linux_platform::IioSource{
+            directory_ / "sys", "",
+            [this](const std::string&) -> std::expected<posix::UniqueFd, int> {
+                if (open_error_ != 0)
+                    return std::unexpected(open_error_);
+                int fds[2];
+                if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+                    return std::unexpected(errno);
+                events_ = posix::UniqueFd(fds[1]);
+                return posix::UniqueFd(fds[0]);
+            },
+            std::move(watch)});
+        ASSERT_TRUE(sensor) << sensor.error();
+        sensor_ = std::move(*sensor);
+    }
+    void send(iio_event_type type, iio_event_direction direction) {
+        const iio_event_data event{event_code(type, direction), 0};
+        ASSERT_EQ(::write(events_.get(), &event, sizeof event), static_cast<ssize_t>(sizeof event));
+    }
+
+    void TearDown() override {
+        sensor_.reset();
+        SensorDeviceTest::TearDown();
+    }
+
+    int open_error_ = 0;
+    posix::UniqueFd events_;
+    FakeDeviceWatch* watch_ = nullptr;
+    std::unique_ptr<linux_platform::IioTapSensor> sensor_;
+};
+
+TEST_F(IioTapSensorTest, FollowsTheDeviceInTapsAndOut) {
+    open_sensor();
+    start(7);
+    callbacks_.wait_for_calls(1);
+    add_device();
+    watch_->post({true, "iio:device0"});
+    callbacks_.wait_for_calls(2);
+    EXPECT_EQ(read(folder() / "events" / "in_accel_gesture_singletap_en"), "1");
+    EXPECT_EQ(read(folder() / "events" / "in_accel_gesture_doubletap_en"), "0");
+    EXPECT_EQ(read(folder() / "current_timestamp_clock"), "monotonic");
+
+    phone_tap();
+    send(IIO_EV_TYPE_GESTURE, IIO_EV_DIR_SINGLETAP);
+    callbacks_.wait_for_calls(3);
+    send(IIO_EV_TYPE_GESTURE, IIO_EV_DIR_DOUBLETAP);
+    send(IIO_EV_TYPE_THRESH, IIO_EV_DIR_SINGLETAP);
+    ASSERT_EQ(::write(events_.get(), "12345678", 8), 8);  // half a record, then the end
+    events_ = {};
+    callbacks_.wait_for_calls(4);
+    watch_->post({true, "iio:device0"});  // the device is back, then unbound
+    callbacks_.wait_for_calls(5);
+    watch_->post({false, "iio:device0"});
+    callbacks_.wait_for_calls(6);
+    EXPECT_EQ(stop(), hr::ok);
+
+    EXPECT_THAT(
+        without_timestamps(callbacks_.lines()),
+        ElementsAre("SignalReturn 0x0 cookie=7", "SensorStateChanged state=0 cookie=7",
+                    "TapEvent 1 cookie=7", "SensorStateChanged state=5 cookie=7",
+                    "SensorStateChanged state=0 cookie=7", "SensorStateChanged state=5 cookie=7"));
+    const auto lines = log_->messages();
+    EXPECT_THAT(lines, Contains("No IIO tap device " + (directory_ / "sys").string() +
+                                ": the tap sensor is absent"));
+    EXPECT_THAT(lines, Contains("IIO tap device iio:device0 (fxls8962af) entered, its events "
+                                "timed on the monotonic clock"));
+    EXPECT_THAT(lines, Contains("IIO device iio:device0: 8 bytes of an incomplete event dropped"));
+    EXPECT_EQ(count_logged("Ignored IIO event "), 2u);
+    EXPECT_EQ(count_logged("Laptop tap detected at: "), 1u);
+    EXPECT_EQ(count_logged("IIO tap device iio:device0 left"), 2u);
+}
+
+// A device that cannot be used is logged and leaves the sensor absent: a run waits for it.
+TEST_F(IioTapSensorTest, AnUnusableDeviceLeavesTheSensorAbsent) {
+    const auto enable = folder() / "events" / "in_accel_gesture_singletap_en";
+    const struct {
+        const char* what;
+        std::function<void()> set_up;
+        int open_error;
+        std::string logged;
+    } cases[] = {
+        {"no permission", [] {}, EACCES,
+         "IIO device iio:device0 not used: cannot open its events: Permission denied"},
+        {"busy", [] {}, EBUSY,
+         "IIO device iio:device0 not used: cannot open its events: its events are held by "
+         "another reader"},
+        {"enable not writable",
+         [&] {
+             std::filesystem::remove(enable);
+             std::filesystem::create_directory(enable);
+         },
+         0,
+         "IIO device iio:device0 not used: cannot write " + enable.string() + ": Is a directory"},
+        {"no single taps", [&] { std::filesystem::remove(enable); }, 0,
+         "No IIO tap device " + (directory_ / "sys").string() + ": the tap sensor is absent"},
+    };
+    std::uint64_t cookie = 1;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(directory_ / "sys");
+        add_device();
+        c.set_up();
+        open_error_ = c.open_error;
+        log_->clear();
+        open_sensor();
+        EXPECT_THAT(log_->messages(), Contains(c.logged));
+        start(cookie);
+        callbacks_.wait_for_calls(cookie);
+        EXPECT_EQ(stop(), hr::ok);
+        EXPECT_EQ(count_logged("Sensor " + kId + " not immediately available."), 1u);
+        sensor_.reset();
+        ++cookie;
+    }
 }
 
 }  // namespace

@@ -47,7 +47,10 @@ std::optional<std::string> notify_socket() {
 // folder is made 0755 at most, whatever the umask: a wider one is refused later.
 void make_folders(const linux_host::RunOptions& options) {
     std::error_code ignored;
-    for (const auto& socket : {options.socket, options.sensor_socket}) {
+    std::vector<std::filesystem::path> sockets{options.socket};
+    if (options.sensor == linux_host::SensorKind::simulated)
+        sockets.push_back(options.sensor_socket);
+    for (const auto& socket : sockets) {
         const auto folder = socket.parent_path();
         std::filesystem::create_directories(folder.parent_path(), ignored);
         ::mkdir(folder.c_str(), 0755);

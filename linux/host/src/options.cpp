@@ -5,9 +5,14 @@
 namespace norvo::linux_host {
 
 const std::string_view kUsage =
-    R"(usage: norvo-vtapd [--socket PATH] [--sensor-socket PATH] [--log-level LEVEL]
+    R"(usage: norvo-vtapd [--socket PATH] [--sensor SENSOR] [--sensor-socket PATH]
+                   [--log-level LEVEL]
 The tap service: serves its clients on a local socket until SIGTERM or SIGINT.
   --socket PATH         the RPC endpoint (default FOLDER/NorvoVxtRpcEndpoint)
+  --sensor SENSOR       simulated[:PATH]: the simulated tap sensor (the default), on
+                        the device socket PATH; iio[:PATH]: an IIO accelerometer's
+                        single taps, from the device folder PATH (for example
+                        /sys/bus/iio/devices/iio:device0) or the first that has them
   --sensor-socket PATH  the simulated tap sensor's device socket (default FOLDER/sensor)
   --log-level LEVEL     error, warn, info, debug or trace: the most detailed lines
                         written to standard error (default trace)
@@ -16,6 +21,29 @@ FOLDER is /run/norvo-vtap for root and $XDG_RUNTIME_DIR/norvo-vtap otherwise.
 Signals: SIGTERM, SIGINT stop; SIGTSTP pauses; SIGCONT continues; SIGHUP is a
 parameter change; SIGPWR is a shutdown.
 )";
+
+namespace {
+
+[[nodiscard]] std::expected<void, std::string> choose_sensor(std::string_view value,
+                                                             RunOptions& options) {
+    const auto colon = value.find(':');
+    const auto kind = value.substr(0, colon);
+    const bool has_path = colon != std::string_view::npos;
+    const auto path = has_path ? value.substr(colon + 1) : std::string_view{};
+    if ((kind != "simulated" && kind != "iio") || (has_path && path.empty()))
+        return std::unexpected(fmt::format("unknown sensor '{}'", value));
+    options.sensor = kind == "iio" ? SensorKind::iio : SensorKind::simulated;
+    if (!has_path)
+        return {};
+    // A folder given with its trailing slash names the same device.
+    std::filesystem::path folder = std::filesystem::path(path).lexically_normal();
+    if (!folder.has_filename())
+        folder = folder.parent_path();
+    (kind == "iio" ? options.iio_device : options.sensor_socket) = folder;
+    return {};
+}
+
+}  // namespace
 
 std::expected<Command, std::string> parse_options(std::span<const std::string_view> args,
                                                   const std::filesystem::path& folder) {
@@ -26,14 +54,20 @@ std::expected<Command, std::string> parse_options(std::span<const std::string_vi
             return ShowHelp{};
         if (arg == "--version")
             return ShowVersion{};
-        if (arg != "--socket" && arg != "--sensor-socket" && arg != "--log-level")
+        if (arg != "--socket" && arg != "--sensor-socket" && arg != "--log-level" &&
+            arg != "--sensor")
             return std::unexpected(fmt::format("unknown argument '{}'", arg));
         const bool names_level = arg == "--log-level";
         if (i + 1 == args.size() || args[i + 1].empty())
-            return std::unexpected(
-                fmt::format("{} needs a {}", arg, names_level ? "LEVEL" : "PATH"));
+            return std::unexpected(fmt::format("{} needs a {}", arg,
+                                               names_level         ? "LEVEL"
+                                               : arg == "--sensor" ? "SENSOR"
+                                                                   : "PATH"));
         const auto value = args[++i];
-        if (!names_level) {
+        if (arg == "--sensor") {
+            if (auto chosen = choose_sensor(value, options); !chosen)
+                return std::unexpected(chosen.error());
+        } else if (!names_level) {
             (arg == "--socket" ? options.socket : options.sensor_socket) = value;
         } else if (const auto level = log::level_named(value)) {
             options.log_level = *level;

@@ -1,7 +1,10 @@
 #include "norvo/linux_host/service_platform.hpp"
 
+#include <cstdlib>
+
 #include "norvo/host/log_targets.hpp"
 #include "norvo/linux/steady_clock.hpp"
+#include "norvo/linux_host/iio_source.hpp"
 #include "norvo/linux_host/notify_status.hpp"
 #include "norvo/rpc/rpc_server.hpp"
 #include "norvo/sensorlib/sensor_library.hpp"
@@ -66,13 +69,23 @@ std::expected<host::ServiceObject, host::HostError> LinuxServicePlatform::create
 }
 
 std::expected<void, host::HostError> LinuxServicePlatform::start_runtime() {
-    auto device = linux_platform::SensorDeviceSocket::open(options_.sensor_socket);
-    if (!device) {
-        // The run's error shows only its outermost message: say here what went wrong.
-        host::kHostLog.error("Sensor device socket not opened: {}", device.error());
-        return std::unexpected(host::HostError(device.error()));
+    if (options_.sensor == SensorKind::iio) {
+        auto sensor = linux_platform::IioTapSensor::open(
+            iio_source(options_, std::getenv(kIioEventsVariable)));
+        if (!sensor) {
+            host::kHostLog.error("IIO tap sensor not opened: {}", sensor.error());
+            return std::unexpected(host::HostError(sensor.error()));
+        }
+        iio_ = std::move(*sensor);
+    } else {
+        auto device = linux_platform::SensorDeviceSocket::open(options_.sensor_socket);
+        if (!device) {
+            // The run's error shows only its outermost message: say here what went wrong.
+            host::kHostLog.error("Sensor device socket not opened: {}", device.error());
+            return std::unexpected(host::HostError(device.error()));
+        }
+        device_ = std::move(*device);
     }
-    device_ = std::move(*device);
     service::RUNTIME_HANDLE.publish(std::make_shared<const service::Runtime>(service::Runtime{
         .clock = std::make_shared<linux_platform::SteadyClock>(),
         .com = std::make_shared<sensorlib::MtaApartment>(),

@@ -1,6 +1,6 @@
 #pragma once
 // The daemon's own command line. The service core reads no configuration: these
-// only say where the host puts its sockets.
+// only say where the host puts its sockets and which tap sensor it hears.
 
 #include <expected>
 #include <filesystem>
@@ -14,9 +14,13 @@
 
 namespace norvo::linux_host {
 
+enum class SensorKind { simulated, iio };
+
 struct RunOptions {
-    std::filesystem::path socket;              // the RPC endpoint
-    std::filesystem::path sensor_socket;       // the simulated tap sensor's device socket
+    std::filesystem::path socket;         // the RPC endpoint
+    std::filesystem::path sensor_socket;  // the simulated tap sensor's device socket
+    SensorKind sensor = SensorKind::simulated;
+    std::filesystem::path iio_device{};  // an IIO device's sysfs folder; empty: the first with taps
     log::Level log_level = log::Level::Trace;  // the most detailed level written
 };
 struct ShowHelp {};

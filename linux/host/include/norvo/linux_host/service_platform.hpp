@@ -1,13 +1,14 @@
 #pragma once
 // Service main's platform on Linux: the control channel fed by the signal
-// dispatcher, systemd notifications for the status, the simulated sensor's device
-// socket with the runtime, and the Unix-socket RPC server.
+// dispatcher, systemd notifications for the status, the tap sensor (the simulated
+// one's device socket or an IIO device) with the runtime, and the Unix-socket RPC server.
 
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "norvo/host/service_main.hpp"
+#include "norvo/linux/iio_tap_sensor.hpp"
 #include "norvo/linux/sensor_device.hpp"
 #include "norvo/linux_host/options.hpp"
 #include "norvo/linux_host/signal_dispatcher.hpp"
@@ -24,8 +25,8 @@ class LinuxServicePlatform final : public host::ServicePlatform {
 
     [[nodiscard]] std::expected<host::ServiceObject, host::HostError> create_service_object()
         override;
-    // Opens the device socket, then publishes the clock, the COM apartment and the
-    // sensor library in RUNTIME_HANDLE.
+    // Opens the device socket or the IIO tap sensor, then publishes the clock, the COM apartment
+    // and the sensor library in RUNTIME_HANDLE.
     [[nodiscard]] std::expected<void, host::HostError> start_runtime() override;
     [[nodiscard]] std::expected<std::unique_ptr<host::RpcServerHandle>, host::RpcError>
     start_rpc_server() override;
@@ -36,6 +37,7 @@ class LinuxServicePlatform final : public host::ServicePlatform {
     std::optional<std::string> notify_socket_;
     AcceptedControls& accepted_;
     std::unique_ptr<linux_platform::SensorDeviceSocket> device_;
+    std::unique_ptr<linux_platform::IioTapSensor> iio_;
 };
 
 }  // namespace norvo::linux_host
