@@ -153,6 +153,26 @@ TEST(ReceiveClientEvent, PhoneTapBeforeAnyStartIsAborted) {
                                                     error("Phone event channel not initialized")}));
 }
 
+// A phone tap with trailing bytes up to `size`: the list shows the first 256 bytes only.
+TEST(ReceiveClientEvent, RawDataOfALargePacketShowsItsHeadAndSize) {
+    const struct {
+        std::size_t size;
+        const char* tail;
+    } cases[] = {{256, ""}, {257, " … (257 bytes)"}, {65536, " … (65536 bytes)"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.size);
+        Bytes packet = kPhoneTap;
+        packet.resize(c.size, 7);
+        std::string shown = "[1, 0, 1, 0, 0, 0";
+        for (std::size_t i = kPhoneTap.size(); i < 256; ++i) shown += ", 7";
+        ClientContext context;
+        auto receiver = start_phone_channel(context);
+        auto sink = CaptureSink::install();
+        EXPECT_EQ(NorvoReceiveClientEvent(context, packet), hr::ok);
+        EXPECT_EQ(lines(*sink), expected_lines(shown + "]" + c.tail, accepted("[]")));
+    }
+}
+
 TEST(ReceiveClientEvent, EleventhUnreadEventIsRejectedAsFull) {
     ClientContext context;
     auto receiver = start_phone_channel(context);

@@ -27,6 +27,7 @@ using namespace norvo::bench;
 constexpr int kUsageError = 2;
 constexpr std::chrono::seconds kStartGuard{30};
 constexpr std::size_t kSpareDescriptors = 64;
+constexpr std::size_t kFloodShare = 10;  // of the round trips, for each half of the flood run
 
 void step(std::string_view what) {
     fmt::print(stderr, "vtap-bench: {}\n", what);
@@ -101,6 +102,15 @@ std::expected<Percentiles, std::string> measure_traced_round_trips(const BenchOp
     return measure_round_trips(**client, sizes.round_trips);
 }
 
+// Another connection's queries while one floods phone events, on a daemon at its
+// default level, whose log is a file written as fast as the disk takes it.
+std::expected<Flooded, std::string> measure_flood(const BenchOptions& options, const Sizes& sizes) {
+    auto daemon = Daemon::start(options.daemon, kStartGuard);
+    if (!daemon)
+        return std::unexpected(daemon.error());
+    return measure_flooded_queries(**daemon, sizes.round_trips / kFloodShare);
+}
+
 Figures measure(const BenchOptions& options) {
     const auto& sizes = options.sizes;
     Figures figures;
@@ -136,6 +146,11 @@ Figures measure(const BenchOptions& options) {
     step("round trips");
     figures.round_trip = value_or_exit(measure_round_trips(*client, sizes.round_trips));
     figures.round_trip_traced = value_or_exit(measure_traced_round_trips(options, sizes));
+    step("queries while another connection floods phone events");
+    const auto flood = value_or_exit(measure_flood(options, sizes));
+    figures.flood_quiet = flood.quiet;
+    figures.flooded = flood.flooded;
+    figures.flood_events_per_second = flood.events_per_second;
     step("raw ping-pongs");
     figures.raw_ping_pong = value_or_exit(
         measure_exchanges("the raw ping-pong", sizes.round_trips, [&] { return raw.exchange(); }));

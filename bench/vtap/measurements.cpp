@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+#include <atomic>
 #include <thread>
 
 #include "loop_pairs.hpp"
@@ -21,6 +23,7 @@ namespace key = service::property_key;
 constexpr std::chrono::seconds kSettle{1};
 
 const std::vector<std::uint8_t> kPhoneTap{1, 0, 1, 0, 0, 0};
+constexpr std::size_t kFloodEventBytes = wire::kMaxArraySize;  // the largest packet there is
 
 std::vector<std::uint8_t> u32(std::uint32_t value) {
     return le_bytes(value);
@@ -99,6 +102,48 @@ std::expected<Percentiles, std::string> measure_round_trips(BenchClient& client,
                                                                 key::confirmation_range, u32(0));
         return out && out->value == 0;
     });
+}
+
+std::expected<Flooded, std::string> measure_flooded_queries(const Daemon& daemon,
+                                                            std::size_t count) {
+    auto querier = BenchClient::open(daemon.endpoint());
+    if (!querier)
+        return std::unexpected(querier.error());
+    auto flooder = BenchClient::open(daemon.endpoint());
+    if (!flooder)
+        return std::unexpected(flooder.error());
+    Flooded out;
+    if (auto quiet = measure_round_trips(**querier, count); quiet)
+        out.quiet = *quiet;
+    else
+        return std::unexpected(quiet.error());
+
+    // A phone tap followed by padding: accepted, and the whole packet goes to the log.
+    std::vector<std::uint8_t> event(kFloodEventBytes, 7);
+    std::ranges::copy(kPhoneTap, event.begin());
+    std::atomic<bool> flooding{true}, failed{false};
+    std::size_t sent = 0;
+    const auto begin = BenchClock::now();
+    std::thread flood([&] {
+        auto& client = **flooder;
+        for (; flooding.load(std::memory_order_relaxed); ++sent) {
+            if (!client.connection().NorvoReceiveClientEvent(client.context(), event)) {
+                failed = true;
+                return;
+            }
+        }
+    });
+    auto flooded = measure_round_trips(**querier, count);
+    flooding = false;
+    flood.join();
+    if (failed)
+        return std::unexpected("the flood's NorvoReceiveClientEvent failed");
+    if (!flooded)
+        return std::unexpected(flooded.error());
+    out.flooded = *flooded;
+    out.events_per_second =
+        static_cast<double>(sent) / duration<double>(BenchClock::now() - begin).count();
+    return out;
 }
 
 std::expected<Confirmations, std::string> measure_confirmations(BenchClient& client,

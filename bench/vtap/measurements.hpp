@@ -34,6 +34,15 @@ FrameSizes query_frame_sizes();
 [[nodiscard]] std::expected<Percentiles, std::string> measure_round_trips(BenchClient& client,
                                                                           std::size_t count);
 
+struct Flooded {
+    Percentiles quiet;    // another connection's queries with nothing else going on
+    Percentiles flooded;  // the same while one connection sends 64 KiB phone events
+    double events_per_second = 0;
+};
+// On a daemon at its default level, which logs each phone event's bytes.
+[[nodiscard]] std::expected<Flooded, std::string> measure_flooded_queries(const Daemon& daemon,
+                                                                          std::size_t count);
+
 struct Confirmations {
     Percentiles confirmed;   // with a laptop tap pending, phone event sent -> Confirmed
     Percentiles laptop_tap;  // the tap's report written to the device -> LaptopTap

@@ -10,6 +10,7 @@ namespace {
 
 constexpr double kRatioGoal = 1.5;
 constexpr double kConfirmationGoal = 2.0;  // times the raw ping-pong's p99
+constexpr double kFloodGoal = 2.0;         // times the quiet p99
 constexpr double kLatenessGoalUs = 2000;
 constexpr std::uint64_t kRssGoalKib = 64 * 1024;
 constexpr std::size_t kScaleGoalClients = 1000;
@@ -35,10 +36,17 @@ double round_trip_ratio(const Figures& f) {
 std::vector<Row> rows(const Figures& f) {
     const double ratio = round_trip_ratio(f);
     const double confirmation_limit = kConfirmationGoal * f.raw_ping_pong.p99;
+    const double flood_limit = kFloodGoal * f.flood_quiet.p99;
     std::vector<Row> out{
         {"QueryProperty round trip", p50_p99(f.round_trip), "", ""},
         {"QueryProperty round trip, every call logged (--log-level trace)",
          p50_p99(f.round_trip_traced), "", ""},
+        {"QueryProperty of another connection, every line logged, quiet", p50_p99(f.flood_quiet),
+         "", ""},
+        {fmt::format("the same while one connection floods 64 KiB phone events ({:.0f}/s)",
+                     f.flood_events_per_second),
+         p50_p99(f.flooded), fmt::format("p99 <= 2x quiet p99 ({:.1f} µs)", flood_limit),
+         verdict(f.flooded.p99 <= flood_limit)},
         {fmt::format("raw Unix-socket ping-pong ({} B out, {} B back)", f.frame_bytes_in,
                      f.frame_bytes_out),
          p50_p99(f.raw_ping_pong), "", ""},
@@ -59,7 +67,7 @@ std::vector<Row> rows(const Figures& f) {
     };
     if (f.sd_bus) {
         const double sd_bus_ratio = f.sd_bus->p50 > 0 ? f.round_trip.p50 / f.sd_bus->p50 : 0;
-        const auto at = out.begin() + 4;
+        const auto at = out.begin() + 6;
         out.insert(at,
                    {{"sd-bus peer-to-peer method call (same sizes)", p50_p99(*f.sd_bus), "", ""},
                     {"round trip / sd-bus (p50)", fmt::format("{:.2f}x", sd_bus_ratio), "<= 1.0x",

@@ -19,6 +19,9 @@ struct Figures {
     std::size_t frame_bytes_out = 0;  // and its Result frame
     Percentiles round_trip;           // the daemon writing Info and above, as the peers log nothing
     Percentiles round_trip_traced;    // the daemon writing every line, its default
+    Percentiles flood_quiet;          // another connection, the daemon at its default
+    Percentiles flooded;              // the same while one floods 64 KiB phone events
+    double flood_events_per_second = 0;
     Percentiles raw_ping_pong;
     std::optional<Percentiles> sd_bus;  // measured when built with libsystemd
     Percentiles confirmation;

@@ -3,19 +3,14 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
-#include <mutex>
+
+#include "norvo/installed.hpp"
 
 namespace norvo::log {
 namespace {
 
 std::atomic<Level> g_max_level{Level::Trace};
-std::mutex g_sink_mutex;
-std::shared_ptr<Sink> g_sink;
-
-std::shared_ptr<Sink> current_sink() {
-    std::lock_guard lock(g_sink_mutex);
-    return g_sink;
-}
+Installed<Sink> g_sink;
 
 }  // namespace
 
@@ -57,13 +52,12 @@ bool enabled(Level level) {
 }
 
 void set_sink(std::shared_ptr<Sink> sink) {
-    std::lock_guard lock(g_sink_mutex);
-    g_sink = std::move(sink);
+    g_sink.set(std::move(sink));
 }
 
 void dispatch(Level level, std::string_view target, const std::source_location& where,
               fmt::string_view format, fmt::format_args args) {
-    auto sink = current_sink();
+    auto sink = g_sink.get();
     if (!sink || !sink->accepts(level))
         return;
     fmt::memory_buffer message;

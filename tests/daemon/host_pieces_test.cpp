@@ -1,13 +1,19 @@
 // The daemon's own pieces: log lines for journald, systemd notifications, options,
 // signals as controls, and fatal reports.
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
+#include <future>
+#include <memory>
+#include <sstream>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
@@ -48,9 +54,11 @@ TEST(JournalSink, WritesOneLinePerRecord) {
     ASSERT_EQ(::pipe(fds), 0);
     const norvo::posix::UniqueFd reading(fds[0]);
     norvo::posix::UniqueFd writing(fds[1]);
-    JournalSink sink(writing.get());
-    sink.write({log::Level::Info, "QuelVextoraService", "", 0, "Application start"});
-    sink.write({log::Level::Warn, "x", "", 0, "y"});
+    {
+        JournalSink sink(writing.get());
+        sink.write({log::Level::Info, "QuelVextoraService", "", 0, "Application start"});
+        sink.write({log::Level::Warn, "x", "", 0, "y"});
+    }
     EXPECT_TRUE(JournalSink(2, log::Level::Info).accepts(log::Level::Info));
     EXPECT_FALSE(JournalSink(2, log::Level::Info).accepts(log::Level::Debug));
     writing = {};
@@ -58,6 +66,95 @@ TEST(JournalSink, WritesOneLinePerRecord) {
     const auto n = ::read(reading.get(), text, sizeof text);
     EXPECT_EQ(std::string(text, n > 0 ? n : 0),
               "<6>QuelVextoraService: Application start\n<4>x: y\n");
+}
+
+// Reads what comes into `text`; false when nothing came for a long while.
+bool read_more(int fd, std::string& text) {
+    pollfd readable{fd, POLLIN, 0};
+    char chunk[65536];
+    const auto n = ::poll(&readable, 1, 10'000) == 1 ? ::read(fd, chunk, sizeof chunk) : -1;
+    if (n > 0)
+        text.append(chunk, static_cast<std::size_t>(n));
+    return n > 0;
+}
+
+log::Record numbered(int i, std::string& message) {
+    message = fmt::format("record {}", i);
+    return {log::Level::Info, "t", "", 0, message};
+}
+
+// The records that the complete lines of `text` account for: written in order, or
+// reported lost by a notice; `wrong` is the first line that is neither.
+struct Accounted {
+    int records = 0;
+    int notices = 0;
+    std::string wrong;
+};
+Accounted account(std::string_view text) {
+    Accounted a;
+    std::istringstream lines{std::string(text.substr(0, text.rfind('\n') + 1))};
+    for (std::string line; std::getline(lines, line) && line != "<6>t: after";) {
+        int dropped = 0;
+        if (std::sscanf(line.c_str(), "<4>QuelVextoraService: %d log records dropped", &dropped) ==
+                1 &&
+            dropped > 0) {
+            a.records += dropped;
+            ++a.notices;
+        } else if (line == fmt::format("<6>t: record {}", a.records)) {
+            ++a.records;
+        } else {
+            a.wrong = line;
+            break;
+        }
+    }
+    return a;
+}
+
+// A pipe nobody reads: the log calls return all the same; once the reader drains,
+// every record kept comes in order and a Warn stands for each run of lost ones.
+TEST(JournalSink, NeverWaitsForItsReaderAndCountsWhatItDrops) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const norvo::posix::UniqueFd reading(fds[0]), writing(fds[1]);
+    constexpr int kRecords = 20'000;  // far more than the pipe and the queue hold
+    std::string text;
+    {
+        JournalSink sink(writing.get(), log::Level::Trace, 4096);
+        auto flood = std::async(std::launch::async, [&] {
+            std::string message;
+            for (int i = 0; i < kRecords; ++i) sink.write(numbered(i, message));
+        });
+        EXPECT_EQ(flood.wait_for(std::chrono::seconds(10)), std::future_status::ready)
+            << "a log call waited for the reader";
+        for (auto a = account(text); a.records < kRecords && a.wrong.empty(); a = account(text))
+            ASSERT_TRUE(read_more(reading.get(), text)) << "lines stopped at " << a.records;
+        flood.wait();
+        // Every record is written or counted, so the queue is empty: this one fits.
+        sink.write({log::Level::Info, "t", "", 0, "after"});
+        while (!text.ends_with("\n<6>t: after\n"))
+            ASSERT_TRUE(read_more(reading.get(), text)) << "no \"after\"";
+    }
+    const auto a = account(text);
+    EXPECT_EQ(a.wrong, "");
+    EXPECT_GE(a.notices, 1);
+    EXPECT_EQ(a.records, kRecords);
+}
+
+TEST(JournalSinkDeathTest, ExitsInBoundedTimeWhenItsReaderHasStopped) {
+    EXPECT_EXIT(
+        {
+            int fds[2];
+            if (::pipe(fds) != 0)
+                ::_exit(2);
+            auto sink = std::make_unique<JournalSink>(fds[1]);
+            std::string message;
+            for (int i = 0; i < 100'000; ++i) sink->write(numbered(i, message));
+            const auto start = std::chrono::steady_clock::now();
+            sink.reset();
+            const auto took = std::chrono::steady_clock::now() - start;
+            ::_exit(took < BackgroundWriter::kExitLinger + std::chrono::seconds(1) ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 class Datagrams {

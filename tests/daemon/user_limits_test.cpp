@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <functional>
@@ -35,12 +36,12 @@ constexpr std::size_t kStartsPerUser = 32;
 // fails a child instead of hanging it.
 class Peer {
   public:
-    explicit Peer(const std::string& path) {
+    explicit Peer(const std::string& path, std::chrono::seconds patience_for_reads = kGuard) {
         auto socket = posix::connect_unix(path);
         if (!socket)
             return;
         socket_ = std::move(*socket);
-        const timeval patience{.tv_sec = 60, .tv_usec = 0};
+        const timeval patience{.tv_sec = patience_for_reads.count(), .tv_usec = 0};
         ::setsockopt(socket_.get(), SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof(patience));
     }
 
@@ -93,6 +94,10 @@ class Peer {
                                 ? wire::decode<wire::result::RemoteOpen>(frame->payload)
                                 : std::nullopt;
         return opened ? std::optional(opened->context) : std::nullopt;
+    }
+    template <class Call>
+    bool answered(std::uint32_t id, const Call& c) {
+        return call(id, c) && is_result(reply(id));
     }
     int fd() const { return socket_.get(); }
 
@@ -248,6 +253,53 @@ TEST_F(UserLimits, RunsOfOneUserStopAtItsLimitAndAnotherStartsAndCloses) {
     ASSERT_TRUE(flood.ready()) << "flood child: " << flood.finish();
     EXPECT_EQ(served_while_flooded(), 0);
     EXPECT_EQ(flood.finish(), 0);
+}
+
+// The daemon's standard error and output are pipes that this test leaves unread
+// while one user floods both; another user's new connection is served all the same.
+TEST_F(UserLimits, ALogReaderThatStoppedHoldsUpNoOtherUser) {
+    UserProcess flood(
+        kFlooder,
+        [path = endpoint()] {
+            Peer peer(path, std::chrono::seconds(10));
+            const auto context = peer.admission() == 0 ? peer.open(1) : std::nullopt;
+            if (!context)
+                return 1;
+            constexpr std::uint8_t kPhoneTap[] = {1, 0, 1, 0, 0, 0};
+            std::vector<std::uint8_t> event(wire::kMaxArraySize, 7);
+            std::ranges::copy(kPhoneTap, event.begin());
+            std::uint32_t id = 2;
+            for (int i = 0; i < 16; ++i) {
+                if (!peer.answered(id++, wire::call::NorvoReceiveClientEvent{*context, {event}}))
+                    return 2;
+            }
+            for (int i = 0; i < 2000; ++i) {
+                if (!peer.answered(id++, wire::call::NorvoStopSensor{*context}))
+                    return 3;
+            }
+            for (int i = 0; i < 10'000; ++i) {  // "unknown" on standard output
+                if (!peer.answered(id++, wire::call::NorvoQueryProperty{*context, 4, {}}))
+                    return 4;
+            }
+            return 0;
+        },
+        /*hold=*/true);
+    ASSERT_TRUE(flood.ready()) << "flood child: " << flood.finish();
+    const auto start = std::chrono::steady_clock::now();
+    const int served = UserProcess(kOther, [path = endpoint()] {
+                           Peer peer(path, std::chrono::seconds(1));
+                           const auto context = peer.admission() == 0 ? peer.open(1) : std::nullopt;
+                           const wire::call::NorvoQueryProperty version{
+                               context.value_or(wire::ContextToken{}), 1,
+                               wire::PropertyBuffer{std::vector<std::uint8_t>(64)}};
+                           return context && peer.answered(2, version) ? 0 : 1;
+                       }).finish();
+    EXPECT_EQ(served, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_EQ(flood.finish(), 0);
+    // Read at last: what did not fit is counted where it was lost.
+    const auto dropped = daemon_->take_error(host_line('4', ""));
+    EXPECT_TRUE(dropped && dropped->ends_with(" log records dropped")) << dropped.value_or("none");
 }
 
 std::optional<long> thread_by_name(pid_t pid, const std::string& name) {

@@ -6,10 +6,21 @@
 #include "norvo/text.hpp"
 
 namespace norvo::service {
+namespace {
+
+// The client picks the packet's size; phone packets are a few bytes.
+constexpr std::size_t kShownPacketBytes = 256;
+
+}  // namespace
 
 HRESULT NorvoReceiveClientEvent(ClientContext& context, std::span<const std::uint8_t> packet) {
     kLog.debug("NorvoReceiveClientEvent() called");
-    kLog.debug("Raw Data received: {}", ByteList{packet});
+    if (packet.size() <= kShownPacketBytes) {
+        kLog.debug("Raw Data received: {}", ByteList{packet});
+    } else {
+        kLog.debug("Raw Data received: {} … ({} bytes)", ByteList{packet.first(kShownPacketBytes)},
+                   packet.size());
+    }
 
     const auto parsed = parse_client_event_packet(packet);
     if (!parsed) {

@@ -5,11 +5,11 @@
 #include "norvo/service/procedures.hpp"
 #include "norvo/service/properties.hpp"
 #include "norvo/service/utf8.hpp"
+#include "norvo/standard_output.hpp"
 #include "norvo/text.hpp"
 
 #include <algorithm>
 #include <charconv>
-#include <cstdio>
 #include <expected>
 #include <string_view>
 #include <vector>
@@ -178,8 +178,7 @@ Bytes client_id_value(ClientContext& context) {
     const auto* info = find_property(property);
     if (!info) {
         kLog.trace("unknown property querried");
-        std::fputs("unknown\n", stdout);
-        std::fflush(stdout);
+        standard_output::write_line("unknown");
         return std::unexpected(hr::invalid_arg);
     }
     return property_value(context, *info);

@@ -1,8 +1,8 @@
 #include "norvo/linux_host/journal_sink.hpp"
 
-#include <unistd.h>
+#include <fmt/format.h>
 
-#include <cerrno>
+#include "norvo/host/log_targets.hpp"
 
 namespace norvo::linux_host {
 namespace {
@@ -42,17 +42,13 @@ std::string journal_line(const log::Record& record) {
     return line;
 }
 
+std::string dropped_records_line(std::uint64_t dropped) {
+    const auto message = fmt::format("{} log records dropped", dropped);
+    return journal_line({log::Level::Warn, host::kHostLog.name(), "", 0, message});
+}
+
 void JournalSink::write(const log::Record& record) {
-    const std::string line = journal_line(record);
-    std::string_view rest = line;
-    while (!rest.empty()) {
-        const ssize_t n = ::write(fd_, rest.data(), rest.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;  // nowhere to log to
-        rest.remove_prefix(static_cast<std::size_t>(n));
-    }
+    writer_.write(journal_line(record));
 }
 
 }  // namespace norvo::linux_host

@@ -1,9 +1,12 @@
 #pragma once
 // The daemon's logger: one line per record on standard error, prefixed with the
-// sd-daemon priority so that journald files it at the right level.
+// sd-daemon priority so that journald files it at the right level. A journal that
+// reads slowly never holds up the thread that logs: see BackgroundWriter.
 
+#include <cstdint>
 #include <string>
 
+#include "norvo/linux_host/background_writer.hpp"
 #include "norvo/log.hpp"
 
 namespace norvo::linux_host {
@@ -12,18 +15,24 @@ namespace norvo::linux_host {
 // written as "\n" and "\r", so a record never spans lines.
 std::string journal_line(const log::Record& record);
 
+// The Warn line that stands for `dropped` records lost to a full queue.
+std::string dropped_records_line(std::uint64_t dropped);
+
 class JournalSink final : public log::Sink {
   public:
+    static constexpr std::size_t kQueueBytes = std::size_t{1} << 20;
+
     // Writes the records up to `level`, as a trace session would ask for.
-    explicit JournalSink(int fd = 2, log::Level level = log::Level::Trace)
-        : fd_(fd), level_(level) {}
+    explicit JournalSink(int fd = 2, log::Level level = log::Level::Trace,
+                         std::size_t queue_bytes = kQueueBytes)
+        : level_(level), writer_(fd, queue_bytes, dropped_records_line) {}
     bool accepts(log::Level level) const override { return level <= level_; }
-    // One write per record, so lines of concurrent records do not mix.
+    // Whole lines, so lines of concurrent records do not mix.
     void write(const log::Record& record) override;
 
   private:
-    int fd_;
     log::Level level_;
+    BackgroundWriter writer_;
 };
 
 }  // namespace norvo::linux_host

@@ -1,0 +1,88 @@
+#include "norvo/linux_host/background_writer.hpp"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <string_view>
+#include <utility>
+
+namespace norvo::linux_host {
+namespace {
+
+// Gives up on an error: there is nowhere else to write to.
+void write_all(int fd, std::string_view text) {
+    while (!text.empty()) {
+        const ssize_t n = ::write(fd, text.data(), text.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        text.remove_prefix(static_cast<std::size_t>(n));
+    }
+}
+
+}  // namespace
+
+BackgroundWriter::BackgroundWriter(int fd, std::size_t capacity, DropNotice notice)
+    : state_(std::make_shared<State>(fd, capacity, notice)),
+      writer_([state = state_] { run(state); }) {}
+
+BackgroundWriter::~BackgroundWriter() {
+    std::unique_lock lock(state_->mutex);
+    state_->stopping = true;
+    state_->work.notify_one();
+    if (!state_->finished.wait_for(lock, kExitLinger, [&] { return state_->done; })) {
+        lock.unlock();
+        writer_.detach();
+        return;
+    }
+    lock.unlock();
+    writer_.join();
+}
+
+void BackgroundWriter::write(std::string line) {
+    std::lock_guard lock(state_->mutex);
+    if (state_->bytes + line.size() > state_->capacity) {
+        ++state_->dropped;
+        return;
+    }
+    const bool idle = state_->entries.empty();
+    if (state_->dropped > 0)
+        note_drops(*state_);
+    state_->bytes += line.size();
+    state_->entries.push_back({std::move(line)});
+    if (idle)
+        state_->work.notify_one();
+}
+
+void BackgroundWriter::note_drops(State& state) {
+    if (state.notice != nullptr)
+        state.entries.push_back({{}, state.dropped});
+    state.dropped = 0;
+}
+
+void BackgroundWriter::run(const std::shared_ptr<State>& state) {
+    std::unique_lock lock(state->mutex);
+    for (;;) {
+        state->work.wait(lock, [&] { return !state->entries.empty() || state->stopping; });
+        if (state->entries.empty())
+            break;
+        // The batch leaves the queue: room returns while it is written.
+        const auto batch = std::exchange(state->entries, {});
+        state->bytes = 0;
+        lock.unlock();
+        // One write per batch: the reader wakes once for many lines.
+        std::string text;
+        for (const auto& entry : batch)
+            text += entry.dropped > 0 ? state->notice(entry.dropped) : entry.line;
+        write_all(state->fd, text);
+        lock.lock();
+        // Lines were dropped while this batch was written and none came since.
+        if (state->entries.empty() && state->dropped > 0)
+            note_drops(*state);
+    }
+    state->done = true;
+    state->finished.notify_all();
+}
+
+}  // namespace norvo::linux_host
