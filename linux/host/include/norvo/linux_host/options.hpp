@@ -2,6 +2,7 @@
 // The daemon's own command line. The service core reads no configuration: these
 // only say where the host puts its sockets.
 
+#include <chrono>
 #include <expected>
 #include <filesystem>
 #include <span>
@@ -17,6 +18,7 @@ struct RunOptions {
     std::filesystem::path socket;              // the RPC endpoint
     std::filesystem::path sensor_socket;       // the simulated tap sensor's device socket
     log::Level log_level = log::Level::Trace;  // the most detailed level written
+    std::chrono::seconds thread_idle{30};      // before a spare worker thread ends
 };
 struct ShowHelp {};
 struct ShowVersion {};
