@@ -115,8 +115,8 @@ bool is_known_fault(wire::RpcStatus status) {
 struct Client {
     norvo::posix::UniqueFd socket;
     wire::FrameAssembler incoming;
-    std::optional<wire::AssociationKey> association;  // from its first Hello
-    std::multiset<std::pair<std::uint32_t, std::uint8_t>> asked;  // call id, opnum
+    std::optional<wire::AssociationKey> association;                       // from its first Hello
+    std::multiset<std::pair<std::uint32_t, std::uint8_t>> asked;           // call id, opnum
     std::optional<std::pair<std::uint32_t, std::uint32_t>> last_callback;  // call id, sequence
     bool hello_read = false;
     bool refused = false;
@@ -138,7 +138,8 @@ class Session {
             return;
         switch (op) {
             case 1:
-                return send(*slot, frame(wire::FrameKind::Hello, 0, 0, *wire::encode(wire::Hello{})));
+                return send(*slot,
+                            frame(wire::FrameKind::Hello, 0, 0, *wire::encode(wire::Hello{})));
             case 2:
                 return send(*slot, frame(wire::FrameKind::Join, 0, 0,
                                          *wire::encode(wire::Join{pick_association(input)})));
@@ -234,25 +235,40 @@ class Session {
         const Bytes value(bytes.begin(), bytes.end());
         std::optional<wire::Call> made;
         switch (opnum) {
-            case 0: made = wire::call::RemoteOpen{}; break;
-            case 1: made = wire::call::RemoteClose{context}; break;
-            case 2: made = wire::call::NorvoStartSensor{context, input.u32()}; break;
-            case 3: made = wire::call::NorvoStopSensor{context}; break;
-            case 4: made = wire::call::NorvoReceiveClientEvent{context, {value}}; break;
-            case 5: made = wire::call::NorvoSetProperty{context, input.u8() % 12, {value}}; break;
+            case 0:
+                made = wire::call::RemoteOpen{};
+                break;
+            case 1:
+                made = wire::call::RemoteClose{context};
+                break;
+            case 2:
+                made = wire::call::NorvoStartSensor{context, input.u32()};
+                break;
+            case 3:
+                made = wire::call::NorvoStopSensor{context};
+                break;
+            case 4:
+                made = wire::call::NorvoReceiveClientEvent{context, {value}};
+                break;
+            case 5:
+                made = wire::call::NorvoSetProperty{context, input.u8() % 12, {value}};
+                break;
             case 6:
                 made = wire::call::NorvoQueryProperty{context, input.u8() % 12,
                                                       wire::PropertyBuffer{value}, std::nullopt};
                 break;
-            default: break;  // an opnum outside the table, with raw parameters
+            default:
+                break;  // an opnum outside the table, with raw parameters
         }
         const auto payload = made ? *wire::encode_call(*made) : value;
         client.asked.emplace(call_id, static_cast<std::uint8_t>(opnum));
-        send(client, frame(wire::FrameKind::Call, static_cast<std::uint8_t>(opnum), call_id, payload));
+        send(client,
+             frame(wire::FrameKind::Call, static_cast<std::uint8_t>(opnum), call_id, payload));
     }
 
     void reply(Client& client, ByteReader& input) {
-        auto [call_id, sequence] = client.last_callback.value_or(std::pair{input.u32(), input.u32()});
+        auto [call_id, sequence] =
+            client.last_callback.value_or(std::pair{input.u32(), input.u32()});
         if (input.u8() & 1)
             sequence += 1;  // out of turn
         const wire::RpcStatus status = (input.u8() & 1) ? wire::status::ok : 1;
@@ -282,7 +298,8 @@ class Session {
     // False once nothing more is there (or, waiting, the socket ended).
     bool receive(Client& client, bool wait) {
         const auto room = client.incoming.space();
-        const auto n = ::recv(client.socket.get(), room.data(), room.size(), wait ? 0 : MSG_DONTWAIT);
+        const auto n =
+            ::recv(client.socket.get(), room.data(), room.size(), wait ? 0 : MSG_DONTWAIT);
         if (n <= 0)
             return false;
         client.incoming.commit(static_cast<std::size_t>(n));
@@ -295,15 +312,15 @@ class Session {
 
     void take(Client& client, const wire::ReceivedFrame& frame) {
         // Faults may answer frames of any kind, raw bytes included: only their status is checked.
-    const auto asked = [&](std::uint8_t opnum) {
+        const auto asked = [&](std::uint8_t opnum) {
             return client.asked.contains({frame.header.call_id, opnum});
         };
         switch (static_cast<wire::FrameKind>(frame.header.kind)) {
             case wire::FrameKind::Hello: {
                 const auto hello = wire::decode<wire::Hello>(frame.payload);
-                check(hello && hello->version == wire::kProtocolVersion &&
-                          frame.header.call_id == 0,
-                      "a Hello decodes");
+                check(
+                    hello && hello->version == wire::kProtocolVersion && frame.header.call_id == 0,
+                    "a Hello decodes");
                 if (hello->status != wire::status::ok) {
                     client.refused = true;
                 } else if (!client.hello_read) {
