@@ -54,18 +54,23 @@ TEST(SlowClients, ACallerThatStopsReadingIsNoLongerReadAndLosesNothing) {
     }
     EXPECT_LT(sent, kCalls / 8) << "the service kept reading a client that does not read";
 
-    // While another client is served, the reactor takes not one byte more of this one.
+    // Once the reactor has finished what it read (another client's calls come
+    // after), it takes not one byte more of this one while it serves the other.
     const auto unread = [fd] {
         int bytes = -1;
         EXPECT_EQ(::ioctl(fd, SIOCOUTQ, &bytes), 0);
         return bytes;
     };
-    const auto waiting = unread();
     norvo::testing::RawClient other(service.socket());
-    for (std::uint32_t id = 1; id <= 200; ++id) {
-        other.call(id, wire::call::NorvoQueryProperty{.context = context, .key = 4});
-        ASSERT_TRUE(other.next());
-    }
+    const auto serve_other = [&](std::uint32_t calls) {
+        for (std::uint32_t id = 1; id <= calls; ++id) {
+            other.call(id, wire::call::NorvoQueryProperty{.context = context, .key = 4});
+            ASSERT_TRUE(other.next());
+        }
+    };
+    serve_other(10);
+    const auto waiting = unread();
+    serve_other(200);
     EXPECT_EQ(unread(), waiting) << "bytes of a client the reactor no longer reads were taken";
 
     // Reading again, the client gets the answer to every whole call, in order.
@@ -98,8 +103,11 @@ TEST(SlowClients, ACallerWhoseRepliesPassTheBoundIsHungUpOn) {
     ASSERT_TRUE(opened);
     const auto context = wire::decode<wire::result::RemoteOpen>(opened->payload)->context;
 
+    // Writes wait for the service to read, but not for ever: a service that no
+    // longer reads has kept the replies.
     const int fd = raw.socket();
-    ASSERT_EQ(::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK), 0);
+    const timeval patience{.tv_sec = 5, .tv_usec = 0};
+    ASSERT_EQ(::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &patience, sizeof(patience)), 0);
     for (std::uint32_t id = 2; id < 66; ++id) {  // 1 MiB of results, far past the socket's room
         const auto frame = wire::make_frame(
             wire::FrameKind::Call, 6, id,
@@ -109,7 +117,6 @@ TEST(SlowClients, ACallerWhoseRepliesPassTheBoundIsHungUpOn) {
         if (!wire::write_all(fd, frame))
             break;  // hung up on already, or the service no longer reads
     }
-    ASSERT_EQ(::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK), 0);
     while (raw.next()) {
     }
     EXPECT_TRUE(raw.hung_up()) << "the service held the replies";
