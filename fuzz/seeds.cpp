@@ -182,6 +182,58 @@ void client_frames(const Corpus& corpus) {
     corpus.add("unknown_callback", frame(FrameKind::Callback, 4, 3, le32(1)));
 }
 
+// Operations of fuzz_server_session: opcode, client slot, then the operation's bytes.
+namespace session {
+Bytes connect(std::uint8_t slot, std::uint8_t user) {
+    return {0, slot, user};
+}
+Bytes hello(std::uint8_t slot) {
+    return {1, slot};
+}
+Bytes join(std::uint8_t slot, std::uint8_t key) {
+    return {2, slot, key};
+}
+// A context of any client, in the order the service gave them out.
+Bytes call(std::uint8_t slot, std::uint8_t opnum, std::uint8_t id, std::uint8_t context,
+           const Bytes& tail = {}) {
+    return cat({{3, slot, opnum}, le32(id), {context, 0}, tail});
+}
+Bytes reply(std::uint8_t slot) {
+    return cat({{4, slot}, le32(0), le32(0), {0, 1}});
+}
+Bytes raw(std::uint8_t slot, const Bytes& bytes) {
+    return cat({{5, slot, static_cast<std::uint8_t>(bytes.size())}, bytes});
+}
+Bytes hang_up(std::uint8_t slot) {
+    return {6, slot, 0};
+}
+Bytes read(std::uint8_t slot) {
+    return {7, slot};
+}
+}  // namespace session
+
+void sessions(const Corpus& corpus) {
+    using namespace session;
+    const Bytes start_cookie = le32(7);
+    corpus.add(
+        "open_start_reply_stop",
+        cat({connect(0, 0), hello(0), call(0, 0, 1, 255), read(0), call(0, 2, 2, 0, start_cookie),
+             read(0), reply(0), call(0, 3, 3, 0), read(0), call(0, 1, 4, 0), read(0), hang_up(0)}));
+    corpus.add(
+        "join_live_dead_and_stranger",
+        cat({connect(0, 0), hello(0), connect(1, 0), join(1, 0), read(1), connect(2, 1), join(2, 0),
+             read(2), hang_up(0), hang_up(1), connect(3, 0), join(3, 0), read(3)}));
+    corpus.add(
+        "start_whose_socket_ends",
+        cat({connect(0, 0), hello(0), call(0, 0, 1, 255), read(0), connect(1, 0), join(1, 0),
+             call(1, 2, 2, 0, start_cookie), read(1), hang_up(1), call(0, 6, 3, 0, {4}), read(0)}));
+    corpus.add("context_of_another_user",
+               cat({connect(0, 0), hello(0), call(0, 0, 1, 255), read(0), connect(1, 1), hello(1),
+                    call(1, 3, 2, 0), call(1, 1, 3, 0), read(1)}));
+    corpus.add("hang_up_mid_frame", cat({connect(0, 0), hello(0),
+                                         raw(0, Bytes{20, 0, 0, 0, 2, 0, 0, 0, 1}), hang_up(0)}));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -194,5 +246,6 @@ int main(int argc, char** argv) {
     properties(Corpus(root, "property"));
     server_frames(Corpus(root, "server_frames"));
     client_frames(Corpus(root, "client_frames"));
+    sessions(Corpus(root, "server_session"));
     return 0;
 }

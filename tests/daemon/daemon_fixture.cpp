@@ -28,9 +28,9 @@ std::unique_ptr<ChildProcess> DaemonTest::start_daemon(std::vector<std::string> 
 std::unique_ptr<ChildProcess> DaemonTest::run_daemon(const std::string& socket,
                                                      const std::string& sensor,
                                                      std::vector<std::string> env) const {
-    return std::make_unique<ChildProcess>(
-        std::vector<std::string>{NORVO_VTAPD_PATH, "--socket", socket, "--sensor-socket", sensor},
-        ChildOptions{.env = std::move(env)});
+    std::vector<std::string> argv{NORVO_VTAPD_PATH, "--socket", socket, "--sensor-socket", sensor};
+    argv.insert(argv.end(), daemon_options_.begin(), daemon_options_.end());
+    return std::make_unique<ChildProcess>(std::move(argv), ChildOptions{.env = std::move(env)});
 }
 
 std::unique_ptr<ChildProcess> DaemonTest::session() const {

@@ -30,6 +30,8 @@ class DaemonTest : public ::testing::Test {
     std::unique_ptr<ChildProcess> vtapctl(std::vector<std::string> args) const;
     std::unique_ptr<ChildProcess> sensor(std::vector<std::string> args = {}) const;
 
+    std::vector<std::string> daemon_options_;  // given to every daemon after its sockets
+
   private:
     std::filesystem::path dir_;
 };

@@ -51,8 +51,16 @@ class Peer {
             return -1;
         const auto frame = wire::read_frame(socket_.get());
         const auto hello = frame ? wire::decode<wire::Hello>(frame->payload) : std::nullopt;
+        if (hello)
+            association_ = hello->association;
         return hello ? hello->status : -1;
     }
+    // Admitted, then joined to `association` instead of a new one.
+    bool join(const wire::AssociationKey& association) {
+        return admission() == 0 && send(wire::FrameKind::Join, 0, 0, wire::Join{association}) &&
+               admission() == 0;
+    }
+    const wire::AssociationKey& association() const { return association_; }
 
     bool send(wire::FrameKind kind, std::uint8_t opnum, std::uint32_t id, const auto& message) {
         return wire::write_all(socket_.get(),
@@ -99,11 +107,26 @@ class Peer {
     bool answered(std::uint32_t id, const Call& c) {
         return call(id, c) && is_result(reply(id));
     }
+    // A context in simulation mode: its runs need no sensor.
+    std::optional<wire::ContextToken> open_simulated(std::uint32_t id) {
+        const auto context = open(id);
+        if (!context || !call(id, wire::call::NorvoSetProperty{*context, 2, {{1}}}) ||
+            !is_result(reply(id)))
+            return std::nullopt;
+        return context;
+    }
     int fd() const { return socket_.get(); }
 
   private:
     posix::UniqueFd socket_;
+    wire::AssociationKey association_;
 };
+
+// A child's peer that stays until the child exits.
+Peer& lasting_peer(const std::string& path) {
+    static std::optional<Peer> peer;
+    return peer.emplace(path);
+}
 
 // A child process under `uid`. Its work returns 0 when all went as expected,
 // or the number of the step that did not; a holding child then tells the
@@ -161,6 +184,7 @@ class UserLimits : public DaemonTest {
     UserLimits() {
         // Other users may pass through the folder, not change it.
         ::chmod(path("").c_str(), 0711);
+        daemon_options_ = {"--thread-idle", "1"};
         daemon_ = start_daemon();
     }
     ~UserLimits() override { stop_daemon(); }
@@ -233,8 +257,7 @@ TEST_F(UserLimits, RunsOfOneUserStopAtItsLimitAndAnotherStartsAndCloses) {
     UserProcess flood(
         kFlooder,
         [path = endpoint()] {
-            static std::optional<Peer> peer;
-            peer.emplace(path);
+            auto* peer = &lasting_peer(path);
             if (peer->admission() != 0)
                 return 1;
             std::vector<wire::ContextToken> contexts;
@@ -300,6 +323,93 @@ TEST_F(UserLimits, ALogReaderThatStoppedHoldsUpNoOtherUser) {
     // Read at last: what did not fit is counted where it was lost.
     const auto dropped = daemon_->take_error(host_line('4', ""));
     EXPECT_TRUE(dropped && dropped->ends_with(" log records dropped")) << dropped.value_or("none");
+
+std::size_t thread_count(pid_t pid) {
+    const std::filesystem::directory_iterator tasks(fmt::format("/proc/{}/task", pid));
+    return static_cast<std::size_t>(std::distance(begin(tasks), end(tasks)));
+}
+
+// A run holds a worker thread until its client goes; a second later (the
+// daemon's --thread-idle here) the pool is back to its floor of four.
+TEST_F(UserLimits, PoolThreadsAboveTheFloorEndAfterIdling) {
+    constexpr std::uint32_t kRuns = 8;
+    const pid_t pid = daemon_->pid();
+    const auto before = thread_count(pid);
+    UserProcess runs(
+        kFlooder,
+        [path = endpoint()] {
+            auto& peer = lasting_peer(path);
+            if (peer.admission() != 0)
+                return 1;
+            std::vector<wire::ContextToken> contexts;
+            for (std::uint32_t i = 1; i <= kRuns; ++i) {
+                const auto context = peer.open_simulated(100 + i);
+                if (!context)
+                    return 2;
+                contexts.push_back(*context);
+            }
+            for (std::uint32_t i = 1; i <= kRuns; ++i)
+                peer.call(i, wire::call::NorvoStartSensor{contexts[i - 1], i});
+            // Each run's first callback comes from its own thread; none is answered.
+            for (std::uint32_t i = 1; i <= kRuns; ++i) {
+                const auto frame = wire::read_frame(peer.fd());
+                if (!frame ||
+                    frame->header.kind != static_cast<std::uint8_t>(wire::FrameKind::Callback))
+                    return 3;
+            }
+            return 0;
+        },
+        /*hold=*/true);
+    ASSERT_TRUE(runs.ready()) << "runs child: " << runs.finish();
+    EXPECT_GE(thread_count(pid), before + kRuns);
+    EXPECT_EQ(runs.finish(), 0);
+    ASSERT_TRUE(daemon_->take_error("<7>rpc_server: Idle worker thread ended, 4 left"))
+        << daemon_->error_text();
+    // A close goes to a worker, and the pool first joins the threads that ended.
+    Peer root(endpoint());
+    ASSERT_EQ(root.admission(), 0);
+    const auto context = root.open(1);
+    ASSERT_TRUE(context);
+    ASSERT_TRUE(root.call(2, wire::call::RemoteClose{*context}));
+    ASSERT_TRUE(root.is_result(root.reply(2)));
+    EXPECT_EQ(thread_count(pid), before + 4);
+}
+
+// A run ends with the socket that started it, as if its client had gone, while
+// the client's other socket, and the context with it, stays.
+TEST_F(UserLimits, ARunEndsWithItsSocketWhileItsAssociationLives) {
+    UserProcess client(
+        kOther,
+        [path = endpoint()] {
+            auto& first = lasting_peer(path);
+            if (first.admission() != 0)
+                return 1;
+            const auto context = first.open_simulated(1);
+            if (!context)
+                return 2;
+            {
+                Peer starter(path);
+                if (!starter.join(first.association()))
+                    return 4;
+                starter.call(3, wire::call::NorvoStartSensor{*context, 7});
+                const auto signal = wire::read_frame(starter.fd());
+                if (!signal ||
+                    signal->header.kind != static_cast<std::uint8_t>(wire::FrameKind::Callback))
+                    return 5;
+            }
+            first.call(4, wire::call::NorvoQueryProperty{.context = *context, .key = 4});
+            return first.is_result(first.reply(4)) ? 0 : 6;
+        },
+        /*hold=*/true);
+    ASSERT_TRUE(client.ready()) << "client child: " << client.finish();
+    EXPECT_TRUE(daemon_->take_error(core_line('6', "Stop message receive, exiting sensor loop")))
+        << daemon_->error_text();
+    EXPECT_TRUE(daemon_->take_error(core_line('6', "End of the NorvoStartSensor() called")));
+    EXPECT_EQ(daemon_->error_text().find("PCONTEXT_HANDLE_TYPE_rundown() called"),
+              std::string::npos)
+        << "the context stays while the client's first socket does";
+    EXPECT_EQ(client.finish(), 0);
+    EXPECT_TRUE(daemon_->take_error(core_line('7', "PCONTEXT_HANDLE_TYPE_rundown() called")));
 }
 
 std::optional<long> thread_by_name(pid_t pid, const std::string& name) {

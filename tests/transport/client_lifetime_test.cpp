@@ -44,12 +44,15 @@ TEST_F(ClientLifetime, ClientKilledDuringItsStartIsRunDownAndItsLoopEnds) {
     client.signal(SIGKILL);
     EXPECT_EQ(client.wait(), 128 + SIGKILL);
     sink_->wait_for("RemoteClose() finished");
+    // The run's own socket may end before the rundown's: either stops the run.
+    const auto messages = sink_->messages();
     EXPECT_TRUE(norvo::testing::appear_in_order(
-        sink_->messages(),
-        {"PCONTEXT_HANDLE_TYPE_rundown() called", "RemoteClose() called",
-         "NorvoStopSensor() called", "Stop message receive, exiting sensor loop",
-         "Sensor loop ended", "End of the NorvoStartSensor() called, result: 0x0",
-         "Data processing finished", "RemoteClose() finished"}));
+        messages, {"NorvoStopSensor() called", "Stop message receive, exiting sensor loop",
+                   "Sensor loop ended", "End of the NorvoStartSensor() called, result: 0x0",
+                   "Data processing finished", "RemoteClose() finished"}));
+    EXPECT_TRUE(norvo::testing::appear_in_order(
+        messages, {"PCONTEXT_HANDLE_TYPE_rundown() called", "RemoteClose() called",
+                   "Data processing finished", "RemoteClose() finished"}));
     EXPECT_EQ(service::connected_user_count.load(), 0);
 
     auto next = service_.connect();
@@ -167,7 +170,8 @@ TEST_F(ClientLifetime, JoinedSocketsShareContextsAndTheLastToEndRunsThemDown) {
         const auto answer = refused->hello();
         ASSERT_TRUE(answer);
         EXPECT_EQ(answer->status, wire::status::access_denied);
-        EXPECT_FALSE(refused->next()) << "hung up on";
+        EXPECT_FALSE(refused->next());
+        EXPECT_TRUE(refused->hung_up());
     }
 
     const auto key = first->association();
@@ -183,6 +187,46 @@ TEST_F(ClientLifetime, JoinedSocketsShareContextsAndTheLastToEndRunsThemDown) {
     ::shutdown(second.socket(), SHUT_RDWR);
     ::shutdown(third.socket(), SHUT_RDWR);
     sink_->wait_for("PCONTEXT_HANDLE_TYPE_rundown() called");
+    RawClient after_the_end(service_.socket());
+    after_the_end.send(join(key));
+    const auto refused = after_the_end.hello();
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, wire::status::access_denied) << "the association has ended";
+}
+
+// Run in a child that becomes another login user: the status of the answer to
+// its Join of `key`, or 100 and up for a step that failed.
+int join_as_another_user(const std::filesystem::path& socket, const wire::AssociationKey& key) {
+    constexpr uid_t kAnother = 4244;
+    if (::setgid(kAnother) != 0 || ::setuid(kAnother) != 0)
+        return 100;
+    const auto fd = norvo::posix::connect_unix(socket);
+    if (!fd)
+        return 101;
+    const auto admitted = wire::read_frame(fd->get());
+    const auto hello = admitted ? wire::decode<wire::Hello>(admitted->payload) : std::nullopt;
+    if (!hello || hello->status != wire::status::ok)
+        return 102;
+    const auto joining =
+        wire::make_frame(wire::FrameKind::Join, 0, 0, *wire::encode(wire::Join{key}));
+    if (!wire::write_all(fd->get(), joining))
+        return 103;
+    const auto answer = wire::read_frame(fd->get());
+    const auto joined = answer ? wire::decode<wire::Hello>(answer->payload) : std::nullopt;
+    return joined ? joined->status : 104;
+}
+
+TEST_F(ClientLifetime, AnotherUserCannotJoinAnAssociation) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "becoming another user needs root";
+    norvo::testing::RawClient owner(service_.socket());
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(join_as_another_user(service_.socket(), owner.association()));
+    int raw = 0;
+    ASSERT_EQ(::waitpid(child, &raw, 0), child);
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), wire::status::access_denied);
 }
 
 // The service here takes no ninth connection, so a socket past the cap shows

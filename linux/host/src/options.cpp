@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <charconv>
+
 namespace norvo::linux_host {
 
 const std::string_view kUsage =
@@ -16,6 +18,8 @@ The tap service: serves its clients on a local socket until SIGTERM or SIGINT.
   --sensor-socket PATH  the simulated tap sensor's device socket (default FOLDER/sensor)
   --log-level LEVEL     error, warn, info, debug or trace: the most detailed lines
                         written to standard error (default trace)
+  --thread-idle SECONDS worker threads beyond the first four end after this long
+                        without work (default 30)
   -h, --help, --version
 FOLDER is /run/norvo-vtap for root and $XDG_RUNTIME_DIR/norvo-vtap otherwise.
 Signals: SIGTERM, SIGINT stop; SIGTSTP pauses; SIGCONT continues; SIGHUP is a
@@ -55,18 +59,26 @@ std::expected<Command, std::string> parse_options(std::span<const std::string_vi
         if (arg == "--version")
             return ShowVersion{};
         if (arg != "--socket" && arg != "--sensor-socket" && arg != "--log-level" &&
-            arg != "--sensor")
+            arg != "--sensor" && arg != "--thread-idle")
             return std::unexpected(fmt::format("unknown argument '{}'", arg));
         const bool names_level = arg == "--log-level";
+        const bool names_seconds = arg == "--thread-idle";
         if (i + 1 == args.size() || args[i + 1].empty())
             return std::unexpected(fmt::format("{} needs a {}", arg,
                                                names_level         ? "LEVEL"
+                                               : names_seconds     ? "SECONDS"
                                                : arg == "--sensor" ? "SENSOR"
                                                                    : "PATH"));
         const auto value = args[++i];
         if (arg == "--sensor") {
             if (auto chosen = choose_sensor(value, options); !chosen)
                 return std::unexpected(chosen.error());
+        } else if (names_seconds) {
+            unsigned seconds = 0;
+            const auto [end, error] = std::from_chars(value.begin(), value.end(), seconds);
+            if (error != std::errc{} || end != value.end() || seconds == 0)
+                return std::unexpected(fmt::format("bad --thread-idle '{}'", value));
+            options.thread_idle = std::chrono::seconds(seconds);
         } else if (!names_level) {
             (arg == "--socket" ? options.socket : options.sensor_socket) = value;
         } else if (const auto level = log::level_named(value)) {

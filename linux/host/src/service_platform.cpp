@@ -96,7 +96,9 @@ std::expected<void, host::HostError> LinuxServicePlatform::start_runtime() {
 
 std::expected<std::unique_ptr<host::RpcServerHandle>, host::RpcError>
 LinuxServicePlatform::start_rpc_server() {
-    auto server = rpc::RpcServer::start(options_.socket);
+    auto server =
+        rpc::RpcServer::start(options_.socket, transport::AccessPolicy::for_this_system(),
+                              transport::Limits{.thread_idle_time = options_.thread_idle});
     if (!server) {
         // As for the device socket: the run's error cannot say which path failed.
         host::kHostLog.error("RPC endpoint {} not created: {}", options_.socket.native(),

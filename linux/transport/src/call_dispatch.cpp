@@ -50,18 +50,23 @@ class Dispatch {
         auto lease = connection_.contexts().lease(c.context);
         if (!lease)
             return fault(lease.error());
-        run_long(connection_.server().starts,
-                 [connection = connection_.shared_from_this(), call_id = call_id_, opnum = opnum_,
-                  lease = std::move(*lease), cookie = c.cookie]() mutable {
-                     RemoteCallbacks callbacks(*connection, call_id, lease);
-                     service::HRESULT value = 0;
-                     {
-                         service::CurrentCallScope scope(callbacks);
-                         value = service::NorvoStartSensor(lease.context(), cookie);
-                     }
-                     lease.release();
-                     connection->send_result(call_id, opnum, *wire::encode(result::Status{value}));
-                 });
+        const auto run = connection_.begin_run(c.context);
+        const bool started = run_long(
+            connection_.server().starts,
+            [connection = connection_.shared_from_this(), call_id = call_id_, opnum = opnum_, run,
+             lease = std::move(*lease), cookie = c.cookie]() mutable {
+                RemoteCallbacks callbacks(*connection, call_id, run, lease);
+                service::HRESULT value = 0;
+                {
+                    service::CurrentCallScope scope(callbacks);
+                    value = service::NorvoStartSensor(lease.context(), cookie);
+                }
+                connection->end_run(run);
+                lease.release();
+                connection->send_result(call_id, opnum, *wire::encode(result::Status{value}));
+            });
+        if (!started)
+            connection_.end_run(run);
     }
 
     void operator()(call::NorvoStopSensor& c) {
@@ -108,14 +113,17 @@ class Dispatch {
     }
 
     template <class Task>
-    void run_long(UserQuota& quota, Task task) {
+    bool run_long(UserQuota& quota, Task task) {
         auto permit = quota.try_enter(connection_.uid());
-        if (!permit)
-            return fault(wire::status::server_too_busy);
+        if (!permit) {
+            fault(wire::status::server_too_busy);
+            return false;
+        }
         const bool started = connection_.server().workers.submit(
             [task = std::move(task), permit = std::move(*permit)]() mutable { task(); });
         if (!started)
             fault(wire::status::out_of_resources);
+        return started;
     }
 
     template <class Result>

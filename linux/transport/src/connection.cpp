@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "call_dispatch.hpp"
+#include "norvo/service/procedures.hpp"
 #include "server_state.hpp"
 
 namespace norvo::transport {
@@ -108,7 +109,7 @@ bool Connection::serve_frames() {
     return true;
 }
 
-void Connection::close() {
+void Connection::close(bool last) {
     {
         std::lock_guard lock(write_mutex_);
         ::epoll_ctl(epoll_, EPOLL_CTL_DEL, socket_.get(), nullptr);
@@ -116,12 +117,38 @@ void Connection::close() {
         outgoing_ = {};
         outgoing_begin_ = 0;
     }
-    end_callbacks();
+    // A context that is closing has its run stopped by the close.
+    for (const auto& token : end_callbacks(/*stop_runs=*/!last)) {
+        if (auto lease = contexts().lease(token)) {
+            (void)service::NorvoStopSensor(lease->context());
+            lease->release();
+        }
+    }
     permit_.reset();
 }
 
 void Connection::run_down() {
     for (auto& slot : contexts().remove_all()) slot->close(/*client_gone=*/true);
+}
+
+std::uint64_t Connection::begin_run(const wire::ContextToken& context) {
+    std::lock_guard lock(callbacks_mutex_);
+    runs_.emplace(++next_run_, Run{.context = context});
+    return next_run_;
+}
+
+void Connection::end_run(std::uint64_t run) {
+    std::lock_guard lock(callbacks_mutex_);
+    runs_.erase(run);
+}
+
+bool Connection::must_stop_itself(std::uint64_t run) {
+    std::lock_guard lock(callbacks_mutex_);
+    const auto found = runs_.find(run);
+    if (!gone_ || found == runs_.end() || found->second.state == RunState::Stopped)
+        return false;
+    found->second.state = RunState::Stopped;
+    return true;
 }
 
 void Connection::hang_up() {
@@ -185,7 +212,8 @@ void Connection::take_callback_reply(std::span<const std::uint8_t> payload) {
         waiter->settle(reply->status);
 }
 
-wire::RpcStatus Connection::callback(std::uint32_t call_id, wire::Callback callback) {
+wire::RpcStatus Connection::callback(std::uint32_t call_id, std::uint64_t run,
+                                     wire::Callback callback) {
     const auto opnum = wire::opnum_of(callback);
     auto waiter = std::make_shared<CallbackWaiter>();
     std::uint32_t sequence = 0;
@@ -193,6 +221,10 @@ wire::RpcStatus Connection::callback(std::uint32_t call_id, wire::Callback callb
         std::lock_guard lock(callbacks_mutex_);
         if (gone_)
             return wire::status::call_failed;
+        if (auto found = runs_.find(run);
+            found != runs_.end() && found->second.state == RunState::Starting) {
+            found->second.state = RunState::Looping;
+        }
         sequence = ++next_sequence_;
         waiting_callbacks_.emplace(sequence, waiter);
     }
@@ -208,14 +240,23 @@ wire::RpcStatus Connection::callback(std::uint32_t call_id, wire::Callback callb
     return status;
 }
 
-void Connection::end_callbacks() {
+std::vector<wire::ContextToken> Connection::end_callbacks(bool stop_runs) {
     std::vector<std::shared_ptr<CallbackWaiter>> waiting;
+    std::vector<wire::ContextToken> looping;
     {
         std::lock_guard lock(callbacks_mutex_);
         gone_ = true;
         for (const auto& [sequence, waiter] : waiting_callbacks_) waiting.push_back(waiter);
+        for (auto& [key, run] : runs_) {
+            if (run.state == RunState::Looping && stop_runs)
+                looping.push_back(run.context);
+            // Left to the rundown, which waits for the lease a starting run holds.
+            if (run.state == RunState::Looping || !stop_runs)
+                run.state = RunState::Stopped;
+        }
     }
     for (const auto& waiter : waiting) waiter->settle(wire::status::call_failed);
+    return looping;
 }
 
 void Connection::send_result(std::uint32_t call_id, std::uint8_t opnum,

@@ -38,17 +38,28 @@ class Connection : public std::enable_shared_from_this<Connection> {
     bool on_writable();
     bool heard_from() const { return heard_from_; }
     // No frame either way from now on; callbacks waiting for a reply fail.
-    void close();
+    // Its runs end with it: stopped here, or by the rundown when `last` of
+    // its association (which then waits for them).
+    void close(bool last);
     // Runs down every context the client still holds (waits for their runs);
     // for the last connection of its association.
     void run_down();
 
+    // The NorvoStartSensor calls running on this connection, which end with it
+    // as if their client had gone. The reactor registers one before it runs.
+    std::uint64_t begin_run(const wire::ContextToken& context);
+    // From the start's own thread once NorvoStartSensor has returned.
+    void end_run(std::uint64_t run);
+    // After a callback of `call_id` failed: true, once, when the run must stop
+    // itself because the connection ended before the run reached its loop.
+    bool must_stop_itself(std::uint64_t run);
+
     // Any thread: ends the connection; the reactor then closes it.
     void hang_up();
 
-    // Sends the callback inside the NorvoStartSensor call `call_id` and waits
-    // for the client's reply; call_failed once the client is gone.
-    wire::RpcStatus callback(std::uint32_t call_id, wire::Callback callback);
+    // Sends the callback of `run` inside the NorvoStartSensor call `call_id` and
+    // waits for the client's reply; call_failed once the client is gone.
+    wire::RpcStatus callback(std::uint32_t call_id, std::uint64_t run, wire::Callback callback);
 
     void send_result(std::uint32_t call_id, std::uint8_t opnum,
                      std::span<const std::uint8_t> payload);
@@ -75,7 +86,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
     // Under write_mutex_: read while nothing waits to be written, else wait to write.
     void watch_locked();
     // Fails every callback waiting for a reply; later ones fail at once.
-    void end_callbacks();
+    // Returns the contexts of the runs in their loop when they are to be
+    // stopped here; a run still starting stops itself at its first callback.
+    std::vector<wire::ContextToken> end_callbacks(bool stop_runs);
 
     // Replaced only by a Join, which comes before any call.
     std::shared_ptr<Association> association_;
@@ -95,8 +108,17 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::uint32_t watched_ = 0;
     bool hung_up_ = false;
 
+    // A run's first callback shows that its stop channel exists.
+    enum class RunState { Starting, Looping, Stopped };
+    struct Run {
+        wire::ContextToken context;
+        RunState state = RunState::Starting;
+    };
+
     std::mutex callbacks_mutex_;
     std::map<std::uint32_t, std::shared_ptr<CallbackWaiter>> waiting_callbacks_;
+    std::map<std::uint64_t, Run> runs_;  // call ids are the client's: they may repeat
+    std::uint64_t next_run_ = 0;
     std::uint32_t next_sequence_ = 0;
     bool gone_ = false;
 };

@@ -58,8 +58,9 @@ std::unique_ptr<Reactor> Reactor::start(ServerState& state, int listening_socket
     std::unique_ptr<Reactor> reactor(new Reactor(state, listening_socket));
     auto& r = *reactor;
     if (!r.epoll_.valid() || !r.wake_.valid() || !r.deadline_timer_.valid() ||
-        !r.backoff_timer_.valid() || !r.reserve_.refill() || !r.watch(r.wake_.get(), kWake) ||
-        !r.watch(listening_socket, kListening) || !r.watch(r.deadline_timer_.get(), kDeadline) ||
+        !r.backoff_timer_.valid() || !r.reserve_.refill() || !state.rundowns.start_floor() ||
+        !r.watch(r.wake_.get(), kWake) || !r.watch(listening_socket, kListening) ||
+        !r.watch(r.deadline_timer_.get(), kDeadline) ||
         !r.watch(r.backoff_timer_.get(), kBackoff)) {
         return nullptr;
     }
@@ -163,8 +164,7 @@ void Reactor::admit(posix::UniqueFd socket) {
         std::make_shared<Connection>(std::move(socket), state_.associations.open(*uid),
                                      std::move(*permit), state_, epoll_.get(), key);
     if (!connection->greet()) {
-        connection->close();
-        (void)state_.associations.leave(connection->association());
+        connection->close(state_.associations.leave(connection->association()));
         return;
     }
     connections_.emplace(key, std::move(connection));
@@ -241,14 +241,15 @@ void Reactor::forget_answered_deadlines() {
     }
 }
 
+// The rundown waits for runs to end, so it never runs here: a worker takes it,
+// or the rundown thread when no worker can be had.
 void Reactor::end(Connections::iterator found) {
     auto connection = std::move(found->second);
     connections_.erase(found);
-    connection->close();
-    if (state_.associations.leave(connection->association()) &&
-        !state_.workers.submit([connection] { connection->run_down(); })) {
-        connection->run_down();
-    }
+    const bool last = state_.associations.leave(connection->association());
+    connection->close(last);
+    if (last && !state_.workers.submit([connection] { connection->run_down(); }))
+        (void)state_.rundowns.submit([connection] { connection->run_down(); });
     resume_accepting();
 }
 

@@ -1,6 +1,7 @@
 #include "remote_callbacks.hpp"
 
 #include "connection.hpp"
+#include "norvo/service/procedures.hpp"
 
 namespace norvo::transport {
 
@@ -9,8 +10,11 @@ namespace norvo::transport {
 // stop it and waits for it through the gate, so the lease can go.
 service::CallbackResult RemoteCallbacks::call(wire::Callback callback) {
     start_lease_.release();
-    const auto status = connection_.callback(call_id_, std::move(callback));
+    const auto status = connection_.callback(call_id_, run_, std::move(callback));
     if (status != wire::status::ok) {
+        // Its connection ended before the run reached its loop, too early for a stop.
+        if (connection_.must_stop_itself(run_))
+            (void)service::NorvoStopSensor(context_);
         return std::unexpected(
             service::CallbackFailure{std::string(wire::describe_status(status))});
     }

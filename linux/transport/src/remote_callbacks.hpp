@@ -15,8 +15,13 @@ class Connection;
 class RemoteCallbacks final : public service::ClientCallbacks {
   public:
     // `start_lease` is released at the first callback (see call()).
-    RemoteCallbacks(Connection& connection, std::uint32_t call_id, ContextLease& start_lease)
-        : connection_(connection), call_id_(call_id), start_lease_(start_lease) {}
+    RemoteCallbacks(Connection& connection, std::uint32_t call_id, std::uint64_t run,
+                    ContextLease& start_lease)
+        : connection_(connection),
+          call_id_(call_id),
+          run_(run),
+          start_lease_(start_lease),
+          context_(start_lease.context()) {}
 
     service::CallbackResult tap_event(std::int32_t kind, std::uint64_t timestamp,
                                       std::uint64_t cookie) override;
@@ -31,7 +36,10 @@ class RemoteCallbacks final : public service::ClientCallbacks {
 
     Connection& connection_;
     const std::uint32_t call_id_;
+    const std::uint64_t run_;  // its key in the connection's runs
     ContextLease& start_lease_;
+    // Alive while the run makes callbacks: a close waits for the run to end.
+    service::ClientContext& context_;
 };
 
 }  // namespace norvo::transport

@@ -20,7 +20,13 @@ struct ServerState {
           closes(limits.closes, limits.closes_per_user, access.service_uid),
           associations(limits.contexts_per_client),
           // A thread for every run, every close and every connection's rundown.
-          workers(limits.starts + limits.closes + limits.connections) {}
+          workers({.max_threads = limits.starts + limits.closes + limits.connections,
+                   .idle_time = limits.thread_idle_time}),
+          // Kept for the rundowns no worker could take: they wait here, never on the reactor.
+          rundowns({.max_threads = 1,
+                    .floor = 1,
+                    .idle_time = limits.thread_idle_time,
+                    .queue_when_busy = true}) {}
 
     const AccessPolicy policy;
     const Limits limits;
@@ -29,8 +35,9 @@ struct ServerState {
     UserQuota starts;
     UserQuota closes;
     Associations associations;  // the reactor thread's alone
-    // Declared last, so it is destroyed first: its tasks use everything above.
+    // Declared last, so they are destroyed first: their tasks use everything above.
     WorkerThreads workers;
+    WorkerThreads rundowns;
 };
 
 }  // namespace norvo::transport

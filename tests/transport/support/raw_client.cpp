@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
 #include "norvo/posix/unix_socket.hpp"
 
@@ -12,6 +13,9 @@ RawClient::RawClient(const std::filesystem::path& path) {
     EXPECT_TRUE(socket) << fmt::format("{}", socket.error());
     if (socket)
         socket_ = std::move(*socket);
+    // A service that never answers fails the read instead of hanging the test.
+    const timeval patience{.tv_sec = 20, .tv_usec = 0};
+    ::setsockopt(socket_.get(), SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof(patience));
     const auto first = hello();
     EXPECT_TRUE(first);
     if (first)
@@ -31,6 +35,11 @@ void RawClient::send(const std::vector<std::uint8_t>& bytes) {
 
 std::expected<wire::ReceivedFrame, wire::ReadFailure> RawClient::next() {
     return wire::read_frame(socket_.get());
+}
+
+bool RawClient::hung_up() const {
+    char byte = 0;
+    return ::recv(socket_.get(), &byte, 1, MSG_DONTWAIT | MSG_PEEK) == 0;
 }
 
 std::optional<wire::RpcStatus> RawClient::fault_for(std::uint32_t call_id) {

@@ -27,6 +27,9 @@ class RawClient {
     [[nodiscard]] std::expected<wire::ReceivedFrame, wire::ReadFailure> next();
     // The status of the next frame when it is a Fault for `call_id`.
     std::optional<wire::RpcStatus> fault_for(std::uint32_t call_id);
+    // Whether the service has closed its end: a read that fails on its patience
+    // looks like an end too.
+    bool hung_up() const;
     // The next frame as a Hello: how the service answers a Join.
     std::optional<wire::Hello> hello();
     // The association the service's first Hello named.

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <regex>
 
@@ -11,6 +12,20 @@
 #include "norvo/tools/callback_text.hpp"
 
 namespace norvo::testing {
+namespace {
+
+// Far beyond a loaded machine's delays: a fault fails the test with what it waited
+// for instead of hanging it into CTest's time limit.
+constexpr std::chrono::seconds kPatience{20};
+
+template <class Done>
+void wait_or_fail(std::condition_variable& changed, std::unique_lock<std::mutex>& lock, Done done,
+                  std::string_view what) {
+    if (!changed.wait_for(lock, kPatience, done))
+        ADD_FAILURE() << "gave up after " << kPatience.count() << " s waiting for " << what;
+}
+
+}  // namespace
 
 std::expected<void, sensors::PlatformError> GatedCom::initialize() {
     std::unique_lock lock(mutex_);
@@ -36,7 +51,7 @@ void GatedCom::release() {
 
 void GatedCom::wait_until_held() const {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return inside_ && holding_; });
+    wait_or_fail(changed_, lock, [&] { return inside_ && holding_; }, "a start in COM");
 }
 
 SocketRuntime& SocketRuntime::get() {
@@ -90,10 +105,11 @@ std::vector<std::string> WaitingSink::messages_of(std::string_view target) const
 
 void WaitingSink::wait_for(std::string_view message, std::size_t count) const {
     std::unique_lock lock(mutex_);
-    logged_.wait(lock, [&] {
+    const auto logged = [&] {
         return static_cast<std::size_t>(std::ranges::count_if(
                    records_, [&](const auto& r) { return r.second == message; })) >= count;
-    });
+    };
+    wait_or_fail(logged_, lock, logged, fmt::format("\"{}\" logged {} times", message, count));
 }
 
 std::shared_ptr<WaitingSink> WaitingSink::install() {
@@ -167,7 +183,8 @@ std::vector<std::string> CallbackRecorder::lines() const {
 
 void CallbackRecorder::wait_for_lines(std::size_t count) const {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return lines_.size() >= count; });
+    wait_or_fail(
+        changed_, lock, [&] { return lines_.size() >= count; }, fmt::format("{} callbacks", count));
 }
 
 void CallbackRecorder::hold() {
@@ -185,7 +202,7 @@ void CallbackRecorder::release() {
 
 void CallbackRecorder::wait_until_held() const {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return inside_ && holding_; });
+    wait_or_fail(changed_, lock, [&] { return inside_ && holding_; }, "a callback held");
 }
 
 ClientStart::ClientStart(client::Connection& connection, client::ContextHandle context,

@@ -2,6 +2,7 @@
 // The daemon's own command line. The service core reads no configuration: these
 // only say where the host puts its sockets and which tap sensor it hears.
 
+#include <chrono>
 #include <expected>
 #include <filesystem>
 #include <span>
@@ -22,6 +23,7 @@ struct RunOptions {
     SensorKind sensor = SensorKind::simulated;
     std::filesystem::path iio_device{};  // an IIO device's sysfs folder; empty: the first with taps
     log::Level log_level = log::Level::Trace;  // the most detailed level written
+    std::chrono::seconds thread_idle{30};      // before a spare worker thread ends
 };
 struct ShowHelp {};
 struct ShowVersion {};

@@ -24,6 +24,8 @@ struct Limits {
     std::chrono::milliseconds first_frame_deadline{10'000};
     // Bytes that may wait for a client that does not read; past them it is ended.
     std::size_t outgoing_bytes = 1024 * 1024;
+    // Worker threads above the first four end after this long without work.
+    std::chrono::milliseconds thread_idle_time{30'000};
 };
 
 }  // namespace norvo::transport
