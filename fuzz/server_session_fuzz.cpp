@@ -181,10 +181,10 @@ class Session {
     }
 
   private:
-    static bool whole(transport::UserQuota& quota, uid_t uid, std::size_t share) {
-        std::vector<transport::UserQuota::Permit> held;
+    static bool whole(service::UserQuota& quota, uid_t uid, std::size_t share) {
+        std::vector<service::UserQuota::Permit> held;
         for (std::size_t i = 0; i < share; ++i) {
-            auto permit = quota.try_enter(uid);
+            auto permit = quota.try_enter(transport::account_of(uid));
             if (!permit)
                 return false;
             held.push_back(std::move(*permit));

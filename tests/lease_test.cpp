@@ -1,9 +1,14 @@
 #include "norvo/service/lease.hpp"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
+#include <vector>
+
+#include "norvo/log_capture.hpp"
+#include "norvo/service/user_quota.hpp"
 
 namespace norvo::service {
 namespace {
@@ -39,6 +44,55 @@ TEST(Lease, CloseWaitsForTheLastLease) {
     EXPECT_TRUE(counter.close());
     EXPECT_EQ(released.load(), 2);
     releaser.join();
+}
+
+using Held = std::vector<std::optional<UserQuota::Permit>>;
+
+void take(UserQuota& quota, Held& held, const char* account) {
+    held.push_back(quota.try_enter(account));
+    EXPECT_TRUE(held.back()) << account;
+}
+
+// Every permit must come back: a count kept after a refusal locks its user out for good.
+TEST(UserQuota, RefusalsKeepNoCountAndEveryPermitComesBack) {
+    UserQuota quota("contexts", 4, 2, {"0", "service"});
+    Held held;
+    for (const char* account : {"1000", "0", "1001", "service"}) take(quota, held, account);
+    // The total is full: a refusal for everybody, root and users with room alike.
+    EXPECT_FALSE(quota.try_enter("1000"));
+    EXPECT_FALSE(quota.try_enter("1000"));
+    EXPECT_FALSE(quota.try_enter("0"));
+    held.pop_back();
+    held.pop_back();
+    take(quota, held, "1000");              // its share of 2, had a refusal counted
+    EXPECT_FALSE(quota.try_enter("1000"));  // past its share, with room in all
+    held.clear();
+    for (const char* account : {"1000", "1000", "1001"}) take(quota, held, account);
+    held.clear();
+    // The service's own account and root count only towards the total.
+    for (const char* account : {"service", "0", "service", "service"}) take(quota, held, account);
+    EXPECT_FALSE(quota.try_enter("service"));
+}
+
+// One Warn per burst, naming the account: a user held at its share cannot flood the log.
+TEST(UserQuota, OneWarnPerBurstNamesTheAccount) {
+    auto sink = log::CaptureSink::install();
+    UserQuota quota("contexts", 10, 2, {});
+    Held held;
+    take(quota, held, "S-1-5-21-7");
+    take(quota, held, "S-1-5-21-7");
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_FALSE(quota.try_enter("S-1-5-21-7"));
+        held.pop_back();  // one closed, one more opened: the same burst
+        take(quota, held, "S-1-5-21-7");
+    }
+    held.clear();
+    take(quota, held, "S-1-5-21-7");
+    take(quota, held, "S-1-5-21-7");
+    EXPECT_FALSE(quota.try_enter("S-1-5-21-7"));  // a new burst
+    const std::string line =
+        "Account S-1-5-21-7 holds its 2 contexts, the most one user may: more are refused";
+    EXPECT_THAT(sink->messages(), testing::ElementsAre(line, line));
 }
 
 }  // namespace

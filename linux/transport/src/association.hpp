@@ -10,18 +10,26 @@
 #include <cstddef>
 #include <map>
 #include <memory>
+#include <string>
 
 #include "context_table.hpp"
+#include "norvo/service/user_quota.hpp"
 #include "norvo/wire/codec.hpp"
 
 namespace norvo::transport {
 
+// A Linux user's account in the per-user quotas: its uid.
+inline service::AccountKey account_of(uid_t uid) {
+    return std::to_string(uid);
+}
+
 class Association {
   public:
     Association(uid_t uid, wire::AssociationKey key, std::size_t contexts)
-        : uid_(uid), key_(key), contexts_(contexts) {}
+        : uid_(uid), account_(account_of(uid)), key_(key), contexts_(contexts) {}
 
     uid_t uid() const { return uid_; }
+    const service::AccountKey& account() const { return account_; }
     const wire::AssociationKey& key() const { return key_; }
     ContextTable& contexts() { return contexts_; }
 
@@ -29,6 +37,7 @@ class Association {
     friend class Associations;
 
     const uid_t uid_;
+    const service::AccountKey account_;
     const wire::AssociationKey key_;
     ContextTable contexts_;
     std::size_t connections_ = 0;  // the reactor thread's alone

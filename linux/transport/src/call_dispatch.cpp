@@ -22,9 +22,13 @@ class Dispatch {
     void operator()(call::RemoteOpen&) {
         if (!connection_.contexts().has_room())
             return fault(wire::status::out_of_resources);
+        auto permit = connection_.server().contexts.try_enter(connection_.account());
+        if (!permit)
+            return fault(wire::status::server_too_busy);
         service::ContextHandle handle;
         service::RemoteOpen(handle);
-        reply(result::RemoteOpen{connection_.contexts().insert(std::move(handle))});
+        reply(result::RemoteOpen{
+            connection_.contexts().insert(std::move(handle), std::move(*permit))});
     }
 
     void operator()(call::RemoteClose& c) {
@@ -113,8 +117,8 @@ class Dispatch {
     }
 
     template <class Task>
-    bool run_long(UserQuota& quota, Task task) {
-        auto permit = quota.try_enter(connection_.uid());
+    bool run_long(service::UserQuota& quota, Task task) {
+        auto permit = quota.try_enter(connection_.account());
         if (!permit) {
             fault(wire::status::server_too_busy);
             return false;

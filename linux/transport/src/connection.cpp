@@ -38,7 +38,8 @@ class CallbackWaiter {
 };
 
 Connection::Connection(posix::UniqueFd socket, std::shared_ptr<Association> association,
-                       UserQuota::Permit permit, ServerState& server, int epoll, std::uint64_t key)
+                       service::UserQuota::Permit permit, ServerState& server, int epoll,
+                       std::uint64_t key)
     : association_(std::move(association)),
       server_(server),
       epoll_(epoll),

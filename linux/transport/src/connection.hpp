@@ -16,9 +16,9 @@
 
 #include "association.hpp"
 #include "norvo/posix/unique_fd.hpp"
+#include "norvo/service/user_quota.hpp"
 #include "norvo/wire/interface.hpp"
 #include "norvo/wire/socket_io.hpp"
-#include "user_quota.hpp"
 
 namespace norvo::transport {
 
@@ -29,7 +29,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   public:
     // `socket` is non-blocking; `key` tags its events in `epoll`.
     Connection(posix::UniqueFd socket, std::shared_ptr<Association> association,
-               UserQuota::Permit permit, ServerState& server, int epoll, std::uint64_t key);
+               service::UserQuota::Permit permit, ServerState& server, int epoll,
+               std::uint64_t key);
     ~Connection();
 
     // The reactor's side; false means the connection must end.
@@ -69,6 +70,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     ContextTable& contexts() { return association_->contexts(); }
     ServerState& server() { return server_; }
     uid_t uid() const { return association_->uid(); }
+    const service::AccountKey& account() const { return association_->account(); }
 
   private:
     // Serves the frames held, until a reply waits in the buffer.
@@ -95,7 +97,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     ServerState& server_;
     const int epoll_;
     const std::uint64_t key_;
-    std::optional<UserQuota::Permit> permit_;
+    std::optional<service::UserQuota::Permit> permit_;
 
     // The reactor's alone.
     wire::FrameAssembler incoming_;

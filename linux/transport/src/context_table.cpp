@@ -19,8 +19,9 @@ bool ContextTable::has_room() const {
     return slots_.size() < capacity_;
 }
 
-wire::ContextToken ContextTable::insert(service::ContextHandle handle) {
-    auto slot = std::make_shared<ContextSlot>(std::move(handle));
+wire::ContextToken ContextTable::insert(service::ContextHandle handle,
+                                        service::UserQuota::Permit permit) {
+    auto slot = std::make_shared<ContextSlot>(std::move(handle), std::move(permit));
     std::lock_guard lock(mutex_);
     for (;;) {
         const auto token = random_token<wire::ContextTag>();

@@ -13,6 +13,7 @@
 
 #include "norvo/service/lease.hpp"
 #include "norvo/service/procedures.hpp"
+#include "norvo/service/user_quota.hpp"
 #include "norvo/wire/codec.hpp"
 #include "norvo/wire/status.hpp"
 
@@ -20,7 +21,8 @@ namespace norvo::transport {
 
 class ContextSlot {
   public:
-    explicit ContextSlot(service::ContextHandle handle) : handle_(std::move(handle)) {}
+    ContextSlot(service::ContextHandle handle, service::UserQuota::Permit permit)
+        : permit_(std::move(permit)), handle_(std::move(handle)) {}
 
     // Empty once the slot is closing.
     service::Lease enter() { return leases_.acquire(); }
@@ -33,6 +35,8 @@ class ContextSlot {
     service::ClientContext& context() { return *handle_; }
 
   private:
+    // The user's share is back only once the context is gone.
+    service::UserQuota::Permit permit_;
     service::LeaseCounter leases_;
     service::ContextHandle handle_;
 };
@@ -58,7 +62,7 @@ class ContextTable {
 
     // Only the reactor thread inserts, so room it sees stays there.
     bool has_room() const;
-    wire::ContextToken insert(service::ContextHandle handle);
+    wire::ContextToken insert(service::ContextHandle handle, service::UserQuota::Permit permit);
     // null_context for the null handle, context_mismatch for one this table does not hold.
     [[nodiscard]] std::expected<ContextLease, wire::RpcStatus> lease(
         const wire::ContextToken& token);

@@ -156,7 +156,7 @@ void Reactor::admit(posix::UniqueFd socket) {
     const auto uid = peer_uid(socket.get());
     if (!uid || !state_.policy.admits(*uid))
         return turn_away(socket, wire::status::access_denied);
-    auto permit = state_.connections.try_enter(*uid);
+    auto permit = state_.connections.try_enter(account_of(*uid));
     if (!permit)
         return turn_away(socket, wire::status::server_too_busy);
     const auto key = next_key_++;

@@ -2,11 +2,12 @@
 // What the connections of one server share.
 
 #include <atomic>
+#include <string>
 
 #include "association.hpp"
+#include "norvo/service/user_quota.hpp"
 #include "norvo/transport/access_policy.hpp"
 #include "norvo/transport/limits.hpp"
-#include "user_quota.hpp"
 #include "worker_threads.hpp"
 
 namespace norvo::transport {
@@ -15,9 +16,11 @@ struct ServerState {
     ServerState(AccessPolicy access, Limits limits)
         : policy(access),
           limits(limits),
-          connections(limits.connections, limits.connections_per_user, access.service_uid),
-          starts(limits.starts, limits.starts_per_user, access.service_uid),
-          closes(limits.closes, limits.closes_per_user, access.service_uid),
+          connections("connections", limits.connections, limits.connections_per_user,
+                      uncounted(access)),
+          starts("running starts", limits.starts, limits.starts_per_user, uncounted(access)),
+          closes("closes in progress", limits.closes, limits.closes_per_user, uncounted(access)),
+          contexts("contexts", limits.contexts, limits.contexts_per_user, uncounted(access)),
           associations(limits.contexts_per_client),
           // A thread for every run, every close and every connection's rundown.
           workers({.max_threads = limits.starts + limits.closes + limits.connections,
@@ -31,13 +34,19 @@ struct ServerState {
     const AccessPolicy policy;
     const Limits limits;
     std::atomic<bool> interface_registered{true};
-    UserQuota connections;
-    UserQuota starts;
-    UserQuota closes;
-    Associations associations;  // the reactor thread's alone
+    service::UserQuota connections;
+    service::UserQuota starts;
+    service::UserQuota closes;
+    service::UserQuota contexts;  // before the associations, whose contexts hold its permits
+    Associations associations;    // the reactor thread's alone
     // Declared last, so they are destroyed first: their tasks use everything above.
     WorkerThreads workers;
     WorkerThreads rundowns;
+
+  private:
+    static std::vector<service::AccountKey> uncounted(const AccessPolicy& access) {
+        return {account_of(0), account_of(access.service_uid)};
+    }
 };
 
 }  // namespace norvo::transport

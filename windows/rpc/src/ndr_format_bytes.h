@@ -21,12 +21,15 @@
 /* The context handle bound to the call, at stack offset 0. */
 #define BIND_CONTEXT(flags) FC_BIND_CONTEXT, flags, U16(0), 0x00, 0x00
 
-/* Context flags: non-serialising on every handle. */
+/* Context flags: non-serialising on every handle. A procedure's header leaves out "cannot be
+ * null", which its type entry carries. */
 #define CTX_NOSERIALIZE NDR_CONTEXT_HANDLE_NOSERIALIZE
 #define CTX_OPEN (HANDLE_PARAM_IS_VIA_PTR | HANDLE_PARAM_IS_OUT | CTX_NOSERIALIZE)
 #define CTX_CLOSE \
     (HANDLE_PARAM_IS_VIA_PTR | HANDLE_PARAM_IS_IN | HANDLE_PARAM_IS_OUT | CTX_NOSERIALIZE)
-#define CTX_IN (HANDLE_PARAM_IS_IN | NDR_CONTEXT_HANDLE_CANNOT_BE_NULL | CTX_NOSERIALIZE)
+#define CTX_CLOSE_TYPE (CTX_CLOSE | NDR_CONTEXT_HANDLE_CANNOT_BE_NULL)
+#define CTX_IN_HEADER (HANDLE_PARAM_IS_IN | CTX_NOSERIALIZE)
+#define CTX_IN (CTX_IN_HEADER | NDR_CONTEXT_HANDLE_CANNOT_BE_NULL)
 
 /* Oi2 flags */
 #define SERVER_MUST_SIZE 0x01
@@ -52,9 +55,9 @@
 /* Conformant [in] data, checked where it is received. */
 #define OI2_CHECKED_IN(client, server, flags, params) \
     OI2_EXT(client, server, flags, params, SERVER_CORR_CHECK, 0, 1)
-/* Conformant data both ways, checked on both sides. */
+/* Conformant data both ways, checked on both sides; two [in] arrays on the server. */
 #define OI2_CHECKED_IN_OUT(client, server, flags, params) \
-    OI2_EXT(client, server, flags, params, SERVER_CORR_CHECK | CLIENT_CORR_CHECK, 1, 1)
+    OI2_EXT(client, server, flags, params, SERVER_CORR_CHECK | CLIENT_CORR_CHECK, 1, 2)
 
 #define PARAM_BASE(flags, stack, fc) U16(flags), U16(stack), fc, 0x00
 #define PARAM(flags, stack, type) U16(flags), U16(stack), U16(type)
@@ -91,18 +94,18 @@
 /* Procedures 4, 5 and 6 with their stack size and type offsets given: the hostile tests' stubs
  * send the very same procedures, each array's count taken from a slot past the last parameter. */
 #define NORVO_RECEIVE_CLIENT_EVENT_FORMAT(stack, context, bytes)                                \
-    NDR_PROCEDURE(0x48, 4, stack), BIND_CONTEXT(CTX_IN),                                        \
-        OI2_CHECKED_IN(32, 8, HAS_RETURN | CLIENT_MUST_SIZE, 4), PARAM(IN_CONTEXT, 0, context), \
+    NDR_PROCEDURE(0x48, 4, stack), BIND_CONTEXT(CTX_IN_HEADER),                                 \
+        OI2_CHECKED_IN(42, 8, HAS_RETURN | CLIENT_MUST_SIZE, 4), PARAM(IN_CONTEXT, 0, context), \
         PARAM_BASE(IN_BASE, 8, FC_SHORT), PARAM(IN_SIZED, 16, bytes),                           \
         PARAM_BASE(RETURN_BASE, 24, FC_LONG)
 #define NORVO_SET_PROPERTY_FORMAT(stack, context, key, buffer)                                  \
-    NDR_PROCEDURE(0x48, 5, stack), BIND_CONTEXT(CTX_IN),                                        \
+    NDR_PROCEDURE(0x48, 5, stack), BIND_CONTEXT(CTX_IN_HEADER),                                 \
         OI2_CHECKED_IN(32, 8, HAS_RETURN | CLIENT_MUST_SIZE, 4), PARAM(IN_CONTEXT, 0, context), \
         PARAM(IN_BY_VALUE, 8, key), PARAM(IN_SIZED_REF, 16, buffer),                            \
         PARAM_BASE(RETURN_BASE, 24, FC_LONG)
 /* Oi flags 0x49: full pointers. */
 #define NORVO_QUERY_PROPERTY_FORMAT(stack, context, key, full_buffer)                     \
-    NDR_PROCEDURE(0x49, 6, stack), BIND_CONTEXT(CTX_IN),                                  \
+    NDR_PROCEDURE(0x49, 6, stack), BIND_CONTEXT(CTX_IN_HEADER),                           \
         OI2_CHECKED_IN_OUT(32, 16, HAS_RETURN | CLIENT_MUST_SIZE | SERVER_MUST_SIZE, 6),  \
         PARAM(IN_CONTEXT, 0, context), PARAM(IN_BY_VALUE, 8, key),                        \
         PARAM_BASE(OUT_BASE_ON_STACK, 16, FC_LONG), PARAM(IN_OUT_SIZED, 24, full_buffer), \
@@ -119,11 +122,11 @@
 #define CALLBACK_HEADER(handle, opnum, stack) handle, 0x48, U32(0), U16(opnum), U16(stack)
 #define NORVO_VTAP_CALLBACK_FORMATS(handle)                                                    \
     /* 0: TapEvent([in] long kind, [in] hyper timestamp, [in] hyper cookie) */                 \
-    CALLBACK_HEADER(handle, 0, 24), OI2(32, 0, 0, 3), PARAM_BASE(IN_BASE, 0, FC_LONG),        \
+    CALLBACK_HEADER(handle, 0, 24), OI2(40, 0, 0, 3), PARAM_BASE(IN_BASE, 0, FC_LONG),        \
         PARAM_BASE(IN_BASE, 8, FC_HYPER), PARAM_BASE(IN_BASE, 16, FC_HYPER),                  \
         /* 44: SendClientEvent([in] short size, [in, size_is(size)] small data[],             \
          * [in] hyper cookie) */                                                               \
-        CALLBACK_HEADER(handle, 1, 24), OI2_CHECKED_IN(32, 0, CLIENT_MUST_SIZE, 3),           \
+        CALLBACK_HEADER(handle, 1, 24), OI2_CHECKED_IN(22, 0, CLIENT_MUST_SIZE, 3),           \
         PARAM_BASE(IN_BASE, 0, FC_SHORT), PARAM(IN_SIZED, 8, T_CALLBACK_BYTES),               \
         PARAM_BASE(IN_BASE, 16, FC_HYPER),                                                    \
         /* 88: SensorStateChanged([in] hyper timestamp, [in] 16-bit enum state,               \

@@ -18,9 +18,9 @@ const unsigned char norvo_vtap_type_format[] = {
     CTX_OPEN,
     0x00,
     0x00,
-    /* 6: [in, out] PCONTEXT_HANDLE_TYPE* of RemoteClose; null allowed */
+    /* 6: [in, out] PCONTEXT_HANDLE_TYPE* of RemoteClose; the runtime refuses a null one */
     FC_BIND_CONTEXT,
-    CTX_CLOSE,
+    CTX_CLOSE_TYPE,
     0x00,
     0x00,
     /* 10: [in] PCONTEXT_HANDLE_TYPE of procedures 2-6 */
@@ -72,16 +72,16 @@ const unsigned char norvo_vtap_proc_format[] = {
 
     /* 74: long NorvoStartSensor([in] PCONTEXT_HANDLE_TYPE, [in] hyper cookie) */
     NDR_PROCEDURE(0x48, 2, 24),
-    BIND_CONTEXT(CTX_IN),
-    OI2(40, 8, HAS_RETURN, 3),
+    BIND_CONTEXT(CTX_IN_HEADER),
+    OI2(52, 8, HAS_RETURN, 3),
     PARAM(IN_CONTEXT, 0, T_CONTEXT_IN),
     PARAM_BASE(IN_BASE, 8, FC_HYPER),
     PARAM_BASE(RETURN_BASE, 16, FC_LONG),
 
     /* 124: long NorvoStopSensor([in] PCONTEXT_HANDLE_TYPE) */
     NDR_PROCEDURE(0x48, 3, 16),
-    BIND_CONTEXT(CTX_IN),
-    OI2(24, 8, HAS_RETURN, 2),
+    BIND_CONTEXT(CTX_IN_HEADER),
+    OI2(36, 8, HAS_RETURN, 2),
     PARAM(IN_CONTEXT, 0, T_CONTEXT_IN),
     PARAM_BASE(RETURN_BASE, 8, FC_LONG),
 

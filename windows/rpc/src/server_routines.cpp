@@ -4,6 +4,7 @@
 #include "norvo/service/client_callbacks.hpp"
 #include "norvo/service/log_target.hpp"
 #include "norvo/service/procedures.hpp"
+#include "norvo/windows/rpc/caller_quotas.hpp"
 #include "norvo/windows/rpc/context_leases.hpp"
 #include "norvo/windows/rpc/norvo_vtap.h"
 #include "norvo/windows/rpc/rpc_guard.h"
@@ -13,6 +14,7 @@
 namespace {
 
 using namespace norvo;
+using windows::rpc::caller_quotas;
 using windows::rpc::ContextLeases;
 using windows::rpc::Lease;
 
@@ -78,6 +80,35 @@ long with_context(PCONTEXT_HANDLE_TYPE handle, Run run) {
     return run(context_of(handle));
 }
 
+// Callers whose token cannot be read (none on ncalrpc) share one account.
+service::AccountKey caller() {
+    return windows::rpc::caller_account().value_or("unidentified caller");
+}
+
+// A call past its user's quota is refused before anything changes.
+std::expected<void, RPC_STATUS> open_context(PCONTEXT_HANDLE_TYPE& context) {
+    auto permit = caller_quotas().contexts.try_enter(caller());
+    if (!permit)
+        return std::unexpected(RPC_S_SERVER_TOO_BUSY);
+    service::ContextHandle handle;
+    service::RemoteOpen(handle);
+    leases().add(handle.get(), std::move(*permit));
+    context = handle.release();
+    return {};
+}
+
+std::expected<long, RPC_STATUS> start_sensor(PCONTEXT_HANDLE_TYPE context, hyper cookie) {
+    const auto permit = caller_quotas().starts.try_enter(caller());
+    if (!permit)
+        return std::unexpected(RPC_S_SERVER_TOO_BUSY);
+    Lease lease(leases(), context);
+    if (!lease)
+        return service::hr::unexpected;
+    CurrentCallCallbacks callbacks(lease);
+    service::CurrentCallScope scope(callbacks);
+    return service::NorvoStartSensor(context_of(context), static_cast<std::uint64_t>(cookie));
+}
+
 // The NDR counts are shorts: a negative one is refused, never widened into a span of up to
 // 65535 bytes past what the runtime received.
 std::optional<std::span<std::uint8_t>> counted(signed char* data, short size, const char* what) {
@@ -92,11 +123,10 @@ std::optional<std::span<std::uint8_t>> counted(signed char* data, short size, co
 
 extern "C" {
 
+// The exception is raised where nothing is left to destroy on the way out.
 void vtap_s_RemoteOpen(handle_t, PCONTEXT_HANDLE_TYPE* context) {
-    service::ContextHandle handle;
-    service::RemoteOpen(handle);
-    leases().add(handle.get());
-    *context = handle.release();
+    if (const auto opened = open_context(*context); !opened)
+        RpcRaiseException(opened.error());
 }
 
 void vtap_s_RemoteClose(PCONTEXT_HANDLE_TYPE* context) {
@@ -117,12 +147,10 @@ void __RPC_USER PCONTEXT_HANDLE_TYPE_rundown(PCONTEXT_HANDLE_TYPE context) {
 }
 
 long vtap_s_NorvoStartSensor(PCONTEXT_HANDLE_TYPE context, hyper cookie) {
-    Lease lease(leases(), context);
-    if (!lease)
-        return service::hr::unexpected;
-    CurrentCallCallbacks callbacks(lease);
-    service::CurrentCallScope scope(callbacks);
-    return service::NorvoStartSensor(context_of(context), static_cast<std::uint64_t>(cookie));
+    const auto started = start_sensor(context, cookie);
+    if (!started)
+        RpcRaiseException(started.error());
+    return *started;
 }
 
 long vtap_s_NorvoStopSensor(PCONTEXT_HANDLE_TYPE context) {

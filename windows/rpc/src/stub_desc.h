@@ -18,7 +18,7 @@
      1,       /* bounds checking */                         \
      0x50002, /* NDR library version */                     \
      0,                                                     \
-     0x50200ca,                                             \
+     0x801026e, /* MIDL version */                          \
      0,                                                     \
      0,                                                     \
      0,                                                     \

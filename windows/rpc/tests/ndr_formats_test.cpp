@@ -1,6 +1,7 @@
 // The hand-written format strings, read back the way the interpreter reads them.
 
 #include "norvo/windows/rpc/ndr_formats.h"
+#include "norvo/windows/rpc_interface.hpp"
 
 #include <ndrtypes.h>
 #include <rpc.h>
@@ -29,6 +30,7 @@ struct Procedure {
     std::uint16_t number;
     std::uint16_t stack_size;
     unsigned char context_flags;  // of the context handle the call is bound to, if any
+    std::uint16_t client_size;
     unsigned char ext_flags;
     std::uint16_t client_corr_hint;
     std::uint16_t server_corr_hint;
@@ -38,7 +40,7 @@ struct Procedure {
 
 Procedure read_procedure(std::size_t offset) {
     const unsigned char* p = norvo_vtap_proc_format + offset;
-    Procedure proc{p[0], u16(p + 6), u16(p + 8), 0, 0, 0, 0, {}, 0};
+    Procedure proc{p[0], u16(p + 6), u16(p + 8), 0, 0, 0, 0, 0, {}, 0};
     std::size_t at = 10;
     if (proc.handle_type == 0) {
         if (p[at] == FC_BIND_CONTEXT) {
@@ -49,6 +51,7 @@ Procedure read_procedure(std::size_t offset) {
             at += 4;
         }
     }
+    proc.client_size = u16(p + at);
     const unsigned char oi2_flags = p[at + 4];
     const unsigned char count = p[at + 5];
     at += 6;
@@ -82,6 +85,42 @@ TEST(NdrFormats, ProceduresAndCallbacksFollowEachOtherInOpnumOrder) {
         EXPECT_EQ(proc.end, next);
     }
     EXPECT_EQ(norvo_vtap_proc_format[norvo_vtap_proc_format_size - 1], 0);
+}
+
+// Where nothing depends on it, the bytes are those the interface compiler emits for the same
+// interface (x64, robust), so that Windows' engine meets what it knows.
+TEST(NdrFormats, HeadersMatchWhatTheInterfaceCompilerEmits) {
+    struct Expected {
+        std::uint16_t client_size;
+        unsigned char context_flags;
+        std::uint16_t client_hint, server_hint;
+    };
+    const std::vector<Expected> procedures = {
+        {0, 0, 0, 0},       {0x38, 0xe4, 0, 0}, {0x34, 0x44, 0, 0}, {0x24, 0x44, 0, 0},
+        {0x2a, 0x44, 0, 1}, {0x20, 0x44, 0, 1}, {0x20, 0x44, 1, 2},
+    };
+    const std::vector<Expected> callbacks = {
+        {0x28, 0, 0, 0}, {0x16, 0, 0, 1}, {0x20, 0, 0, 0}, {0x18, 0, 0, 0}};
+    auto check = [](const Procedure& proc, const Expected& expected) {
+        EXPECT_EQ(proc.client_size, expected.client_size);
+        EXPECT_EQ(proc.context_flags, expected.context_flags);
+        EXPECT_EQ(proc.client_corr_hint, expected.client_hint);
+        EXPECT_EQ(proc.server_corr_hint, expected.server_hint);
+    };
+    for (std::size_t i = 0; i < procedures.size(); ++i) {
+        SCOPED_TRACE(i);
+        check(read_procedure(norvo_vtap_procedure_offsets[i]), procedures[i]);
+    }
+    for (std::size_t i = 0; i < callbacks.size(); ++i) {
+        SCOPED_TRACE(NORVO_VTAP_PROCEDURES + i);
+        check(read_procedure(norvo_vtap_callback_offsets[i]), callbacks[i]);
+    }
+    // The close's handle cannot be null: the runtime refuses a null one before the routine.
+    const auto close = read_procedure(norvo_vtap_procedure_offsets[1]);
+    EXPECT_EQ(norvo_vtap_type_format[close.params.front().type + 1], 0xe5);
+    const auto* server = static_cast<const RPC_SERVER_INTERFACE*>(norvo::windows::tap_interface());
+    const auto* info = static_cast<const MIDL_SERVER_INFO*>(server->InterpreterInfo);
+    EXPECT_EQ(info->pStubDesc->MIDLVersion, 0x0801026e);
 }
 
 // Calls on one handle must not wait for each other: a start lasts the whole sensor run.

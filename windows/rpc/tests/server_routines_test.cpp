@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <vector>
+
+#include "norvo/windows/rpc/rpc_guard.h"
 
 namespace norvo::windows::rpc::test {
 namespace {
@@ -63,6 +66,38 @@ TEST_F(ServiceRoutines, RundownStopsARunningStartWaitsForItAndForgetsTheContext)
     vtap_s_RemoteClose(&stale);
     EXPECT_EQ(stale, nullptr);
     EXPECT_FALSE(log().logged("RemoteClose() called"));
+}
+
+// Wine has no Sensor API: starts in simulation mode stand in for one user's running starts.
+// Called directly, with no client token, they share one account.
+TEST_F(ServiceRoutines, StartsOverTheUsersQuotaAreRefusedAndServedOnceOneEnds) {
+    std::vector<PCONTEXT_HANDLE_TYPE> contexts;
+    for (std::size_t i = 0; i <= kTestStartsPerUser; ++i) contexts.push_back(open_simulated());
+    std::vector<long> results(contexts.size(), -1);
+    std::vector<std::thread> running;
+    for (std::size_t i = 0; i < kTestStartsPerUser; ++i)
+        running.emplace_back([&, i] { results[i] = vtap_s_NorvoStartSensor(contexts[i], 1); });
+    ASSERT_TRUE(log().wait_for("Sensor loop started", kTestStartsPerUser));
+
+    const auto last = contexts.size() - 1;
+    const auto refused =
+        guarded([&] { results[last] = vtap_s_NorvoStartSensor(contexts[last], 2); });
+    EXPECT_EQ(refused, std::unexpected(std::uint32_t{RPC_S_SERVER_TOO_BUSY}));
+    EXPECT_EQ(results[last], -1);
+    EXPECT_TRUE(log().logged(fmt::format(
+        "Account unidentified caller holds its {} running starts, the most one user may: more "
+        "are refused",
+        kTestStartsPerUser)));
+
+    EXPECT_EQ(vtap_s_NorvoStopSensor(contexts[0]), 0);
+    running[0].join();
+    running[0] = std::thread([&] { results[last] = vtap_s_NorvoStartSensor(contexts[last], 2); });
+    ASSERT_TRUE(log().wait_for("Sensor loop started", kTestStartsPerUser + 1));
+    for (std::size_t i = 1; i < contexts.size(); ++i)
+        EXPECT_EQ(vtap_s_NorvoStopSensor(contexts[i]), 0);
+    for (auto& thread : running) thread.join();
+    EXPECT_EQ(results, std::vector<long>(contexts.size(), 0));
+    for (auto& context : contexts) vtap_s_RemoteClose(&context);
 }
 
 TEST_F(ServiceRoutines, CloseOfANullHandleIsLoggedAndHarmless) {

@@ -1,6 +1,7 @@
 #include "test_service.hpp"
 
 #include "norvo/service/runtime.hpp"
+#include "norvo/windows/rpc/caller_quotas.hpp"
 #include "norvo/windows/qpc_clock.hpp"
 #include "norvo/windows/rpc_interface.hpp"
 
@@ -61,6 +62,9 @@ void TestService::SetUp() {
     }));
     log::set_max_level(log::Level::Trace);
     log::set_sink(log);
+    ASSERT_TRUE(install_caller_quotas(QuotaLimits{.contexts_per_user = kTestContextsPerUser,
+                                                  .starts_per_user = kTestStartsPerUser,
+                                                  .uncounted = {kSystemAccount}}));
     auto started = RpcServer::start(tap_interface());
     ASSERT_TRUE(started) << fmt::format("{}", started.error());
     server_ = std::move(*started);

@@ -20,6 +20,11 @@
 
 namespace norvo::windows::rpc::test {
 
+// The service's per-user quotas in these tests, small enough to reach; the test user's
+// account (the process's own) is counted.
+inline constexpr std::size_t kTestContextsPerUser = 24;
+inline constexpr std::size_t kTestStartsPerUser = 2;
+
 // The service's log lines, waited for as they come.
 class LogWatch final : public log::Sink {
   public:

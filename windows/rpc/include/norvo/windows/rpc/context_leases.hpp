@@ -6,14 +6,17 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 #include "norvo/service/lease.hpp"
+#include "norvo/service/user_quota.hpp"
 
 namespace norvo::windows::rpc {
 
 class ContextLeases {
   public:
-    void add(const void* context);
+    // The permit is the context's place in its user's quota, given back once it is closed.
+    void add(const void* context, service::UserQuota::Permit permit);
     // Blocks until the last lease is gone, then forgets the context. False when another
     // close got there first (or it was never held): the caller must not destroy it.
     bool close(const void* context);
@@ -23,8 +26,13 @@ class ContextLeases {
     // Null for a context that is not held.
     std::shared_ptr<service::LeaseCounter> find(const void* context);
 
+    struct Entry {
+        std::shared_ptr<service::LeaseCounter> counter;
+        service::UserQuota::Permit permit;
+    };
+
     std::mutex mutex_;
-    std::map<const void*, std::shared_ptr<service::LeaseCounter>> entries_;
+    std::map<const void*, Entry> entries_;
 };
 
 // One call's lease; released at the latest when it goes. Empty for a context that is not

@@ -1,0 +1,48 @@
+#pragma once
+// The per-user quotas of the interface's routines (norvo/service/user_quota.hpp), keyed by
+// the calling user's SID as a string.
+
+#include "norvo/service/user_quota.hpp"
+
+#include <windows.h>
+
+#include <cstddef>
+#include <expected>
+#include <vector>
+
+namespace norvo::windows::rpc {
+
+// Running starts in all: the runtime serves 1,234 calls at once, and what is left over
+// stays for everybody's other calls.
+inline constexpr std::size_t kStartsInAll = 1024;
+// LocalSystem.
+inline constexpr char kSystemAccount[] = "S-1-5-18";
+
+struct QuotaLimits {
+    std::size_t contexts_per_user = service::kContextsPerUser;
+    std::size_t starts = kStartsInAll;
+    std::size_t starts_per_user = service::kStartsPerUser;
+    std::vector<service::AccountKey> uncounted;  // towards the totals only
+};
+
+struct CallerQuotas {
+    explicit CallerQuotas(const QuotaLimits& limits);
+
+    service::UserQuota contexts;
+    service::UserQuota starts;
+};
+
+// The SID of the client of the call in progress on this thread, read from its token while
+// impersonating it.
+[[nodiscard]] std::expected<service::AccountKey, DWORD> caller_account();
+// The SID this process runs as.
+[[nodiscard]] std::expected<service::AccountKey, DWORD> own_account();
+
+// The service's limits: LocalSystem and the service's own account uncounted.
+QuotaLimits service_limits();
+// The routines' quotas, made at their first use with the service's limits unless
+// `install_caller_quotas` came first (a test's smaller limits). False when it came too late.
+CallerQuotas& caller_quotas();
+bool install_caller_quotas(const QuotaLimits& limits);
+
+}  // namespace norvo::windows::rpc
