@@ -29,7 +29,9 @@ daemon_pid=""
 cleanup() {
     [[ -z $daemon_pid ]] || kill "$daemon_pid" 2>/dev/null || true
     wait 2>/dev/null || true
-    DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq norvo-vtap norvo-vtap-dev >/dev/null 2>&1 || true
+    for package in norvo-vtap norvo-vtap-dev; do
+        DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq "$package" >/dev/null 2>&1 || true
+    done
     rm -rf "$work" /run/norvo-vtap
 }
 trap cleanup EXIT
@@ -80,7 +82,8 @@ rm -rf /run/norvo-vtap  # systemd empties RuntimeDirectory= when the service sto
 DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq norvo-vtap norvo-vtap-dev >/dev/null
 [[ ! -e /usr/bin/norvo-vtapd && -e /etc/default/norvo-vtap ]] ||
     fail "remove should take the programs and keep the conffile"
-DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq norvo-vtap norvo-vtap-dev >/dev/null
+# norvo-vtap-dev has no conffiles: removed, it is gone already.
+DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq norvo-vtap >/dev/null
 left=$(comm -13 <(echo "$before") <(ours))
 [[ -z $left ]] || fail "left behind after purge: $left"
 echo "deb-round-trip: installed, ran, removed and purged; nothing left behind"
