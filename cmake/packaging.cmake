@@ -1,6 +1,6 @@
 # Install layout and packages: `cmake --build --preset windows --target package` makes the .zip; the
-# .debs come from debian/ (`debian/rules binary`). Each program installs itself in the directory that
-# defines it, into NORVO_INSTALL_BINDIR.
+# .debs come from debian/ (`debian/rules clean binary`). Each program installs itself in the
+# directory that defines it, into NORVO_INSTALL_BINDIR.
 if(WIN32)
   # The zip is flat: the programs beside the install script, which finds norvo-vtap.exe there.
   set(NORVO_INSTALL_BINDIR .)
