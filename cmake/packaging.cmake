@@ -1,6 +1,6 @@
-# Install layout and packages: `cmake --build --preset release --target package` makes the .deb,
-# the same with the windows preset the .zip. Each program installs itself in the directory that
-# defines it, into NORVO_INSTALL_BINDIR.
+# Install layout and packages: `cmake --build --preset windows --target package` makes the .zip; the
+# .debs come from debian/ (`debian/rules clean binary`). Each program installs itself in the
+# directory that defines it, into NORVO_INSTALL_BINDIR.
 if(WIN32)
   # The zip is flat: the programs beside the install script, which finds norvo-vtap.exe there.
   set(NORVO_INSTALL_BINDIR .)
@@ -10,16 +10,12 @@ if(WIN32)
 else()
   # /usr/bin, where linux/host/norvo-vtap.service's ExecStart looks.
   set(NORVO_INSTALL_BINDIR bin)
-  set(CPACK_GENERATOR DEB)
-  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_SECTION misc)
+  return()
 endif()
 
 set(CPACK_PACKAGE_NAME norvo-vtap)
 set(CPACK_PACKAGE_VENDOR NorvoVTap)
-set(CPACK_PACKAGE_CONTACT "NorvoVTap maintainers <norvo-vtap@localhost>")
+set(CPACK_PACKAGE_CONTACT "NorvoVTap maintainers <maintainers@norvovtap.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "Tap-confirmation service: matches laptop tap-sensor reports with phone taps")
 set(CPACK_STRIP_FILES ON)

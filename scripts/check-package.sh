@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Fails unless a package holds every file it must: `check-package.sh deb|zip FILE`.
+# Fails unless a package holds every file it must: `check-package.sh deb|deb-dev|zip FILE`.
+# The .debs must also pass lintian without an error or a warning.
 set -euo pipefail
 
 kind=$1 file=$2
@@ -7,17 +8,30 @@ case $kind in
     deb)
         listing=$(dpkg-deb -c "$file" | awk '{print $NF}' | sed 's|^\./||')
         required=(usr/bin/norvo-vtapd usr/bin/vtapctl usr/bin/vtap-sensor
-                  usr/lib/systemd/system/norvo-vtap.service)
+                  lib/systemd/system/norvo-vtap.service usr/lib/sysusers.d/norvo-vtap.conf
+                  etc/default/norvo-vtap usr/share/man/man8/norvo-vtapd.8.gz
+                  usr/share/man/man1/vtapctl.1.gz usr/share/man/man1/vtap-sensor.1.gz
+                  usr/share/doc/norvo-vtap/copyright usr/share/doc/norvo-vtap/README.md.gz)
         # The daemon links libfmt: a Depends without it would install a daemon that cannot start.
         depends=$(dpkg-deb -f "$file" Depends)
         [[ $depends == *libc6* && $depends == *libfmt* ]] ||
             { echo "$file: Depends lacks libc6 or libfmt: '$depends'" >&2; exit 1; }
         ;;
+    deb-dev)
+        listing=$(dpkg-deb -c "$file" | awk '{print $NF}' | sed 's|^\./||')
+        lib=usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+        required=(usr/include/norvo/client/connection.hpp usr/include/norvo/wire/codec.hpp
+                  usr/include/norvo/posix/unique_fd.hpp "$lib"/libnorvo_client.a
+                  "$lib"/libnorvo_wire.a "$lib"/libnorvo_posix.a
+                  "$lib"/cmake/NorvoVTapClient/NorvoVTapClientConfig.cmake
+                  "$lib"/pkgconfig/norvo-vtap-client.pc
+                  usr/share/doc/norvo-vtap-dev/examples/main.cpp)
+        ;;
     zip)
         listing=$(unzip -Z1 "$file")
         required=(norvo-vtap.exe vtapctl.exe norvo-vtap-service.cmd norvo_vtap.idl norvo_vtap.acf README.txt)
         ;;
-    *) echo "usage: scripts/check-package.sh deb|zip FILE" >&2; exit 2 ;;
+    *) echo "usage: scripts/check-package.sh deb|deb-dev|zip FILE" >&2; exit 2 ;;
 esac
 
 missing=0
@@ -27,5 +41,20 @@ for path in "${required[@]}"; do
         missing=1
     fi
 done
+if [[ $kind == deb* ]]; then
+    # The package's version is the project's: debian/changelog must follow CMakeLists.txt.
+    project=$(sed -n 's/^project(norvo_vtap VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/../CMakeLists.txt")
+    version=$(dpkg-deb -f "$file" Version)
+    [[ $version == "$project" ]] || { echo "$file: version $version, project $project" >&2; missing=1; }
+    lintian --fail-on error,warning "$file" || missing=1
+fi
+if [[ $kind == deb ]]; then
+    # dpkg-buildflags' hardening reached the programs: PIE, stack protector, FORTIFY, RELRO, BIND_NOW
+    # (Debian 12's flags have no -fcf-protection, so that one is not asked for).
+    unpacked=$(mktemp -d)
+    trap 'rm -rf "$unpacked"' EXIT
+    dpkg-deb -x "$file" "$unpacked"
+    hardening-check --quiet --nocfprotection "$unpacked"/usr/bin/* || missing=1
+fi
 ((missing == 0)) && echo "$file: holds ${required[*]}"
 exit "$missing"

@@ -188,7 +188,7 @@ SensorDeviceSocket::SensorDeviceSocket(std::string path, posix::UniqueFd listen_
 
 SensorDeviceSocket::~SensorDeviceSocket() {
     const std::uint64_t one = 1;
-    (void)::write(wake_fd_.get(), &one, sizeof one);
+    [[maybe_unused]] const auto woken = ::write(wake_fd_.get(), &one, sizeof one);
     thread_.join();
     ::unlink(path_.c_str());
     g_open = false;
