@@ -3,7 +3,7 @@
 // RPC runtime comes back as its exception code. The program implements the vtap_client_*
 // callbacks.
 
-#include "norvo/windows/rpc/norvo_vtap_client.h"
+#include "norvo/windows/rpc/norvo_vtap.h"
 
 #include <cstdint>
 #include <expected>
