@@ -29,7 +29,9 @@ case $kind in
         ;;
     zip)
         listing=$(unzip -Z1 "$file")
-        required=(norvo-vtap.exe vtapctl.exe norvo-vtap-service.cmd norvo_vtap.idl norvo_vtap.acf README.txt)
+        required=(norvo-vtap.exe vtapctl.exe norvo-vtap-service.cmd norvo_vtap.idl norvo_vtap.acf README.txt
+                  sdk/include/norvo/windows/rpc/norvo_vtap_client.h sdk/include/norvo/windows/rpc/rpc_guard.h
+                  sdk/lib/libnorvo_vtap_client.a sdk/sample_client.c)
         ;;
     *) echo "usage: scripts/check-package.sh deb|deb-dev|zip FILE" >&2; exit 2 ;;
 esac
@@ -56,5 +58,17 @@ if [[ $kind == deb ]]; then
     dpkg-deb -x "$file" "$unpacked"
     hardening-check --quiet --nocfprotection "$unpacked"/usr/bin/* || missing=1
 fi
-((missing == 0)) && echo "$file: holds ${required[*]}"
-exit "$missing"
+((missing == 0)) || exit 1
+echo "$file: holds ${required[*]}"
+
+if [[ $kind == zip ]]; then
+    # The client kit alone builds the sample, with README.txt's command line.
+    unpacked=$(mktemp -d)
+    trap 'rm -rf "$unpacked"' EXIT
+    unzip -q "$file" -d "$unpacked"
+    build=$(sed -n 's/^ *\(x86_64-w64-mingw32-gcc .*\)$/\1/p' "$unpacked/README.txt")
+    [[ -n $build ]] || { echo "$file: README.txt names no build command for the sample" >&2; exit 1; }
+    (cd "$unpacked" && $build -Werror && test -f sample_client.exe) ||
+        { echo "$file: the sample does not build from the kit alone: $build" >&2; exit 1; }
+    echo "$file: the sample builds from the kit alone"
+fi

@@ -9,6 +9,28 @@
 
 #include <cstdio>
 
+#include <messages.h>
+
+// Event Viewer finds the reports' text by this identifier in the exe's message table.
+static_assert(NORVO_MSG_FATAL_REPORT == norvo::windows::kFatalEventId);
+
+namespace {
+
+// Someone ran the exe from a console: say what it is before the fatal error ends it.
+void explain_console_start() {
+    std::fputs(
+        "norvo-vtap.exe is the NorvoVTap Windows service: the service control manager starts it,\n"
+        "it does not run from a console. Install it from an elevated prompt in the unpacked "
+        "folder\n"
+        "with\n"
+        "    norvo-vtap-service.cmd install\n"
+        "    sc.exe start NorvoVTap\n"
+        "and talk to it with vtapctl.exe.\n",
+        stderr);
+}
+
+}  // namespace
+
 int main() {
     using namespace norvo;
     windows::install_fatal_reporting(windows::kServiceName);
@@ -24,6 +46,8 @@ int main() {
         // The message is composed at run time, so the event-log report holds the location only;
         // whoever started the program by hand sees the message here.
         const auto error = windows::last_platform_error();
+        if (error.code == HRESULT_FROM_WIN32(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT))
+            explain_console_start();
         std::fprintf(stderr, "Failed to start service: %s\n", fmt::format("{}", error).c_str());
         fatal({});
     }

@@ -7,7 +7,11 @@
 //   service_probe wait-exit PID    waits for the service process to end, then prints the state
 //                                  and the process's exit code (unknown if it ended before)
 //   service_probe stop PID         stops the service, then does as wait-exit
+//   service_probe event-source     loads the event-log source's message file as Event Viewer
+//                                  does, prints event 42 formatted with three lines, the file's
+//                                  product version and whether it has a manifest
 
+#include "norvo/windows/event_log.hpp"
 #include "norvo/windows/win32.hpp"
 
 #include <windows.h>
@@ -157,6 +161,53 @@ int wait_exit(DWORD pid, bool stop) {
     return 0;
 }
 
+using Module =
+    std::unique_ptr<std::remove_pointer_t<HMODULE>, norvo::windows::Releaser<&FreeLibrary>>;
+
+std::wstring product_version(const wchar_t* file) {
+    DWORD ignored = 0;
+    std::vector<char> info(GetFileVersionInfoSizeW(file, &ignored));
+    void* value = nullptr;
+    UINT length = 0;
+    if (info.empty() ||
+        !GetFileVersionInfoW(file, 0, static_cast<DWORD>(info.size()), info.data()) ||
+        !VerQueryValueW(info.data(), L"\\StringFileInfo\\040904B0\\ProductVersion", &value,
+                        &length))
+        return L"none";
+    return static_cast<const wchar_t*>(value);
+}
+
+int event_source() {
+    wchar_t file[MAX_PATH];
+    DWORD size = sizeof file;
+    // RegGetValueW returns its error instead of setting the thread's.
+    if (const LSTATUS status =
+            RegGetValueW(HKEY_LOCAL_MACHINE,
+                         L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\NorvoVTap",
+                         L"EventMessageFile", RRF_RT_REG_SZ, nullptr, file, &size);
+        status != ERROR_SUCCESS) {
+        SetLastError(static_cast<DWORD>(status));
+        return fail("RegGetValueW");
+    }
+    const Module module(LoadLibraryExW(file, nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    if (!module)
+        return fail("LoadLibraryExW");
+    const wchar_t* lines[] = {L"thread 'main' panicked at a.cpp:1:2:", L"second", L"third"};
+    wchar_t* text = nullptr;
+    if (!FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER |
+                            FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                        module.get(), norvo::windows::kFatalEventId, 0,
+                        reinterpret_cast<wchar_t*>(&text), 0,
+                        reinterpret_cast<va_list*>(const_cast<wchar_t**>(lines))))
+        return fail("FormatMessageW");
+    const norvo::windows::LocalMemory owned(text);
+    std::printf(
+        "message=[%s] version=%s manifest=%s\n", to_utf8(text).c_str(),
+        to_utf8(product_version(file)).c_str(),
+        FindResourceW(module.get(), MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24)) ? "yes" : "no");
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -169,10 +220,12 @@ int main(int argc, char** argv) {
         return serving(SERVICE_CONTROL_CONTINUE);
     if (command == "failure-actions")
         return failure_actions();
+    if (command == "event-source")
+        return event_source();
     if ((command == "wait-exit" || command == "stop") && argc > 2)
         return wait_exit(static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10)), command == "stop");
     std::printf(
         "usage: service_probe serving | pause | continue | failure-actions | wait-exit PID | stop "
-        "PID\n");
+        "PID | event-source\n");
     return 2;
 }

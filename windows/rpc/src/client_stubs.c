@@ -1,7 +1,7 @@
 /* The client side of the interface, for vtapctl.exe and the test client: stubs for procedures 0-6
  * and the dispatch of the four callbacks to the vtap_client_* routines. */
 
-#include "norvo/windows/rpc/norvo_vtap.h"
+#include "norvo/windows/rpc/norvo_vtap_client.h"
 #include "stub_desc.h"
 
 static RPC_DISPATCH_FUNCTION callback_functions[NORVO_VTAP_CALLBACKS] = {NORVO_DISPATCH_4};
