@@ -181,8 +181,8 @@ class Session {
     }
 
   private:
-    static bool whole(service::UserQuota& quota, uid_t uid, std::size_t share) {
-        std::vector<service::UserQuota::Permit> held;
+    static bool whole(norvo::service::UserQuota& quota, uid_t uid, std::size_t share) {
+        std::vector<norvo::service::UserQuota::Permit> held;
         for (std::size_t i = 0; i < share; ++i) {
             auto permit = quota.try_enter(transport::account_of(uid));
             if (!permit)

@@ -323,200 +323,200 @@ TEST_F(UserLimits, ALogReaderThatStoppedHoldsUpNoOtherUser) {
     // Read at last: what did not fit is counted where it was lost.
     const auto dropped = daemon_->take_error(host_line('4', ""));
     EXPECT_TRUE(dropped && dropped->ends_with(" log records dropped")) << dropped.value_or("none");
+}
 
-    std::size_t thread_count(pid_t pid) {
-        const std::filesystem::directory_iterator tasks(fmt::format("/proc/{}/task", pid));
-        return static_cast<std::size_t>(std::distance(begin(tasks), end(tasks)));
-    }
+std::size_t thread_count(pid_t pid) {
+    const std::filesystem::directory_iterator tasks(fmt::format("/proc/{}/task", pid));
+    return static_cast<std::size_t>(std::distance(begin(tasks), end(tasks)));
+}
 
-    // A run holds a worker thread until its client goes; a second later (the
-    // daemon's --thread-idle here) the pool is back to its floor of four.
-    TEST_F(UserLimits, PoolThreadsAboveTheFloorEndAfterIdling) {
-        constexpr std::uint32_t kRuns = 8;
-        const pid_t pid = daemon_->pid();
-        const auto before = thread_count(pid);
-        UserProcess runs(
-            kFlooder,
-            [path = endpoint()] {
-                auto& peer = lasting_peer(path);
-                if (peer.admission() != 0)
-                    return 1;
-                std::vector<wire::ContextToken> contexts;
-                for (std::uint32_t i = 1; i <= kRuns; ++i) {
-                    const auto context = peer.open_simulated(100 + i);
-                    if (!context)
-                        return 2;
-                    contexts.push_back(*context);
-                }
-                for (std::uint32_t i = 1; i <= kRuns; ++i)
-                    peer.call(i, wire::call::NorvoStartSensor{contexts[i - 1], i});
-                // Each run's first callback comes from its own thread; none is answered.
-                for (std::uint32_t i = 1; i <= kRuns; ++i) {
-                    const auto frame = wire::read_frame(peer.fd());
-                    if (!frame ||
-                        frame->header.kind != static_cast<std::uint8_t>(wire::FrameKind::Callback))
-                        return 3;
-                }
-                return 0;
-            },
-            /*hold=*/true);
-        ASSERT_TRUE(runs.ready()) << "runs child: " << runs.finish();
-        EXPECT_GE(thread_count(pid), before + kRuns);
-        EXPECT_EQ(runs.finish(), 0);
-        ASSERT_TRUE(daemon_->take_error("<7>rpc_server: Idle worker thread ended, 4 left"))
-            << daemon_->error_text();
-        // A close goes to a worker, and the pool first joins the threads that ended.
-        Peer root(endpoint());
-        ASSERT_EQ(root.admission(), 0);
-        const auto context = root.open(1);
-        ASSERT_TRUE(context);
-        ASSERT_TRUE(root.call(2, wire::call::RemoteClose{*context}));
-        ASSERT_TRUE(root.is_result(root.reply(2)));
-        EXPECT_EQ(thread_count(pid), before + 4);
-    }
-
-    // A run ends with the socket that started it, as if its client had gone, while
-    // the client's other socket, and the context with it, stays.
-    TEST_F(UserLimits, ARunEndsWithItsSocketWhileItsAssociationLives) {
-        UserProcess client(
-            kOther,
-            [path = endpoint()] {
-                auto& first = lasting_peer(path);
-                if (first.admission() != 0)
-                    return 1;
-                const auto context = first.open_simulated(1);
+// A run holds a worker thread until its client goes; a second later (the
+// daemon's --thread-idle here) the pool is back to its floor of four.
+TEST_F(UserLimits, PoolThreadsAboveTheFloorEndAfterIdling) {
+    constexpr std::uint32_t kRuns = 8;
+    const pid_t pid = daemon_->pid();
+    const auto before = thread_count(pid);
+    UserProcess runs(
+        kFlooder,
+        [path = endpoint()] {
+            auto& peer = lasting_peer(path);
+            if (peer.admission() != 0)
+                return 1;
+            std::vector<wire::ContextToken> contexts;
+            for (std::uint32_t i = 1; i <= kRuns; ++i) {
+                const auto context = peer.open_simulated(100 + i);
                 if (!context)
                     return 2;
-                {
-                    Peer starter(path);
-                    if (!starter.join(first.association()))
-                        return 4;
-                    starter.call(3, wire::call::NorvoStartSensor{*context, 7});
-                    const auto signal = wire::read_frame(starter.fd());
-                    if (!signal ||
-                        signal->header.kind != static_cast<std::uint8_t>(wire::FrameKind::Callback))
-                        return 5;
-                }
-                first.call(4, wire::call::NorvoQueryProperty{.context = *context, .key = 4});
-                return first.is_result(first.reply(4)) ? 0 : 6;
-            },
-            /*hold=*/true);
-        ASSERT_TRUE(client.ready()) << "client child: " << client.finish();
-        EXPECT_TRUE(
-            daemon_->take_error(core_line('6', "Stop message receive, exiting sensor loop")))
-            << daemon_->error_text();
-        EXPECT_TRUE(daemon_->take_error(core_line('6', "End of the NorvoStartSensor() called")));
-        EXPECT_EQ(daemon_->error_text().find("PCONTEXT_HANDLE_TYPE_rundown() called"),
-                  std::string::npos)
-            << "the context stays while the client's first socket does";
-        EXPECT_EQ(client.finish(), 0);
-        EXPECT_TRUE(daemon_->take_error(core_line('7', "PCONTEXT_HANDLE_TYPE_rundown() called")));
-    }
-
-    std::optional<long> thread_by_name(pid_t pid, const std::string& name) {
-        for (const auto& task :
-             std::filesystem::directory_iterator(fmt::format("/proc/{}/task", pid))) {
-            std::string comm;
-            std::getline(std::ifstream(task.path() / "comm"), comm);
-            if (comm == name)
-                return std::stol(task.path().filename().string());
-        }
-        return std::nullopt;
-    }
-
-    // Nanoseconds the thread has been on a CPU or waiting for one: a thread that
-    // spins is runnable all the time, however loaded the machine is.
-    std::uint64_t runnable_ns(pid_t pid, long tid) {
-        std::ifstream stat(fmt::format("/proc/{}/task/{}/schedstat", pid, tid));
-        std::uint64_t running = 0, waiting = 0;
-        stat >> running >> waiting;
-        return running + waiting;
-    }
-
-    // A fixed number of round trips with a child, so that the daemon's threads
-    // have time to show what they do: a measure of time that is no sleep.
-    void exchange_with_a_child(int round_trips) {
-        int pair[2];
-        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
-        posix::UniqueFd mine(pair[0]), echoing(pair[1]);
-        const pid_t echo = ::fork();
-        if (echo == 0) {
-            mine = {};
-            char byte = 0;
-            while (::read(echoing.get(), &byte, 1) == 1 && ::write(echoing.get(), &byte, 1) == 1) {
+                contexts.push_back(*context);
             }
-            ::_exit(0);
-        }
-        echoing = {};
-        char byte = 'x';
-        for (int i = 0; i < round_trips; ++i) {
-            ASSERT_EQ(::write(mine.get(), &byte, 1), 1);
-            ASSERT_EQ(::read(mine.get(), &byte, 1), 1);
-        }
+            for (std::uint32_t i = 1; i <= kRuns; ++i)
+                peer.call(i, wire::call::NorvoStartSensor{contexts[i - 1], i});
+            // Each run's first callback comes from its own thread; none is answered.
+            for (std::uint32_t i = 1; i <= kRuns; ++i) {
+                const auto frame = wire::read_frame(peer.fd());
+                if (!frame ||
+                    frame->header.kind != static_cast<std::uint8_t>(wire::FrameKind::Callback))
+                    return 3;
+            }
+            return 0;
+        },
+        /*hold=*/true);
+    ASSERT_TRUE(runs.ready()) << "runs child: " << runs.finish();
+    EXPECT_GE(thread_count(pid), before + kRuns);
+    EXPECT_EQ(runs.finish(), 0);
+    ASSERT_TRUE(daemon_->take_error("<7>rpc_server: Idle worker thread ended, 4 left"))
+        << daemon_->error_text();
+    // A close goes to a worker, and the pool first joins the threads that ended.
+    Peer root(endpoint());
+    ASSERT_EQ(root.admission(), 0);
+    const auto context = root.open(1);
+    ASSERT_TRUE(context);
+    ASSERT_TRUE(root.call(2, wire::call::RemoteClose{*context}));
+    ASSERT_TRUE(root.is_result(root.reply(2)));
+    EXPECT_EQ(thread_count(pid), before + 4);
+}
+
+// A run ends with the socket that started it, as if its client had gone, while
+// the client's other socket, and the context with it, stays.
+TEST_F(UserLimits, ARunEndsWithItsSocketWhileItsAssociationLives) {
+    UserProcess client(
+        kOther,
+        [path = endpoint()] {
+            auto& first = lasting_peer(path);
+            if (first.admission() != 0)
+                return 1;
+            const auto context = first.open_simulated(1);
+            if (!context)
+                return 2;
+            {
+                Peer starter(path);
+                if (!starter.join(first.association()))
+                    return 4;
+                starter.call(3, wire::call::NorvoStartSensor{*context, 7});
+                const auto signal = wire::read_frame(starter.fd());
+                if (!signal ||
+                    signal->header.kind != static_cast<std::uint8_t>(wire::FrameKind::Callback))
+                    return 5;
+            }
+            first.call(4, wire::call::NorvoQueryProperty{.context = *context, .key = 4});
+            return first.is_result(first.reply(4)) ? 0 : 6;
+        },
+        /*hold=*/true);
+    ASSERT_TRUE(client.ready()) << "client child: " << client.finish();
+    EXPECT_TRUE(daemon_->take_error(core_line('6', "Stop message receive, exiting sensor loop")))
+        << daemon_->error_text();
+    EXPECT_TRUE(daemon_->take_error(core_line('6', "End of the NorvoStartSensor() called")));
+    EXPECT_EQ(daemon_->error_text().find("PCONTEXT_HANDLE_TYPE_rundown() called"),
+              std::string::npos)
+        << "the context stays while the client's first socket does";
+    EXPECT_EQ(client.finish(), 0);
+    EXPECT_TRUE(daemon_->take_error(core_line('7', "PCONTEXT_HANDLE_TYPE_rundown() called")));
+}
+
+std::optional<long> thread_by_name(pid_t pid, const std::string& name) {
+    for (const auto& task :
+         std::filesystem::directory_iterator(fmt::format("/proc/{}/task", pid))) {
+        std::string comm;
+        std::getline(std::ifstream(task.path() / "comm"), comm);
+        if (comm == name)
+            return std::stol(task.path().filename().string());
+    }
+    return std::nullopt;
+}
+
+// Nanoseconds the thread has been on a CPU or waiting for one: a thread that
+// spins is runnable all the time, however loaded the machine is.
+std::uint64_t runnable_ns(pid_t pid, long tid) {
+    std::ifstream stat(fmt::format("/proc/{}/task/{}/schedstat", pid, tid));
+    std::uint64_t running = 0, waiting = 0;
+    stat >> running >> waiting;
+    return running + waiting;
+}
+
+// A fixed number of round trips with a child, so that the daemon's threads
+// have time to show what they do: a measure of time that is no sleep.
+void exchange_with_a_child(int round_trips) {
+    int pair[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+    posix::UniqueFd mine(pair[0]), echoing(pair[1]);
+    const pid_t echo = ::fork();
+    if (echo == 0) {
         mine = {};
-        ::waitpid(echo, nullptr, 0);
+        char byte = 0;
+        while (::read(echoing.get(), &byte, 1) == 1 && ::write(echoing.get(), &byte, 1) == 1) {
+        }
+        ::_exit(0);
     }
-
-    TEST_F(UserLimits, OutOfDescriptorsClientsAreTurnedAwayOnceLoggedAndWithoutSpinning) {
-        const pid_t pid = daemon_->pid();
-        const auto reactor = thread_by_name(pid, "vtap-transport");
-        ASSERT_TRUE(reactor);
-        {
-            // A connection that comes and goes leaves a worker thread for the rundowns
-            // below: the sanitizers' first look at a new thread needs descriptors.
-            Peer warm_up(endpoint());
-            ASSERT_EQ(warm_up.admission(), 0);
-            ::shutdown(warm_up.fd(), SHUT_WR);
-            ASSERT_FALSE(wire::read_frame(warm_up.fd()));
-        }
-        rlimit before{};
-        ASSERT_EQ(::prlimit(pid, RLIMIT_NOFILE, nullptr, &before), 0);
-        rlimit few = before;
-        few.rlim_cur = 48;
-        ASSERT_EQ(::prlimit(pid, RLIMIT_NOFILE, &few, nullptr), 0);
-
-        std::vector<std::unique_ptr<Peer>> held;
-        for (wire::RpcStatus admitted = 0; admitted == 0;) {
-            ASSERT_LT(held.size(), few.rlim_cur);
-            auto& peer = *held.emplace_back(std::make_unique<Peer>(endpoint()));
-            admitted = peer.admission();
-            if (admitted == 0)
-                peer.send(wire::FrameKind::Hello, 0, 0, wire::Hello{});
-            else
-                EXPECT_EQ(admitted, wire::status::out_of_resources);
-        }
-        held.pop_back();
-
-        // Clients that queue while no descriptor is free: a spinning acceptor would
-        // be runnable all the while.
-        std::vector<std::unique_ptr<Peer>> queued;
-        for (int i = 0; i < 3; ++i) queued.push_back(std::make_unique<Peer>(endpoint()));
-        const auto start = std::chrono::steady_clock::now();
-        const auto runnable_before = runnable_ns(pid, *reactor);
-        exchange_with_a_child(2000);
-        const auto runnable = runnable_ns(pid, *reactor) - runnable_before;
-        const auto wall = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                              std::chrono::steady_clock::now() - start)
-                              .count();
-        EXPECT_LT(runnable, static_cast<std::uint64_t>(wall) / 2) << "of " << wall << " ns";
-        for (auto& peer : queued) EXPECT_EQ(peer->admission(), wire::status::out_of_resources);
-
-        // A connection that ends gives its descriptor back: the next client is admitted.
-        ::shutdown(held.back()->fd(), SHUT_WR);
-        EXPECT_FALSE(wire::read_frame(held.back()->fd())) << "the service closes its end";
-        held.pop_back();
-        EXPECT_EQ(Peer(endpoint()).admission(), 0);
-        ::prlimit(pid, RLIMIT_NOFILE, &before, nullptr);
-        held.clear();
-
-        stop_daemon();
-        const auto log = daemon_errors_;
-        std::size_t warnings = 0;
-        for (auto at = log.find("<4>rpc_server: Out of file descriptors"); at != std::string::npos;
-             at = log.find("<4>rpc_server: Out of file descriptors", at + 1)) {
-            ++warnings;
-        }
-        EXPECT_EQ(warnings, 1u) << log;
+    echoing = {};
+    char byte = 'x';
+    for (int i = 0; i < round_trips; ++i) {
+        ASSERT_EQ(::write(mine.get(), &byte, 1), 1);
+        ASSERT_EQ(::read(mine.get(), &byte, 1), 1);
     }
+    mine = {};
+    ::waitpid(echo, nullptr, 0);
+}
+
+TEST_F(UserLimits, OutOfDescriptorsClientsAreTurnedAwayOnceLoggedAndWithoutSpinning) {
+    const pid_t pid = daemon_->pid();
+    const auto reactor = thread_by_name(pid, "vtap-transport");
+    ASSERT_TRUE(reactor);
+    {
+        // A connection that comes and goes leaves a worker thread for the rundowns
+        // below: the sanitizers' first look at a new thread needs descriptors.
+        Peer warm_up(endpoint());
+        ASSERT_EQ(warm_up.admission(), 0);
+        ::shutdown(warm_up.fd(), SHUT_WR);
+        ASSERT_FALSE(wire::read_frame(warm_up.fd()));
+    }
+    rlimit before{};
+    ASSERT_EQ(::prlimit(pid, RLIMIT_NOFILE, nullptr, &before), 0);
+    rlimit few = before;
+    few.rlim_cur = 48;
+    ASSERT_EQ(::prlimit(pid, RLIMIT_NOFILE, &few, nullptr), 0);
+
+    std::vector<std::unique_ptr<Peer>> held;
+    for (wire::RpcStatus admitted = 0; admitted == 0;) {
+        ASSERT_LT(held.size(), few.rlim_cur);
+        auto& peer = *held.emplace_back(std::make_unique<Peer>(endpoint()));
+        admitted = peer.admission();
+        if (admitted == 0)
+            peer.send(wire::FrameKind::Hello, 0, 0, wire::Hello{});
+        else
+            EXPECT_EQ(admitted, wire::status::out_of_resources);
+    }
+    held.pop_back();
+
+    // Clients that queue while no descriptor is free: a spinning acceptor would
+    // be runnable all the while.
+    std::vector<std::unique_ptr<Peer>> queued;
+    for (int i = 0; i < 3; ++i) queued.push_back(std::make_unique<Peer>(endpoint()));
+    const auto start = std::chrono::steady_clock::now();
+    const auto runnable_before = runnable_ns(pid, *reactor);
+    exchange_with_a_child(2000);
+    const auto runnable = runnable_ns(pid, *reactor) - runnable_before;
+    const auto wall = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                          std::chrono::steady_clock::now() - start)
+                          .count();
+    EXPECT_LT(runnable, static_cast<std::uint64_t>(wall) / 2) << "of " << wall << " ns";
+    for (auto& peer : queued) EXPECT_EQ(peer->admission(), wire::status::out_of_resources);
+
+    // A connection that ends gives its descriptor back: the next client is admitted.
+    ::shutdown(held.back()->fd(), SHUT_WR);
+    EXPECT_FALSE(wire::read_frame(held.back()->fd())) << "the service closes its end";
+    held.pop_back();
+    EXPECT_EQ(Peer(endpoint()).admission(), 0);
+    ::prlimit(pid, RLIMIT_NOFILE, &before, nullptr);
+    held.clear();
+
+    stop_daemon();
+    const auto log = daemon_errors_;
+    std::size_t warnings = 0;
+    for (auto at = log.find("<4>rpc_server: Out of file descriptors"); at != std::string::npos;
+         at = log.find("<4>rpc_server: Out of file descriptors", at + 1)) {
+        ++warnings;
+    }
+    EXPECT_EQ(warnings, 1u) << log;
+}
 
 }  // namespace
