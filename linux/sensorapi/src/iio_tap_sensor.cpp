@@ -139,7 +139,7 @@ IioTapSensor::IioTapSensor(IioSource source, posix::UniqueFd wake_fd, posix::Uni
 
 IioTapSensor::~IioTapSensor() {
     const std::uint64_t one = 1;
-    (void)::write(wake_fd_.get(), &one, sizeof one);
+    [[maybe_unused]] const auto woken = ::write(wake_fd_.get(), &one, sizeof one);
     thread_.join();
     drop_device();
 }
