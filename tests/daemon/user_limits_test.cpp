@@ -14,13 +14,14 @@
 
 #include <algorithm>
 #include <chrono>
-#include <fstream>
 #include <functional>
 
 #include "daemon_fixture.hpp"
+#include "memory.hpp"
 #include "norvo/posix/unix_socket.hpp"
 #include "norvo/wire/interface.hpp"
 #include "norvo/wire/socket_io.hpp"
+#include "support/thread_time.hpp"
 
 namespace {
 
@@ -31,6 +32,14 @@ constexpr uid_t kFlooder = 4242;
 constexpr uid_t kOther = 4243;
 constexpr std::size_t kConnectionsPerUser = 128;  // the daemon's defaults
 constexpr std::size_t kStartsPerUser = 32;
+constexpr std::size_t kContextsPerUser = 4096;
+// What the contexts of one user may cost the daemon; ThreadSanitizer's shadow of
+// every page the daemon touches counts as resident too.
+#ifdef __SANITIZE_THREAD__
+constexpr long kContextsCostKib = 3 * 16 * 1024;
+#else
+constexpr long kContextsCostKib = 16 * 1024;
+#endif
 
 // A raw peer of the daemon; reads give up after a while, so a broken daemon
 // fails a child instead of hanging it.
@@ -278,6 +287,50 @@ TEST_F(UserLimits, RunsOfOneUserStopAtItsLimitAndAnotherStartsAndCloses) {
     EXPECT_EQ(flood.finish(), 0);
 }
 
+// Four associations' worth of contexts, the user's share across its connections:
+// the next is refused, at a cost the daemon carries, another user is served, and
+// a context closed gives the share back at once.
+TEST_F(UserLimits, ContextsOfOneUserStopAtItsShareInBoundedMemory) {
+    constexpr std::uint32_t kPerAssociation = 1024;
+    const auto resident_kib = [pid = daemon_->pid()] {
+        return stress::parse_status_field(stress::read_status(pid), "VmRSS").value_or(0);
+    };
+    const auto before = resident_kib();
+    UserProcess flood(
+        kFlooder,
+        [path = endpoint()] {
+            static std::vector<std::unique_ptr<Peer>> held;
+            std::uint32_t id = 0;
+            std::optional<wire::ContextToken> last;
+            for (std::size_t i = 0; i < kContextsPerUser / kPerAssociation; ++i) {
+                auto& peer = *held.emplace_back(std::make_unique<Peer>(path));
+                if (peer.admission() != 0)
+                    return 1;
+                for (std::uint32_t c = 0; c < kPerAssociation; ++c) {
+                    if (!(last = peer.open(++id)))
+                        return 2;
+                }
+            }
+            auto& more = *held.emplace_back(std::make_unique<Peer>(path));
+            if (more.admission() != 0 || !more.call(++id, wire::call::RemoteOpen{}) ||
+                more.fault_of(more.reply(id)) != wire::status::server_too_busy)
+                return 3;
+            if (!held[held.size() - 2]->answered(++id, wire::call::RemoteClose{*last}))
+                return 4;
+            return more.open(++id) ? 0 : 5;
+        },
+        /*hold=*/true);
+    ASSERT_TRUE(flood.ready()) << "flood child: " << flood.finish();
+    const auto grown = resident_kib() - before;
+    EXPECT_LT(grown, kContextsCostKib) << "KiB for " << kContextsPerUser << " contexts";
+    fmt::print("{} contexts of one user: VmRSS +{} KiB\n", kContextsPerUser, grown);
+    EXPECT_EQ(served_while_flooded(), 0);
+    EXPECT_EQ(flood.finish(), 0);
+    EXPECT_TRUE(daemon_->take_error(core_line(
+        '4', "Account 4242 holds its 4096 contexts, the most one user may: more are refused")))
+        << daemon_->error_text();
+}
+
 // The daemon's standard error and output are pipes that this test leaves unread
 // while one user floods both; another user's new connection is served all the same.
 TEST_F(UserLimits, ALogReaderThatStoppedHoldsUpNoOtherUser) {
@@ -413,50 +466,6 @@ TEST_F(UserLimits, ARunEndsWithItsSocketWhileItsAssociationLives) {
     EXPECT_TRUE(daemon_->take_error(core_line('7', "PCONTEXT_HANDLE_TYPE_rundown() called")));
 }
 
-std::optional<long> thread_by_name(pid_t pid, const std::string& name) {
-    for (const auto& task :
-         std::filesystem::directory_iterator(fmt::format("/proc/{}/task", pid))) {
-        std::string comm;
-        std::getline(std::ifstream(task.path() / "comm"), comm);
-        if (comm == name)
-            return std::stol(task.path().filename().string());
-    }
-    return std::nullopt;
-}
-
-// Nanoseconds the thread has been on a CPU or waiting for one: a thread that
-// spins is runnable all the time, however loaded the machine is.
-std::uint64_t runnable_ns(pid_t pid, long tid) {
-    std::ifstream stat(fmt::format("/proc/{}/task/{}/schedstat", pid, tid));
-    std::uint64_t running = 0, waiting = 0;
-    stat >> running >> waiting;
-    return running + waiting;
-}
-
-// A fixed number of round trips with a child, so that the daemon's threads
-// have time to show what they do: a measure of time that is no sleep.
-void exchange_with_a_child(int round_trips) {
-    int pair[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
-    posix::UniqueFd mine(pair[0]), echoing(pair[1]);
-    const pid_t echo = ::fork();
-    if (echo == 0) {
-        mine = {};
-        char byte = 0;
-        while (::read(echoing.get(), &byte, 1) == 1 && ::write(echoing.get(), &byte, 1) == 1) {
-        }
-        ::_exit(0);
-    }
-    echoing = {};
-    char byte = 'x';
-    for (int i = 0; i < round_trips; ++i) {
-        ASSERT_EQ(::write(mine.get(), &byte, 1), 1);
-        ASSERT_EQ(::read(mine.get(), &byte, 1), 1);
-    }
-    mine = {};
-    ::waitpid(echo, nullptr, 0);
-}
-
 TEST_F(UserLimits, OutOfDescriptorsClientsAreTurnedAwayOnceLoggedAndWithoutSpinning) {
     const pid_t pid = daemon_->pid();
     const auto reactor = thread_by_name(pid, "vtap-transport");
@@ -493,7 +502,7 @@ TEST_F(UserLimits, OutOfDescriptorsClientsAreTurnedAwayOnceLoggedAndWithoutSpinn
     for (int i = 0; i < 3; ++i) queued.push_back(std::make_unique<Peer>(endpoint()));
     const auto start = std::chrono::steady_clock::now();
     const auto runnable_before = runnable_ns(pid, *reactor);
-    exchange_with_a_child(2000);
+    ASSERT_TRUE(exchange_with_a_child(2000));
     const auto runnable = runnable_ns(pid, *reactor) - runnable_before;
     const auto wall = std::chrono::duration_cast<std::chrono::nanoseconds>(
                           std::chrono::steady_clock::now() - start)

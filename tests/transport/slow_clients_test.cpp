@@ -7,10 +7,12 @@
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include "norvo/wire/interface.hpp"
 #include "support/raw_client.hpp"
 #include "support/service_harness.hpp"
+#include "support/thread_time.hpp"
 
 namespace {
 
@@ -37,6 +39,12 @@ TEST(SlowClients, ACallerThatStopsReadingIsNoLongerReadAndLosesNothing) {
     };
     constexpr std::uint32_t kCalls = 4096;  // 64 MiB of calls, as much of results
     const int fd = raw.socket();
+    // Room for far more calls than the service takes before its replies wait, so that
+    // the writes stop because the service stopped, not because it is slow to start.
+    const int room = 4 << 20;
+    if (::setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &room, sizeof(room)) != 0) {
+        ASSERT_EQ(::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &room, sizeof(room)), 0);
+    }
     ASSERT_EQ(::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK), 0);
     std::uint32_t sent = 0;
     std::size_t written = 0;
@@ -54,8 +62,9 @@ TEST(SlowClients, ACallerThatStopsReadingIsNoLongerReadAndLosesNothing) {
     }
     EXPECT_LT(sent, kCalls / 8) << "the service kept reading a client that does not read";
 
-    // Once the reactor has finished what it read (another client's calls come
-    // after), it takes not one byte more of this one while it serves the other.
+    // The reactor reads one piece of each ready connection per turn, and the other
+    // client's calls take a turn each: 64 turns are more than this one's replies take
+    // to pile up. From then on it takes not one byte more of it while it serves the other.
     const auto unread = [fd] {
         int bytes = -1;
         EXPECT_EQ(::ioctl(fd, SIOCOUTQ, &bytes), 0);
@@ -68,10 +77,22 @@ TEST(SlowClients, ACallerThatStopsReadingIsNoLongerReadAndLosesNothing) {
             ASSERT_TRUE(other.next());
         }
     };
-    serve_other(10);
+    serve_other(64);
     const auto waiting = unread();
     serve_other(200);
     EXPECT_EQ(unread(), waiting) << "bytes of a client the reactor no longer reads were taken";
+
+    // Nor is it woken by them: a reactor that kept looking would be runnable all the while.
+    const auto reactor = norvo::testing::thread_by_name(::getpid(), "vtap-transport");
+    ASSERT_TRUE(reactor);
+    const auto start = std::chrono::steady_clock::now();
+    const auto runnable_before = norvo::testing::runnable_ns(::getpid(), *reactor);
+    ASSERT_TRUE(norvo::testing::exchange_with_a_child(2000));
+    const auto runnable = norvo::testing::runnable_ns(::getpid(), *reactor) - runnable_before;
+    const auto wall = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                          std::chrono::steady_clock::now() - start)
+                          .count();
+    EXPECT_LT(runnable, static_cast<std::uint64_t>(wall) / 4) << "of " << wall << " ns";
 
     // Reading again, the client gets the answer to every whole call, in order.
     ASSERT_EQ(::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK), 0);

@@ -47,12 +47,18 @@ void BackgroundWriter::write(std::string line) {
         return;
     }
     const bool idle = state_->entries.empty();
+    const bool was_below = !batch_full(*state_);
     if (state_->dropped > 0)
         note_drops(*state_);
     state_->bytes += line.size();
     state_->entries.push_back({std::move(line)});
-    if (idle)
+    // One wake-up starts a batch, another ends it early when it grows large.
+    if (idle || (was_below && batch_full(*state_)))
         state_->work.notify_one();
+}
+
+bool BackgroundWriter::batch_full(const State& state) {
+    return state.bytes >= state.capacity / 4;
 }
 
 void BackgroundWriter::note_drops(State& state) {
@@ -67,6 +73,9 @@ void BackgroundWriter::run(const std::shared_ptr<State>& state) {
         state->work.wait(lock, [&] { return !state->entries.empty() || state->stopping; });
         if (state->entries.empty())
             break;
+        // A thread woken per line would cost each logging call a switch on a busy CPU.
+        state->work.wait_for(lock, kBatchWindow,
+                             [&] { return state->stopping || batch_full(*state); });
         // The batch leaves the queue: room returns while it is written.
         const auto batch = std::exchange(state->entries, {});
         state->bytes = 0;

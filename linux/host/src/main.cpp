@@ -3,6 +3,7 @@
 // turns signals into service controls, until the service has stopped.
 
 #include <fmt/format.h>
+#include <malloc.h>
 #include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,6 +27,11 @@
 namespace {
 
 using namespace norvo;
+
+// Calls carry frames of up to 64 KiB. With glibc's default the serving threads' heaps hand such
+// buffers back to the kernel as they are freed and fault them in again on the next call: the
+// shootdowns interrupt the other cores, which stalls every other client while one floods.
+constexpr int kHeapTrimThreshold = 4 * 1024 * 1024;
 
 constexpr int kRunFailed = 1;  // systemd's restart policy and the caller see the failure
 constexpr int kUsageError = 2;
@@ -112,6 +118,7 @@ int main(int argc, char** argv) {
     }
 
     const auto& options = std::get<linux_host::RunOptions>(*command);
+    ::mallopt(M_TRIM_THRESHOLD, kHeapTrimThreshold);
     linux_host::install_fatal_reporting("NorvoVTap");
     log::set_max_level(log::Level::Trace);
     log::set_sink(std::make_shared<linux_host::JournalSink>(2, options.log_level));

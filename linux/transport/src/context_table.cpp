@@ -12,6 +12,7 @@ void ContextSlot::close(bool client_gone) {
     } else {
         service::RemoteClose(handle_);
     }
+    permit_.reset();
 }
 
 bool ContextTable::has_room() const {

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "norvo/service/lease.hpp"
@@ -28,7 +29,8 @@ class ContextSlot {
     service::Lease enter() { return leases_.acquire(); }
 
     // Refuses new leases and waits until the last one is released; then
-    // RemoteClose, or the rundown when `client_gone`. Runs once per slot.
+    // RemoteClose, or the rundown when `client_gone`, and gives the user's share
+    // back before the close is answered. Runs once per slot.
     void close(bool client_gone);
 
     // Valid while a lease is held.
@@ -36,7 +38,7 @@ class ContextSlot {
 
   private:
     // The user's share is back only once the context is gone.
-    service::UserQuota::Permit permit_;
+    std::optional<service::UserQuota::Permit> permit_;
     service::LeaseCounter leases_;
     service::ContextHandle handle_;
 };

@@ -1,8 +1,9 @@
 #pragma once
 // Lines for a descriptor whose reader may stall (a journal that reads slowly, a pipe
 // nobody reads). Callers queue a line and return at once; a thread of the writer's own
-// writes the lines in order. A full queue drops lines and counts them; the count is
-// reported in a line of its own where they were lost, once there is room again.
+// writes the lines in order, in batches gathered for up to kBatchWindow. A full queue drops lines
+// and counts them; the count is reported in a line of its own where they were lost, once there is
+// room again.
 
 #include <chrono>
 #include <condition_variable>
@@ -30,6 +31,7 @@ class BackgroundWriter {
     BackgroundWriter& operator=(const BackgroundWriter&) = delete;
 
     static constexpr std::chrono::seconds kExitLinger{1};
+    static constexpr std::chrono::milliseconds kBatchWindow{5};
 
     // Never waits for the descriptor. `line` carries its own line feed.
     void write(std::string line);
@@ -54,6 +56,8 @@ class BackgroundWriter {
         bool done = false;
     };
 
+    // A quarter of the capacity is queued: the batch is written without waiting longer.
+    static bool batch_full(const State& state);
     // Queues the notice of what was dropped so far; called with the mutex held.
     static void note_drops(State& state);
     static void run(const std::shared_ptr<State>& state);
