@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <fmt/format.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -18,9 +19,11 @@
 
 #include "daemon_fixture.hpp"
 #include "memory.hpp"
+#include "norvo/client/connection.hpp"
 #include "norvo/posix/unix_socket.hpp"
 #include "norvo/wire/interface.hpp"
 #include "norvo/wire/socket_io.hpp"
+#include "support/caller_burst.hpp"
 #include "support/thread_time.hpp"
 
 namespace {
@@ -464,6 +467,33 @@ TEST_F(UserLimits, ARunEndsWithItsSocketWhileItsAssociationLives) {
         << "the context stays while the client's first socket does";
     EXPECT_EQ(client.finish(), 0);
     EXPECT_TRUE(daemon_->take_error(core_line('7', "PCONTEXT_HANDLE_TYPE_rundown() called")));
+}
+
+// The client library against the daemon itself: a burst of callers keeps within its
+// sockets with no call refused, a daemon that stopped answering fails a connect by
+// its deadline, and after a restart the next call makes a fresh association.
+TEST_F(UserLimits, TheClientLibraryBurstsWithinItsSocketsAndOutlastsAStoppedDaemon) {
+    auto connection = client::Connection::connect(endpoint());
+    ASSERT_TRUE(connection) << connection.error().describe();
+    const auto context = (*connection)->RemoteOpen();
+    ASSERT_TRUE(context);
+    EXPECT_THAT(burst_of_callers(**connection, *context, 200), ::testing::IsEmpty());
+    EXPECT_LE((*connection)->socket_count(), client::Options{}.max_sockets);
+
+    daemon_->signal(SIGSTOP);
+    const auto began = std::chrono::steady_clock::now();
+    const auto silent = client::Connection::connect(endpoint());
+    const auto took = std::chrono::steady_clock::now() - began;
+    daemon_->signal(SIGCONT);
+    ASSERT_FALSE(silent);
+    EXPECT_EQ(silent.error().status, wire::status::server_unavailable);
+    EXPECT_LT(took, std::chrono::seconds(10));
+
+    stop_daemon();
+    daemon_ = start_daemon();
+    const auto fresh = (*connection)->RemoteOpen();
+    ASSERT_TRUE(fresh) << fresh.error().describe();
+    EXPECT_EQ((*connection)->read_property(*fresh, 1)->bytes.size(), 8u);
 }
 
 TEST_F(UserLimits, OutOfDescriptorsClientsAreTurnedAwayOnceLoggedAndWithoutSpinning) {

@@ -9,11 +9,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <latch>
-
 #include "norvo/posix/unix_socket.hpp"
 #include "norvo/service/client_context.hpp"
 #include "norvo/wire/interface.hpp"
+#include "support/caller_burst.hpp"
 #include "support/child_process.hpp"
 #include "support/raw_client.hpp"
 #include "support/service_harness.hpp"
@@ -239,24 +238,8 @@ TEST(ClientSockets, ABurstOf200CallersSharesEightSocketsAndNoCallIsRefused) {
     const auto context = (*connection)->RemoteOpen();
     ASSERT_TRUE(context);
 
-    constexpr int kCallers = 200;
-    std::latch together(kCallers);
-    std::mutex mutex;
-    std::vector<wire::RpcStatus> failures;
-    std::vector<std::thread> callers;
-    for (int i = 0; i < kCallers; ++i) {
-        callers.emplace_back([&] {
-            together.arrive_and_wait();
-            const auto value = (*connection)->read_property(*context, 1);
-            std::lock_guard lock(mutex);
-            if (!value)
-                failures.push_back(value.error().status);
-            else if (value->bytes.size() != 8)
-                failures.push_back(-1);
-        });
-    }
-    for (auto& caller : callers) caller.join();
-    EXPECT_THAT(failures, ::testing::IsEmpty());
+    EXPECT_THAT(norvo::testing::burst_of_callers(**connection, *context, 200),
+                ::testing::IsEmpty());
     EXPECT_LE((*connection)->socket_count(), 8u);
 }
 
