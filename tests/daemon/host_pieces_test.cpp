@@ -88,6 +88,7 @@ log::Record numbered(int i, std::string& message) {
 struct Accounted {
     int records = 0;
     int notices = 0;
+    bool warned = false;  // the Warn written into the full queue came through
     std::string wrong;
 };
 Accounted account(std::string_view text) {
@@ -100,6 +101,8 @@ Accounted account(std::string_view text) {
             dropped > 0) {
             a.records += dropped;
             ++a.notices;
+        } else if (line == "<4>t: warned") {
+            a.warned = true;
         } else if (line == fmt::format("<6>t: record {}", a.records)) {
             ++a.records;
         } else {
@@ -111,7 +114,8 @@ Accounted account(std::string_view text) {
 }
 
 // A pipe nobody reads: the log calls return all the same; once the reader drains,
-// every record kept comes in order and a Warn stands for each run of lost ones.
+// every record kept comes in order, a Warn stands for each run of lost ones, and a
+// warning logged into the full queue is kept.
 TEST(JournalSink, NeverWaitsForItsReaderAndCountsWhatItDrops) {
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
@@ -126,6 +130,7 @@ TEST(JournalSink, NeverWaitsForItsReaderAndCountsWhatItDrops) {
         });
         EXPECT_EQ(flood.wait_for(std::chrono::seconds(10)), std::future_status::ready)
             << "a log call waited for the reader";
+        sink.write({log::Level::Warn, "t", "", 0, "warned"});
         for (auto a = account(text); a.records < kRecords && a.wrong.empty(); a = account(text))
             ASSERT_TRUE(read_more(reading.get(), text)) << "lines stopped at " << a.records;
         flood.wait();
@@ -138,6 +143,7 @@ TEST(JournalSink, NeverWaitsForItsReaderAndCountsWhatItDrops) {
     EXPECT_EQ(a.wrong, "");
     EXPECT_GE(a.notices, 1);
     EXPECT_EQ(a.records, kRecords);
+    EXPECT_TRUE(a.warned) << "a flood of records crowded out a warning";
 }
 
 TEST(JournalSinkDeathTest, ExitsInBoundedTimeWhenItsReaderHasStopped) {

@@ -40,9 +40,10 @@ BackgroundWriter::~BackgroundWriter() {
     writer_.join();
 }
 
-void BackgroundWriter::write(std::string line) {
+void BackgroundWriter::write(std::string line, bool urgent) {
     std::lock_guard lock(state_->mutex);
-    if (state_->bytes + line.size() > state_->capacity) {
+    const auto room = state_->capacity + (urgent ? state_->capacity / kUrgentReserve : 0);
+    if (state_->bytes + line.size() > room) {
         ++state_->dropped;
         return;
     }

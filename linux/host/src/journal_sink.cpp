@@ -48,7 +48,8 @@ std::string dropped_records_line(std::uint64_t dropped) {
 }
 
 void JournalSink::write(const log::Record& record) {
-    writer_.write(journal_line(record));
+    // Warnings and errors are what a reader looks for after a flood of detail.
+    writer_.write(journal_line(record), record.level <= log::Level::Warn);
 }
 
 }  // namespace norvo::linux_host

@@ -31,7 +31,7 @@ using namespace norvo;
 // Calls carry frames of up to 64 KiB. With glibc's default the serving threads' heaps hand such
 // buffers back to the kernel as they are freed and fault them in again on the next call: the
 // shootdowns interrupt the other cores, which stalls every other client while one floods.
-constexpr int kHeapTrimThreshold = 4 * 1024 * 1024;
+constexpr int kHeapTrimThreshold = 1024 * 1024;
 
 constexpr int kRunFailed = 1;  // systemd's restart policy and the caller see the failure
 constexpr int kUsageError = 2;

@@ -32,9 +32,12 @@ class BackgroundWriter {
 
     static constexpr std::chrono::seconds kExitLinger{1};
     static constexpr std::chrono::milliseconds kBatchWindow{5};
+    static constexpr std::size_t kUrgentReserve = 8;  // a part of the capacity
 
-    // Never waits for the descriptor. `line` carries its own line feed.
-    void write(std::string line);
+    // Never waits for the descriptor. `line` carries its own line feed. An urgent line
+    // may also take a reserve of an eighth of the capacity, so that a flood of others
+    // does not crowd it out.
+    void write(std::string line, bool urgent = false);
 
   private:
     struct Entry {
