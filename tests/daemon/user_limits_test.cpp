@@ -481,6 +481,9 @@ TEST_F(UserLimits, TheClientLibraryBurstsWithinItsSocketsAndOutlastsAStoppedDaem
     EXPECT_LE((*connection)->socket_count(), client::Options{}.max_sockets);
 
     daemon_->signal(SIGSTOP);
+    int stopped = 0;  // a stop signal takes effect after kill() returns
+    ASSERT_EQ(::waitpid(daemon_->pid(), &stopped, WUNTRACED), daemon_->pid());
+    ASSERT_TRUE(WIFSTOPPED(stopped));
     const auto began = std::chrono::steady_clock::now();
     const auto silent = client::Connection::connect(endpoint());
     const auto took = std::chrono::steady_clock::now() - began;
