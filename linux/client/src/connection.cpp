@@ -19,8 +19,8 @@ std::unexpected<RpcFailure> failure(wire::RpcStatus code) {
     return std::unexpected(RpcFailure{code});
 }
 
-RpcFailure failure_of(IoFailure io) {
-    return {io == IoFailure::TimedOut ? status::call_cancelled : status::call_failed};
+RpcFailure failure_of(wire::ReadFailure io) {
+    return {io == wire::ReadFailure::TimedOut ? status::call_cancelled : status::call_failed};
 }
 
 Deadline earliest(Deadline a, Clock::time_point b) {
@@ -60,7 +60,7 @@ class Connection::CallSocket {
     explicit CallSocket(posix::UniqueFd socket) : socket_(std::move(socket)), reader_(fd()) {}
 
     int fd() const { return socket_.get(); }
-    DeadlineReader& reader() { return reader_; }
+    wire::FrameReader& reader() { return reader_; }
 
     // The service speaks first: it admits this process or says why not. It
     // answers a Join the same way.
@@ -94,7 +94,7 @@ class Connection::CallSocket {
 
   private:
     posix::UniqueFd socket_;
-    DeadlineReader reader_;  // the busy call's alone
+    wire::FrameReader reader_;  // the busy call's alone
 };
 
 Result<std::unique_ptr<Connection>> Connection::connect(const std::filesystem::path& socket_path,
@@ -317,7 +317,7 @@ Result<wire::ReceivedFrame> Connection::converse(CallSocket& socket, std::uint8_
     for (;;) {
         auto frame = socket.reader().next(deadline);
         if (!frame) {
-            if (frame.error() == IoFailure::Malformed)
+            if (frame.error() == wire::ReadFailure::Malformed)
                 continue;
             return std::unexpected(failure_of(frame.error()));
         }

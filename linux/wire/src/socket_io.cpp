@@ -1,9 +1,11 @@
 #include "norvo/wire/socket_io.hpp"
 
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 
 namespace norvo::wire {
 namespace {
@@ -30,6 +32,27 @@ bool read_body(int fd, std::vector<std::uint8_t>& body, std::size_t length) {
 }
 
 }  // namespace
+
+int remaining_ms(Deadline deadline) {
+    if (!deadline)
+        return -1;
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(*deadline - std::chrono::steady_clock::now());
+    return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, INT_MAX));
+}
+
+std::expected<void, ReadFailure> wait_ready(int fd, short events, Deadline deadline) {
+    for (;;) {
+        pollfd watched{.fd = fd, .events = events, .revents = 0};
+        const int ready = ::poll(&watched, 1, remaining_ms(deadline));
+        if (ready > 0)
+            return {};
+        if (ready == 0)
+            return std::unexpected(ReadFailure::TimedOut);
+        if (errno != EINTR)
+            return std::unexpected(ReadFailure::Closed);
+    }
+}
 
 std::expected<ReceivedFrame, ReadFailure> read_frame(int fd) {
     std::uint8_t field[kLengthSize];
@@ -78,13 +101,17 @@ std::optional<std::expected<ReceivedFrame, ReadFailure>> FrameAssembler::next() 
     return to_frame(body);
 }
 
-std::expected<ReceivedFrame, ReadFailure> FrameReader::next() {
+std::expected<ReceivedFrame, ReadFailure> FrameReader::next(Deadline deadline) {
     for (;;) {
         if (auto frame = assembler_.next())
             return std::move(*frame);
+        if (deadline) {
+            if (auto ready = wait_ready(fd_, POLLIN, deadline); !ready)
+                return std::unexpected(ready.error());
+        }
         const auto room = assembler_.space();
-        const auto n = ::recv(fd_, room.data(), room.size(), 0);
-        if (n < 0 && errno == EINTR)
+        const auto n = ::recv(fd_, room.data(), room.size(), deadline ? MSG_DONTWAIT : 0);
+        if (n < 0 && (errno == EINTR || (deadline && errno == EAGAIN)))
             continue;
         if (n <= 0)
             return std::unexpected(ReadFailure::Closed);

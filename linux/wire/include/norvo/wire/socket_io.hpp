@@ -1,6 +1,7 @@
 #pragma once
 // Frames over a connected stream socket.
 
+#include <chrono>
 #include <cstdint>
 #include <expected>
 #include <optional>
@@ -16,11 +17,22 @@ struct ReceivedFrame {
     std::vector<std::uint8_t> payload;
 };
 
+// Why a frame could not be read; Closed and TimedOut stand for failed writes too.
 enum class ReadFailure {
     Closed,     // end of stream or a failed read: nothing more comes
     Oversized,  // a length outside the limits: the stream cannot be followed any further
     Malformed,  // a frame of valid length whose header is wrong; the next frame can be read
+    TimedOut,   // the deadline passed first
 };
+
+using Deadline = std::optional<std::chrono::steady_clock::time_point>;  // none: no limit
+
+// Milliseconds poll(2) may wait: -1 for no deadline, 0 once it has passed.
+[[nodiscard]] int remaining_ms(Deadline deadline);
+
+// Until `fd` is ready for poll(2)'s `events` or the peer hung up: TimedOut once
+// the deadline has passed, Closed when poll fails.
+[[nodiscard]] std::expected<void, ReadFailure> wait_ready(int fd, short events, Deadline deadline);
 
 // Blocks until one whole frame has arrived. Never allocates more than kMaxFrameSize.
 // Reads no byte past the frame, so another reader can take over the socket after it.
@@ -57,8 +69,8 @@ class FrameReader {
 
     explicit FrameReader(int fd) : fd_(fd) {}
 
-    // As read_frame.
-    [[nodiscard]] std::expected<ReceivedFrame, ReadFailure> next();
+    // As read_frame, or TimedOut once `deadline` has passed (what has come stays held).
+    [[nodiscard]] std::expected<ReceivedFrame, ReadFailure> next(Deadline deadline = {});
 
   private:
     int fd_;
