@@ -191,6 +191,11 @@ class UserProcess {
     posix::UniqueFd release_;
 };
 
+// A number field of a process's /proc status ("VmRSS" in KiB, "Threads").
+long status_field(pid_t pid, std::string_view name) {
+    return stress::parse_status_field(stress::read_status(pid), name).value_or(0);
+}
+
 class UserLimits : public DaemonTest {
   protected:
     UserLimits() {
@@ -295,10 +300,7 @@ TEST_F(UserLimits, RunsOfOneUserStopAtItsLimitAndAnotherStartsAndCloses) {
 // a context closed gives the share back at once.
 TEST_F(UserLimits, ContextsOfOneUserStopAtItsShareInBoundedMemory) {
     constexpr std::uint32_t kPerAssociation = 1024;
-    const auto resident_kib = [pid = daemon_->pid()] {
-        return stress::parse_status_field(stress::read_status(pid), "VmRSS").value_or(0);
-    };
-    const auto before = resident_kib();
+    const auto before = status_field(daemon_->pid(), "VmRSS");
     UserProcess flood(
         kFlooder,
         [path = endpoint()] {
@@ -324,7 +326,7 @@ TEST_F(UserLimits, ContextsOfOneUserStopAtItsShareInBoundedMemory) {
         },
         /*hold=*/true);
     ASSERT_TRUE(flood.ready()) << "flood child: " << flood.finish();
-    const auto grown = resident_kib() - before;
+    const auto grown = status_field(daemon_->pid(), "VmRSS") - before;
     EXPECT_LT(grown, kContextsCostKib) << "KiB for " << kContextsPerUser << " contexts";
     fmt::print("{} contexts of one user: VmRSS +{} KiB\n", kContextsPerUser, grown);
     EXPECT_EQ(served_while_flooded(), 0);
@@ -381,17 +383,12 @@ TEST_F(UserLimits, ALogReaderThatStoppedHoldsUpNoOtherUser) {
     EXPECT_TRUE(dropped && dropped->ends_with(" log records dropped")) << dropped.value_or("none");
 }
 
-std::size_t thread_count(pid_t pid) {
-    const std::filesystem::directory_iterator tasks(fmt::format("/proc/{}/task", pid));
-    return static_cast<std::size_t>(std::distance(begin(tasks), end(tasks)));
-}
-
 // A run holds a worker thread until its client goes; a second later (the
 // daemon's --thread-idle here) the pool is back to its floor of four.
 TEST_F(UserLimits, PoolThreadsAboveTheFloorEndAfterIdling) {
     constexpr std::uint32_t kRuns = 8;
     const pid_t pid = daemon_->pid();
-    const auto before = thread_count(pid);
+    const auto before = status_field(pid, "Threads");
     UserProcess runs(
         kFlooder,
         [path = endpoint()] {
@@ -418,7 +415,7 @@ TEST_F(UserLimits, PoolThreadsAboveTheFloorEndAfterIdling) {
         },
         /*hold=*/true);
     ASSERT_TRUE(runs.ready()) << "runs child: " << runs.finish();
-    EXPECT_GE(thread_count(pid), before + kRuns);
+    EXPECT_GE(status_field(pid, "Threads"), before + kRuns);
     EXPECT_EQ(runs.finish(), 0);
     ASSERT_TRUE(daemon_->take_error("<7>rpc_server: Idle worker thread ended, 4 left"))
         << daemon_->error_text();
@@ -429,7 +426,7 @@ TEST_F(UserLimits, PoolThreadsAboveTheFloorEndAfterIdling) {
     ASSERT_TRUE(context);
     ASSERT_TRUE(root.call(2, wire::call::RemoteClose{*context}));
     ASSERT_TRUE(root.is_result(root.reply(2)));
-    EXPECT_EQ(thread_count(pid), before + 4);
+    EXPECT_EQ(status_field(pid, "Threads"), before + 4);
 }
 
 // A run ends with the socket that started it, as if its client had gone, while
