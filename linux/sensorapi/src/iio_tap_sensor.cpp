@@ -4,8 +4,6 @@
 #include <fmt/format.h>
 #include <linux/iio/events.h>
 #include <linux/iio/types.h>
-#include <sys/epoll.h>
-#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -36,13 +34,6 @@ sensor_device::Report tap_report() {
     return sensor_device::Report{{{kUi4, {0}}, {kUi4, {1}}}};
 }
 
-bool watch(int epoll_fd, int fd) {
-    epoll_event event{};
-    event.events = EPOLLIN;
-    event.data.fd = fd;
-    return ::epoll_ctl(epoll_fd, EPOLL_CTL_ADD, fd, &event) == 0;
-}
-
 }  // namespace
 
 std::expected<posix::UniqueFd, int> open_iio_events(const std::string& name) {
@@ -61,10 +52,10 @@ std::expected<posix::UniqueFd, int> open_iio_events(const std::string& name) {
 // One device whose events are read: its descriptor and the part of a record read so far.
 class IioTapSensor::Device {
   public:
-    Device(std::string name, posix::UniqueFd fd, clockid_t clock, int epoll_fd)
-        : name_(std::move(name)), fd_(std::move(fd)), clock_(clock), epoll_fd_(epoll_fd) {}
+    Device(std::string name, posix::UniqueFd fd, clockid_t clock, const posix::EpollLoop& loop)
+        : name_(std::move(name)), fd_(std::move(fd)), clock_(clock), loop_(loop) {}
     ~Device() {
-        ::epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, fd_.get(), nullptr);
+        loop_.unwatch(fd_.get());
         if (!pending_.empty())
             kLog.warn("IIO device {}: {} bytes of an incomplete event dropped", name_,
                       pending_.size());
@@ -116,60 +107,50 @@ class IioTapSensor::Device {
     std::string name_;
     posix::UniqueFd fd_;
     clockid_t clock_;
-    int epoll_fd_;
+    const posix::EpollLoop& loop_;
     std::vector<unsigned char> pending_;
 };
 
 std::expected<std::unique_ptr<IioTapSensor>, std::string> IioTapSensor::open(IioSource source) {
-    posix::UniqueFd wake(::eventfd(0, EFD_CLOEXEC));
-    posix::UniqueFd epoll(::epoll_create1(EPOLL_CLOEXEC));
-    if (!wake.valid() || !epoll.valid() || !watch(epoll.get(), wake.get()))
-        return std::unexpected(fmt::format("{}", posix::last_error("eventfd/epoll")));
-    if (source.watch && !watch(epoll.get(), source.watch->fd()))
-        return std::unexpected(fmt::format("{}", posix::last_error("epoll_ctl")));
-    return std::unique_ptr<IioTapSensor>(
-        new IioTapSensor(std::move(source), std::move(wake), std::move(epoll)));
+    auto loop = posix::EpollLoop::create();
+    if (!loop)
+        return std::unexpected(fmt::format("{}", loop.error()));
+    if (source.watch) {
+        if (auto watched = loop->watch(source.watch->fd()); !watched)
+            return std::unexpected(fmt::format("{}", watched.error()));
+    }
+    return std::unique_ptr<IioTapSensor>(new IioTapSensor(std::move(source), std::move(*loop)));
 }
 
-IioTapSensor::IioTapSensor(IioSource source, posix::UniqueFd wake_fd, posix::UniqueFd epoll_fd)
-    : source_(std::move(source)), wake_fd_(std::move(wake_fd)), epoll_fd_(std::move(epoll_fd)) {
+IioTapSensor::IioTapSensor(IioSource source, posix::EpollLoop loop)
+    : source_(std::move(source)), loop_(std::move(loop)) {
     scan(false);
     thread_ = std::thread([this] { run(); });
 }
 
 IioTapSensor::~IioTapSensor() {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const auto woken = ::write(wake_fd_.get(), &one, sizeof one);
+    loop_.wake();
     thread_.join();
     drop_device();
 }
 
 // The Sensor API's own thread for the device: its events and the sink calls they make.
 void IioTapSensor::run() {
-    for (;;) {
-        epoll_event events[4];
-        const int n = ::epoll_wait(epoll_fd_.get(), events, 4, -1);
-        if (n < 0 && errno != EINTR) {
-            kLog.error("IIO tap sensor failed: {}", std::strerror(errno));
-            return;
-        }
-        for (int i = 0; i < n; ++i) {
-            const int fd = events[i].data.fd;
-            if (fd == wake_fd_.get())
-                return;
-            if (source_.watch && fd == source_.watch->fd())
-                take_changes();
-            else if (device_ && fd == device_->fd() && !device_->read())
-                drop_device();
-        }
-    }
+    const auto ran = loop_.run([this](int fd) {
+        if (source_.watch && fd == source_.watch->fd())
+            take_changes();
+        else if (device_ && fd == device_->fd() && !device_->read())
+            drop_device();
+    });
+    if (!ran)
+        kLog.error("IIO tap sensor failed: {}", std::strerror(ran.error().code));
 }
 
 void IioTapSensor::take_changes() {
     auto changes = source_.watch->take();
     if (!changes) {
         kLog.error("IIO hot-plug stopped: {}", changes.error());
-        ::epoll_ctl(epoll_fd_.get(), EPOLL_CTL_DEL, source_.watch->fd(), nullptr);
+        loop_.unwatch(source_.watch->fd());
         return;
     }
     for (const auto& change : *changes) {
@@ -200,11 +181,11 @@ void IioTapSensor::scan(bool quiet) {
                        reason(fd.error()));
             continue;
         }
-        if (!watch(epoll_fd_.get(), fd->get())) {
-            kLog.error("IIO device {} not used: epoll_ctl: {}", name, std::strerror(errno));
+        if (auto watched = loop_.watch(fd->get()); !watched) {
+            kLog.error("IIO device {} not used: {}", name, watched.error());
             continue;
         }
-        device_ = std::make_unique<Device>(name, std::move(*fd), prepared->clock, epoll_fd_.get());
+        device_ = std::make_unique<Device>(name, std::move(*fd), prepared->clock, loop_);
         kLog.info("IIO tap device {} ({}) entered, its events timed on the {} clock", name,
                   prepared->model, prepared->clock_name);
         DeviceHub::instance().enter(

@@ -1,8 +1,6 @@
 #include "norvo/linux/sensor_device.hpp"
 
 #include <fmt/format.h>
-#include <sys/epoll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/timerfd.h>
@@ -64,18 +62,6 @@ std::string errno_text(std::string_view what, const std::string& path) {
     return std::move(*listener);
 }
 
-[[nodiscard]] std::expected<void, std::string> watch(int epoll_fd, int fd,
-                                                     int operation = EPOLL_CTL_ADD,
-                                                     std::uint32_t events = EPOLLIN) {
-    epoll_event event{};
-    event.events = events;
-    event.data.fd = fd;
-    if (::epoll_ctl(epoll_fd, operation, fd, &event) != 0) {
-        return std::unexpected(fmt::format("epoll_ctl: {}", std::strerror(errno)));
-    }
-    return {};
-}
-
 void apply(const sensor_device::Message& message) {
     auto& hub = DeviceHub::instance();
     struct Apply {
@@ -91,9 +77,9 @@ void apply(const sensor_device::Message& message) {
 // One connected device: its socket and the part of a line read so far.
 class Device {
   public:
-    Device(posix::UniqueFd fd, int epoll_fd) : fd_(std::move(fd)), epoll_fd_(epoll_fd) {}
+    Device(posix::UniqueFd fd, const posix::EpollLoop& loop) : fd_(std::move(fd)), loop_(loop) {}
     ~Device() {
-        ::epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, fd_.get(), nullptr);
+        loop_.unwatch(fd_.get());
         // Logged first: the leave wakes runs, and what they report must not precede its cause.
         kLog.info("Sensor device disconnected");
         DeviceHub::instance().leave();
@@ -136,7 +122,7 @@ class Device {
     }
 
     posix::UniqueFd fd_;
-    int epoll_fd_;
+    const posix::EpollLoop& loop_;
     std::string pending_;
 };
 
@@ -162,33 +148,31 @@ std::expected<std::unique_ptr<SensorDeviceSocket>, std::string> SensorDeviceSock
     auto listener = listen_on(path, *address);
     if (!listener)
         return fail(listener.error());
-    posix::UniqueFd wake(::eventfd(0, EFD_CLOEXEC));
     posix::UniqueFd backoff(::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK));
-    posix::UniqueFd epoll(::epoll_create1(EPOLL_CLOEXEC));
-    if (!wake.valid() || !backoff.valid() || !epoll.valid())
-        return fail(fmt::format("{}", posix::last_error("eventfd/timerfd/epoll")));
-    for (int fd : {listener->get(), wake.get(), backoff.get()}) {
-        if (auto watched = watch(epoll.get(), fd); !watched)
-            return fail(watched.error());
+    if (!backoff.valid())
+        return fail(fmt::format("{}", posix::last_error("timerfd_create")));
+    auto loop = posix::EpollLoop::create();
+    if (!loop)
+        return fail(fmt::format("{}", loop.error()));
+    for (int fd : {listener->get(), backoff.get()}) {
+        if (auto watched = loop->watch(fd); !watched)
+            return fail(fmt::format("{}", watched.error()));
     }
-    return std::unique_ptr<SensorDeviceSocket>(new SensorDeviceSocket(
-        path, std::move(*listener), std::move(wake), std::move(backoff), std::move(epoll)));
+    return std::unique_ptr<SensorDeviceSocket>(
+        new SensorDeviceSocket(path, std::move(*listener), std::move(backoff), std::move(*loop)));
 }
 
 SensorDeviceSocket::SensorDeviceSocket(std::string path, posix::UniqueFd listen_fd,
-                                       posix::UniqueFd wake_fd, posix::UniqueFd backoff_fd,
-                                       posix::UniqueFd epoll_fd)
+                                       posix::UniqueFd backoff_fd, posix::EpollLoop loop)
     : path_(std::move(path)),
       listen_fd_(std::move(listen_fd)),
-      wake_fd_(std::move(wake_fd)),
       backoff_fd_(std::move(backoff_fd)),
-      epoll_fd_(std::move(epoll_fd)) {
+      loop_(std::move(loop)) {
     thread_ = std::thread([this] { run(); });
 }
 
 SensorDeviceSocket::~SensorDeviceSocket() {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const auto woken = ::write(wake_fd_.get(), &one, sizeof one);
+    loop_.wake();
     thread_.join();
     ::unlink(path_.c_str());
     g_open = false;
@@ -197,44 +181,34 @@ SensorDeviceSocket::~SensorDeviceSocket() {
 // The Sensor API's own thread: device events and the sink calls they make.
 void SensorDeviceSocket::run() {
     std::unique_ptr<Device> device;
-    for (;;) {
-        epoll_event events[4];
-        const int n = ::epoll_wait(epoll_fd_.get(), events, 4, -1);
-        if (n < 0 && errno != EINTR) {
-            kLog.error("Sensor device socket failed: {}", std::strerror(errno));
-            return;
-        }
-        for (int i = 0; i < n; ++i) {
-            const int fd = events[i].data.fd;
-            if (fd == wake_fd_.get())
+    const auto ran = loop_.run([&](int fd) {
+        if (fd == listen_fd_.get()) {
+            posix::UniqueFd accepted(::accept4(listen_fd_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+            if (!accepted.valid()) {
+                if (errno == EMFILE || errno == ENFILE)
+                    shed_queued();
                 return;
-            if (fd == listen_fd_.get()) {
-                posix::UniqueFd accepted(
-                    ::accept4(listen_fd_.get(), nullptr, nullptr, SOCK_CLOEXEC));
-                if (!accepted.valid()) {
-                    if (errno == EMFILE || errno == ENFILE)
-                        shed_queued();
-                    continue;
-                }
-                out_of_descriptors_ = false;
-                if (device) {
-                    kLog.warn("Sensor device refused: another device is connected");
-                    continue;
-                }
-                const int accepted_fd = accepted.get();
-                device = std::make_unique<Device>(std::move(accepted), epoll_fd_.get());
-                if (!watch(epoll_fd_.get(), accepted_fd)) {
-                    device.reset();
-                    continue;
-                }
-                kLog.info("Sensor device connected");
-            } else if (fd == backoff_fd_.get()) {
-                listen_again();
-            } else if (device && fd == device->fd() && !device->read()) {
-                device.reset();
             }
+            out_of_descriptors_ = false;
+            if (device) {
+                kLog.warn("Sensor device refused: another device is connected");
+                return;
+            }
+            const int accepted_fd = accepted.get();
+            device = std::make_unique<Device>(std::move(accepted), loop_);
+            if (!loop_.watch(accepted_fd)) {
+                device.reset();
+                return;
+            }
+            kLog.info("Sensor device connected");
+        } else if (fd == backoff_fd_.get()) {
+            listen_again();
+        } else if (device && fd == device->fd() && !device->read()) {
+            device.reset();
         }
-    }
+    });
+    if (!ran)
+        kLog.error("Sensor device socket failed: {}", std::strerror(ran.error().code));
 }
 
 void SensorDeviceSocket::shed_queued() {
@@ -242,7 +216,7 @@ void SensorDeviceSocket::shed_queued() {
         kLog.warn("Sensor device refused: out of file descriptors");
     if (reserve_.shed(listen_fd_.get(), [](const posix::UniqueFd&) {}))
         return;
-    (void)watch(epoll_fd_.get(), listen_fd_.get(), EPOLL_CTL_MOD, 0);  // rest until the timer
+    (void)loop_.watch(listen_fd_.get(), 0, EPOLL_CTL_MOD);  // rest until the timer
     const itimerspec rest{.it_interval = {}, .it_value = {.tv_sec = 1, .tv_nsec = 0}};
     ::timerfd_settime(backoff_fd_.get(), 0, &rest, nullptr);
 }
@@ -252,7 +226,7 @@ void SensorDeviceSocket::listen_again() {
     [[maybe_unused]] const auto drained =
         ::read(backoff_fd_.get(), &expirations, sizeof expirations);
     // Changing a watched descriptor's events cannot fail but for a broken epoll set.
-    (void)watch(epoll_fd_.get(), listen_fd_.get(), EPOLL_CTL_MOD, EPOLLIN);
+    (void)loop_.watch(listen_fd_.get(), EPOLLIN, EPOLL_CTL_MOD);
 }
 
 }  // namespace norvo::linux_platform

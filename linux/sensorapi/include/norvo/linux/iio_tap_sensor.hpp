@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "norvo/posix/epoll_loop.hpp"
 #include "norvo/posix/unique_fd.hpp"
 
 namespace norvo::linux_platform {
@@ -55,7 +56,7 @@ class IioTapSensor {
 
   private:
     class Device;
-    IioTapSensor(IioSource source, posix::UniqueFd wake_fd, posix::UniqueFd epoll_fd);
+    IioTapSensor(IioSource source, posix::EpollLoop loop);
     void run();
     // `quiet`: a hot-plug of some other device, not worth a Warn when no tap device is found.
     void scan(bool quiet);
@@ -63,8 +64,7 @@ class IioTapSensor {
     void drop_device();
 
     IioSource source_;
-    posix::UniqueFd wake_fd_;
-    posix::UniqueFd epoll_fd_;
+    posix::EpollLoop loop_;
     std::unique_ptr<Device> device_;  // the sensor's thread's, once it runs
     std::thread thread_;
 };

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "norvo/posix/descriptor_reserve.hpp"
+#include "norvo/posix/epoll_loop.hpp"
 #include "norvo/posix/unique_fd.hpp"
 
 namespace norvo::linux_platform {
@@ -28,8 +29,8 @@ class SensorDeviceSocket {
     const std::string& path() const { return path_; }
 
   private:
-    SensorDeviceSocket(std::string path, posix::UniqueFd listen_fd, posix::UniqueFd wake_fd,
-                       posix::UniqueFd backoff_fd, posix::UniqueFd epoll_fd);
+    SensorDeviceSocket(std::string path, posix::UniqueFd listen_fd, posix::UniqueFd backoff_fd,
+                       posix::EpollLoop loop);
     void run();
     // Out of descriptors: the queued device is refused rather than left to wake the
     // loop for ever; without even that, the listener rests until the backoff timer.
@@ -38,9 +39,8 @@ class SensorDeviceSocket {
 
     std::string path_;
     posix::UniqueFd listen_fd_;
-    posix::UniqueFd wake_fd_;
     posix::UniqueFd backoff_fd_;
-    posix::UniqueFd epoll_fd_;
+    posix::EpollLoop loop_;
     posix::DescriptorReserve reserve_;
     bool out_of_descriptors_ = false;
     std::thread thread_;
