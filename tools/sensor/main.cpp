@@ -165,14 +165,7 @@ int pump(int fd, bool quiet) {
 // The socket given, or the first of the default ones that answers; says on stderr
 // why none did.
 std::optional<norvo::posix::UniqueFd> connect(const std::optional<std::string>& given, bool quiet) {
-    std::vector<std::filesystem::path> paths;
-    if (given) {
-        paths.emplace_back(*given);
-    } else {
-        for (const auto& folder : norvo::posix::search_folders(norvo::posix::client_system_folder(),
-                                                               std::getenv("XDG_RUNTIME_DIR")))
-            paths.push_back(folder / "sensor");
-    }
+    const auto paths = norvo::posix::client_socket_paths(given, "sensor");
     std::vector<std::string> failures;
     for (const auto& path : paths) {
         auto socket = norvo::posix::connect_unix(path);

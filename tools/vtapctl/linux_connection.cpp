@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <vector>
 
@@ -112,14 +111,7 @@ void report(const std::filesystem::path& socket, const client::RpcFailure& f) {
 }  // namespace
 
 std::unique_ptr<Connection> connect(const std::optional<std::string>& endpoint) {
-    std::vector<std::filesystem::path> sockets;
-    if (endpoint) {
-        sockets.emplace_back(*endpoint);
-    } else {
-        for (const auto& folder :
-             posix::search_folders(posix::client_system_folder(), std::getenv("XDG_RUNTIME_DIR")))
-            sockets.push_back(folder / "NorvoVxtRpcEndpoint");
-    }
+    const auto sockets = posix::client_socket_paths(endpoint, "NorvoVxtRpcEndpoint");
     std::vector<client::RpcFailure> failures;
     for (const auto& socket : sockets) {
         auto connection = client::Connection::connect(socket);

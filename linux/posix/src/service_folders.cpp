@@ -37,4 +37,15 @@ std::filesystem::path client_system_folder() {
     return is_set(stand_in) ? std::filesystem::path(stand_in) : system_folder();
 }
 
+std::vector<std::filesystem::path> client_socket_paths(const std::optional<std::string>& given,
+                                                       std::string_view name) {
+    if (given)
+        return {*given};
+    std::vector<std::filesystem::path> paths;
+    for (const auto& folder :
+         search_folders(client_system_folder(), std::getenv("XDG_RUNTIME_DIR")))
+        paths.push_back(folder / name);
+    return paths;
+}
+
 }  // namespace norvo::posix
