@@ -146,12 +146,8 @@ Result<Connection::CallSocket*> Connection::take_socket(bool start, Deadline dea
         // An idle socket the service hung up (it restarted, say) is no use.
         capped_ -= static_cast<std::size_t>(
             std::erase_if(sockets_, [](const auto& s) { return !s->busy && !quiet(s->fd()); }));
-        CallSocket* idle = nullptr;
-        for (const auto& socket : sockets_) {
-            if (!socket->busy && (!idle || socket->idle_since > idle->idle_since))
-                idle = socket.get();  // the latest used, so that the others age
-        }
-        if (idle) {
+        // The latest used, so that the others age.
+        if (auto* idle = latest_idle()) {
             idle->busy = true;
             if (start) {
                 idle->start = true;
@@ -262,12 +258,17 @@ void Connection::give_back(CallSocket& socket, bool clean) {
     returned_.notify_one();
 }
 
-void Connection::trim_idle(Clock::time_point now) {
-    const CallSocket* kept = nullptr;
+Connection::CallSocket* Connection::latest_idle() const {
+    CallSocket* latest = nullptr;
     for (const auto& socket : sockets_) {
-        if (!socket->busy && (!kept || socket->idle_since > kept->idle_since))
-            kept = socket.get();
+        if (!socket->busy && (!latest || socket->idle_since > latest->idle_since))
+            latest = socket.get();
     }
+    return latest;
+}
+
+void Connection::trim_idle(Clock::time_point now) {
+    const CallSocket* kept = latest_idle();
     capped_ -= static_cast<std::size_t>(std::erase_if(sockets_, [&](const auto& s) {
         return !s->busy && s.get() != kept && now - s->idle_since >= options_.idle_time;
     }));

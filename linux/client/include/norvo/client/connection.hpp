@@ -145,6 +145,8 @@ class Connection {
     void give_back(CallSocket& socket, bool clean);
     // Closes idle sockets beyond one that have been idle for the idle time.
     void trim_idle(std::chrono::steady_clock::time_point now);
+    // The idle socket used last, if any; with mutex_ held.
+    CallSocket* latest_idle() const;
     template <class Reply, class Request>
     Result<Reply> invoke(const Request& request, Callbacks* callbacks = nullptr);
     Result<wire::ReceivedFrame> call(std::uint8_t opnum, std::span<const std::uint8_t> payload,
