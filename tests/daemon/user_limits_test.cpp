@@ -141,11 +141,11 @@ Peer& lasting_peer(const std::string& path) {
 }
 
 // A child process under `uid`. Its work returns 0 when all went as expected,
-// or the number of the step that did not; a holding child then tells the
-// parent it is ready and keeps what it made until the parent lets it go.
+// or the number of the step that did not; the child then tells the parent it
+// is ready and keeps what it made until the parent lets it go.
 class UserProcess {
   public:
-    UserProcess(uid_t uid, std::function<int()> work, bool hold = false) {
+    UserProcess(uid_t uid, std::function<int()> work) {
         int ready[2] = {-1, -1}, release[2] = {-1, -1};
         EXPECT_EQ(::pipe2(ready, O_CLOEXEC), 0);
         EXPECT_EQ(::pipe2(release, O_CLOEXEC), 0);
@@ -159,7 +159,7 @@ class UserProcess {
             if (::setresgid(uid, uid, uid) != 0 || ::setresuid(uid, uid, uid) != 0)
                 ::_exit(100);
             const int failed = work();
-            if (failed != 0 || !hold)
+            if (failed != 0)
                 ::_exit(failed);
             char byte = 'R';
             [[maybe_unused]] auto written = ::write(tell_ready.get(), &byte, 1);
@@ -172,12 +172,12 @@ class UserProcess {
             finish();
     }
 
-    // True once a holding child is ready; false when it ended instead.
+    // True once the child is ready; false when it ended instead.
     bool ready() {
         char byte = 0;
         return ::read(ready_.get(), &byte, 1) == 1;
     }
-    // Lets a holding child go; its exit status.
+    // Lets the child go; its exit status.
     int finish() {
         release_ = {};
         int status = 0;
@@ -219,27 +219,24 @@ class UserLimits : public DaemonTest {
 
     // Another login user opens a context, starts, is called back, and closes.
     int served_while_flooded() const {
-        return UserProcess(
-                   kOther,
-                   [path = endpoint()] {
-                       Peer peer(path);
-                       if (peer.admission() != 0)
-                           return 1;
-                       const auto context = peer.open(1);
-                       if (!context)
-                           return 2;
-                       peer.call(2, wire::call::NorvoStartSensor{*context, 7});
-                       auto signal = wire::read_frame(peer.fd());  // SignalReturn: the run is on
-                       if (!signal || signal->header.kind !=
-                                          static_cast<std::uint8_t>(wire::FrameKind::Callback))
-                           return 3;
-                       const auto c = wire::decode_callback(signal->header.opnum, signal->payload);
-                       peer.send(wire::FrameKind::CallbackReply, signal->header.opnum, 2,
-                                 wire::CallbackReply{.sequence = c ? c->sequence : 0});
-                       peer.call(3, wire::call::RemoteClose{*context});
-                       return peer.is_result(peer.reply(3)) ? 0 : 4;
-                   })
-            .finish();
+        return run_as(kOther, [path = endpoint()] {
+            Peer peer(path);
+            if (peer.admission() != 0)
+                return 1;
+            const auto context = peer.open(1);
+            if (!context)
+                return 2;
+            peer.call(2, wire::call::NorvoStartSensor{*context, 7});
+            auto signal = wire::read_frame(peer.fd());  // SignalReturn: the run is on
+            if (!signal ||
+                signal->header.kind != static_cast<std::uint8_t>(wire::FrameKind::Callback))
+                return 3;
+            const auto c = wire::decode_callback(signal->header.opnum, signal->payload);
+            peer.send(wire::FrameKind::CallbackReply, signal->header.opnum, 2,
+                      wire::CallbackReply{.sequence = c ? c->sequence : 0});
+            peer.call(3, wire::call::RemoteClose{*context});
+            return peer.is_result(peer.reply(3)) ? 0 : 4;
+        });
     }
 
     std::unique_ptr<ChildProcess> daemon_;
@@ -247,20 +244,16 @@ class UserLimits : public DaemonTest {
 };
 
 TEST_F(UserLimits, IdleConnectionsOfOneUserStopAtItsLimitAndOthersAreServed) {
-    UserProcess flood(
-        kFlooder,
-        [path = endpoint()] {
-            static std::vector<std::unique_ptr<Peer>> held;
-            for (std::size_t i = 0; i < kConnectionsPerUser; ++i) {
-                auto& peer = *held.emplace_back(std::make_unique<Peer>(path));
-                // Past the handshake: the first-frame deadline does not end these.
-                if (peer.admission() != 0 ||
-                    !peer.send(wire::FrameKind::Hello, 0, 0, wire::Hello{}))
-                    return 1;
-            }
-            return Peer(path).admission() == wire::status::server_too_busy ? 0 : 2;
-        },
-        /*hold=*/true);
+    UserProcess flood(kFlooder, [path = endpoint()] {
+        static std::vector<std::unique_ptr<Peer>> held;
+        for (std::size_t i = 0; i < kConnectionsPerUser; ++i) {
+            auto& peer = *held.emplace_back(std::make_unique<Peer>(path));
+            // Past the handshake: the first-frame deadline does not end these.
+            if (peer.admission() != 0 || !peer.send(wire::FrameKind::Hello, 0, 0, wire::Hello{}))
+                return 1;
+        }
+        return Peer(path).admission() == wire::status::server_too_busy ? 0 : 2;
+    });
     ASSERT_TRUE(flood.ready()) << "flood child: " << flood.finish();
     EXPECT_EQ(served_while_flooded(), 0);
     auto root = vtapctl({"query", "1"});
@@ -271,25 +264,22 @@ TEST_F(UserLimits, IdleConnectionsOfOneUserStopAtItsLimitAndOthersAreServed) {
 
 // The flooder's runs wait for callback replies that never come, so they stay.
 TEST_F(UserLimits, RunsOfOneUserStopAtItsLimitAndAnotherStartsAndCloses) {
-    UserProcess flood(
-        kFlooder,
-        [path = endpoint()] {
-            auto* peer = &lasting_peer(path);
-            if (peer->admission() != 0)
-                return 1;
-            std::vector<wire::ContextToken> contexts;
-            for (std::uint32_t i = 0; i <= kStartsPerUser; ++i) {
-                const auto context = peer->open(1000 + i);
-                if (!context)
-                    return 2;
-                contexts.push_back(*context);
-            }
-            for (std::uint32_t i = 0; i <= kStartsPerUser; ++i)
-                peer->call(1 + i, wire::call::NorvoStartSensor{contexts[i], i});
-            const auto refused = peer->reply(1 + kStartsPerUser, /*answer=*/false);
-            return peer->fault_of(refused) == wire::status::server_too_busy ? 0 : 3;
-        },
-        /*hold=*/true);
+    UserProcess flood(kFlooder, [path = endpoint()] {
+        auto* peer = &lasting_peer(path);
+        if (peer->admission() != 0)
+            return 1;
+        std::vector<wire::ContextToken> contexts;
+        for (std::uint32_t i = 0; i <= kStartsPerUser; ++i) {
+            const auto context = peer->open(1000 + i);
+            if (!context)
+                return 2;
+            contexts.push_back(*context);
+        }
+        for (std::uint32_t i = 0; i <= kStartsPerUser; ++i)
+            peer->call(1 + i, wire::call::NorvoStartSensor{contexts[i], i});
+        const auto refused = peer->reply(1 + kStartsPerUser, /*answer=*/false);
+        return peer->fault_of(refused) == wire::status::server_too_busy ? 0 : 3;
+    });
     ASSERT_TRUE(flood.ready()) << "flood child: " << flood.finish();
     EXPECT_EQ(served_while_flooded(), 0);
     EXPECT_EQ(flood.finish(), 0);
@@ -301,30 +291,27 @@ TEST_F(UserLimits, RunsOfOneUserStopAtItsLimitAndAnotherStartsAndCloses) {
 TEST_F(UserLimits, ContextsOfOneUserStopAtItsShareInBoundedMemory) {
     constexpr std::uint32_t kPerAssociation = 1024;
     const auto before = status_field(daemon_->pid(), "VmRSS");
-    UserProcess flood(
-        kFlooder,
-        [path = endpoint()] {
-            static std::vector<std::unique_ptr<Peer>> held;
-            std::uint32_t id = 0;
-            std::optional<wire::ContextToken> last;
-            for (std::size_t i = 0; i < kContextsPerUser / kPerAssociation; ++i) {
-                auto& peer = *held.emplace_back(std::make_unique<Peer>(path));
-                if (peer.admission() != 0)
-                    return 1;
-                for (std::uint32_t c = 0; c < kPerAssociation; ++c) {
-                    if (!(last = peer.open(++id)))
-                        return 2;
-                }
+    UserProcess flood(kFlooder, [path = endpoint()] {
+        static std::vector<std::unique_ptr<Peer>> held;
+        std::uint32_t id = 0;
+        std::optional<wire::ContextToken> last;
+        for (std::size_t i = 0; i < kContextsPerUser / kPerAssociation; ++i) {
+            auto& peer = *held.emplace_back(std::make_unique<Peer>(path));
+            if (peer.admission() != 0)
+                return 1;
+            for (std::uint32_t c = 0; c < kPerAssociation; ++c) {
+                if (!(last = peer.open(++id)))
+                    return 2;
             }
-            auto& more = *held.emplace_back(std::make_unique<Peer>(path));
-            if (more.admission() != 0 || !more.call(++id, wire::call::RemoteOpen{}) ||
-                more.fault_of(more.reply(id)) != wire::status::server_too_busy)
-                return 3;
-            if (!held[held.size() - 2]->answered(++id, wire::call::RemoteClose{*last}))
-                return 4;
-            return more.open(++id) ? 0 : 5;
-        },
-        /*hold=*/true);
+        }
+        auto& more = *held.emplace_back(std::make_unique<Peer>(path));
+        if (more.admission() != 0 || !more.call(++id, wire::call::RemoteOpen{}) ||
+            more.fault_of(more.reply(id)) != wire::status::server_too_busy)
+            return 3;
+        if (!held[held.size() - 2]->answered(++id, wire::call::RemoteClose{*last}))
+            return 4;
+        return more.open(++id) ? 0 : 5;
+    });
     ASSERT_TRUE(flood.ready()) << "flood child: " << flood.finish();
     const auto grown = status_field(daemon_->pid(), "VmRSS") - before;
     EXPECT_LT(grown, kContextsCostKib) << "KiB for " << kContextsPerUser << " contexts";
@@ -339,42 +326,39 @@ TEST_F(UserLimits, ContextsOfOneUserStopAtItsShareInBoundedMemory) {
 // The daemon's standard error and output are pipes that this test leaves unread
 // while one user floods both; another user's new connection is served all the same.
 TEST_F(UserLimits, ALogReaderThatStoppedHoldsUpNoOtherUser) {
-    UserProcess flood(
-        kFlooder,
-        [path = endpoint()] {
-            Peer peer(path, std::chrono::seconds(10));
-            const auto context = peer.admission() == 0 ? peer.open(1) : std::nullopt;
-            if (!context)
-                return 1;
-            constexpr std::uint8_t kPhoneTap[] = {1, 0, 1, 0, 0, 0};
-            std::vector<std::uint8_t> event(wire::kMaxArraySize, 7);
-            std::ranges::copy(kPhoneTap, event.begin());
-            std::uint32_t id = 2;
-            for (int i = 0; i < 16; ++i) {
-                if (!peer.answered(id++, wire::call::NorvoReceiveClientEvent{*context, {event}}))
-                    return 2;
-            }
-            for (int i = 0; i < 2000; ++i) {
-                if (!peer.answered(id++, wire::call::NorvoStopSensor{*context}))
-                    return 3;
-            }
-            for (int i = 0; i < 10'000; ++i) {  // "unknown" on standard output
-                if (!peer.answered(id++, wire::call::NorvoQueryProperty{*context, 4, {}}))
-                    return 4;
-            }
-            return 0;
-        },
-        /*hold=*/true);
+    UserProcess flood(kFlooder, [path = endpoint()] {
+        Peer peer(path, std::chrono::seconds(10));
+        const auto context = peer.admission() == 0 ? peer.open(1) : std::nullopt;
+        if (!context)
+            return 1;
+        constexpr std::uint8_t kPhoneTap[] = {1, 0, 1, 0, 0, 0};
+        std::vector<std::uint8_t> event(wire::kMaxArraySize, 7);
+        std::ranges::copy(kPhoneTap, event.begin());
+        std::uint32_t id = 2;
+        for (int i = 0; i < 16; ++i) {
+            if (!peer.answered(id++, wire::call::NorvoReceiveClientEvent{*context, {event}}))
+                return 2;
+        }
+        for (int i = 0; i < 2000; ++i) {
+            if (!peer.answered(id++, wire::call::NorvoStopSensor{*context}))
+                return 3;
+        }
+        for (int i = 0; i < 10'000; ++i) {  // "unknown" on standard output
+            if (!peer.answered(id++, wire::call::NorvoQueryProperty{*context, 4, {}}))
+                return 4;
+        }
+        return 0;
+    });
     ASSERT_TRUE(flood.ready()) << "flood child: " << flood.finish();
     const auto start = std::chrono::steady_clock::now();
-    const int served = UserProcess(kOther, [path = endpoint()] {
-                           Peer peer(path, std::chrono::seconds(1));
-                           const auto context = peer.admission() == 0 ? peer.open(1) : std::nullopt;
-                           const wire::call::NorvoQueryProperty version{
-                               context.value_or(wire::ContextToken{}), 1,
-                               wire::PropertyBuffer{std::vector<std::uint8_t>(64)}};
-                           return context && peer.answered(2, version) ? 0 : 1;
-                       }).finish();
+    const int served = run_as(kOther, [path = endpoint()] {
+        Peer peer(path, std::chrono::seconds(1));
+        const auto context = peer.admission() == 0 ? peer.open(1) : std::nullopt;
+        const wire::call::NorvoQueryProperty version{
+            context.value_or(wire::ContextToken{}), 1,
+            wire::PropertyBuffer{std::vector<std::uint8_t>(64)}};
+        return context && peer.answered(2, version) ? 0 : 1;
+    });
     EXPECT_EQ(served, 0);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     EXPECT_EQ(flood.finish(), 0);
@@ -389,31 +373,28 @@ TEST_F(UserLimits, PoolThreadsAboveTheFloorEndAfterIdling) {
     constexpr std::uint32_t kRuns = 8;
     const pid_t pid = daemon_->pid();
     const auto before = status_field(pid, "Threads");
-    UserProcess runs(
-        kFlooder,
-        [path = endpoint()] {
-            auto& peer = lasting_peer(path);
-            if (peer.admission() != 0)
-                return 1;
-            std::vector<wire::ContextToken> contexts;
-            for (std::uint32_t i = 1; i <= kRuns; ++i) {
-                const auto context = peer.open_simulated(100 + i);
-                if (!context)
-                    return 2;
-                contexts.push_back(*context);
-            }
-            for (std::uint32_t i = 1; i <= kRuns; ++i)
-                peer.call(i, wire::call::NorvoStartSensor{contexts[i - 1], i});
-            // Each run's first callback comes from its own thread; none is answered.
-            for (std::uint32_t i = 1; i <= kRuns; ++i) {
-                const auto frame = wire::read_frame(peer.fd());
-                if (!frame ||
-                    frame->header.kind != static_cast<std::uint8_t>(wire::FrameKind::Callback))
-                    return 3;
-            }
-            return 0;
-        },
-        /*hold=*/true);
+    UserProcess runs(kFlooder, [path = endpoint()] {
+        auto& peer = lasting_peer(path);
+        if (peer.admission() != 0)
+            return 1;
+        std::vector<wire::ContextToken> contexts;
+        for (std::uint32_t i = 1; i <= kRuns; ++i) {
+            const auto context = peer.open_simulated(100 + i);
+            if (!context)
+                return 2;
+            contexts.push_back(*context);
+        }
+        for (std::uint32_t i = 1; i <= kRuns; ++i)
+            peer.call(i, wire::call::NorvoStartSensor{contexts[i - 1], i});
+        // Each run's first callback comes from its own thread; none is answered.
+        for (std::uint32_t i = 1; i <= kRuns; ++i) {
+            const auto frame = wire::read_frame(peer.fd());
+            if (!frame ||
+                frame->header.kind != static_cast<std::uint8_t>(wire::FrameKind::Callback))
+                return 3;
+        }
+        return 0;
+    });
     ASSERT_TRUE(runs.ready()) << "runs child: " << runs.finish();
     EXPECT_GE(status_field(pid, "Threads"), before + kRuns);
     EXPECT_EQ(runs.finish(), 0);
@@ -432,29 +413,26 @@ TEST_F(UserLimits, PoolThreadsAboveTheFloorEndAfterIdling) {
 // A run ends with the socket that started it, as if its client had gone, while
 // the client's other socket, and the context with it, stays.
 TEST_F(UserLimits, ARunEndsWithItsSocketWhileItsAssociationLives) {
-    UserProcess client(
-        kOther,
-        [path = endpoint()] {
-            auto& first = lasting_peer(path);
-            if (first.admission() != 0)
-                return 1;
-            const auto context = first.open_simulated(1);
-            if (!context)
-                return 2;
-            {
-                Peer starter(path);
-                if (!starter.join(first.association()))
-                    return 4;
-                starter.call(3, wire::call::NorvoStartSensor{*context, 7});
-                const auto signal = wire::read_frame(starter.fd());
-                if (!signal ||
-                    signal->header.kind != static_cast<std::uint8_t>(wire::FrameKind::Callback))
-                    return 5;
-            }
-            first.call(4, wire::call::NorvoQueryProperty{.context = *context, .key = 4});
-            return first.is_result(first.reply(4)) ? 0 : 6;
-        },
-        /*hold=*/true);
+    UserProcess client(kOther, [path = endpoint()] {
+        auto& first = lasting_peer(path);
+        if (first.admission() != 0)
+            return 1;
+        const auto context = first.open_simulated(1);
+        if (!context)
+            return 2;
+        {
+            Peer starter(path);
+            if (!starter.join(first.association()))
+                return 4;
+            starter.call(3, wire::call::NorvoStartSensor{*context, 7});
+            const auto signal = wire::read_frame(starter.fd());
+            if (!signal ||
+                signal->header.kind != static_cast<std::uint8_t>(wire::FrameKind::Callback))
+                return 5;
+        }
+        first.call(4, wire::call::NorvoQueryProperty{.context = *context, .key = 4});
+        return first.is_result(first.reply(4)) ? 0 : 6;
+    });
     ASSERT_TRUE(client.ready()) << "client child: " << client.finish();
     EXPECT_TRUE(daemon_->take_error(core_line('6', "Stop message receive, exiting sensor loop")))
         << daemon_->error_text();

@@ -209,4 +209,17 @@ void ChildProcess::fail(std::string_view what) {
     problems_ += "]\n";
 }
 
+int run_as(uid_t uid, const std::function<int()>& work) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setresgid(uid, uid, uid) != 0 || ::setresuid(uid, uid, uid) != 0)
+            ::_exit(100);
+        ::_exit(work());
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child)
+        return 200;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 200;
+}
+
 }  // namespace norvo::testing

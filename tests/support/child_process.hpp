@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -80,5 +81,10 @@ class ChildProcess {
     std::string problems_;
     std::optional<int> status_;
 };
+
+// `work` in a forked child that has become `uid` (its group too): the child's exit
+// status, which is what `work` returns, 100 when it could not become `uid`, or 200
+// when it did not exit.
+int run_as(uid_t uid, const std::function<int()>& work);
 
 }  // namespace norvo::testing

@@ -60,10 +60,8 @@ TEST_F(ClientLifetime, ClientKilledDuringItsStartIsRunDownAndItsLoopEnds) {
     EXPECT_EQ(next->read_property(*context, 4)->bytes, (Bytes{0, 0, 0, 0}));
 }
 
-// Run in a child that becomes nobody: a raw connect and the service's first frame.
+// Run in a child that is nobody: a raw connect and the service's first frame.
 int connect_as_nobody(const std::filesystem::path& socket) {
-    if (::setgid(norvo::transport::kNobody) != 0 || ::setuid(norvo::transport::kNobody) != 0)
-        return 100;
     const auto fd = norvo::posix::connect_unix(socket);
     if (!fd)
         return 101;
@@ -84,13 +82,9 @@ TEST_F(ClientLifetime, AnAccountOutsideThePolicyIsRefusedAtConnect) {
     auto admitted = service_.connect();
     const auto before = sink_->messages().size();
 
-    const pid_t child = ::fork();
-    if (child == 0)
-        ::_exit(connect_as_nobody(service_.socket()));
-    int raw = 0;
-    ASSERT_EQ(::waitpid(child, &raw, 0), child);
-    ASSERT_TRUE(WIFEXITED(raw));
-    EXPECT_EQ(WEXITSTATUS(raw), wire::status::access_denied);
+    EXPECT_EQ(norvo::testing::run_as(norvo::transport::kNobody,
+                                     [&] { return connect_as_nobody(service_.socket()); }),
+              wire::status::access_denied);
     EXPECT_EQ(sink_->messages().size(), before) << "a refusal is not logged";
 
     EXPECT_TRUE(admitted->RemoteOpen());
@@ -193,12 +187,9 @@ TEST_F(ClientLifetime, JoinedSocketsShareContextsAndTheLastToEndRunsThemDown) {
     EXPECT_EQ(refused->status, wire::status::access_denied) << "the association has ended";
 }
 
-// Run in a child that becomes another login user: the status of the answer to
-// its Join of `key`, or 100 and up for a step that failed.
+// Run in a child that is another login user: the status of the answer to its
+// Join of `key`, or 101 and up for a step that failed.
 int join_as_another_user(const std::filesystem::path& socket, const wire::AssociationKey& key) {
-    constexpr uid_t kAnother = 4244;
-    if (::setgid(kAnother) != 0 || ::setuid(kAnother) != 0)
-        return 100;
     const auto fd = norvo::posix::connect_unix(socket);
     if (!fd)
         return 101;
@@ -219,13 +210,11 @@ TEST_F(ClientLifetime, AnotherUserCannotJoinAnAssociation) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "becoming another user needs root";
     norvo::testing::RawClient owner(service_.socket());
-    const pid_t child = ::fork();
-    if (child == 0)
-        ::_exit(join_as_another_user(service_.socket(), owner.association()));
-    int raw = 0;
-    ASSERT_EQ(::waitpid(child, &raw, 0), child);
-    ASSERT_TRUE(WIFEXITED(raw));
-    EXPECT_EQ(WEXITSTATUS(raw), wire::status::access_denied);
+    constexpr uid_t kAnother = 4244;
+    EXPECT_EQ(
+        norvo::testing::run_as(
+            kAnother, [&] { return join_as_another_user(service_.socket(), owner.association()); }),
+        wire::status::access_denied);
 }
 
 // The service here takes no ninth connection, so a socket past the cap shows
