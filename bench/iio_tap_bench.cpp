@@ -45,9 +45,12 @@ void BM_IioTapToConfirmation(benchmark::State& state) {
     const posix::UniqueFd writer(fds[1]);
     auto reader = std::make_shared<posix::UniqueFd>(fds[0]);
     auto sensor = linux_platform::IioTapSensor::open(linux_platform::IioSource{
-        root, "", [reader](const std::string&) -> std::expected<posix::UniqueFd, int> {
+        root, "",
+        [reader](
+            const std::string&) -> std::expected<posix::UniqueFd, linux_platform::IioOpenError> {
             if (!reader->valid())
-                return std::unexpected(ENODEV);
+                return std::unexpected(
+                    linux_platform::IioOpenError{linux_platform::IioOpenError::Step::node, ENODEV});
             return std::move(*reader);
         }});
     if (!sensor) {

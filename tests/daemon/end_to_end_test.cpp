@@ -73,33 +73,57 @@ TEST_F(EndToEnd, PhoneAndLaptopTapAreConfirmed) {
     stop_daemon(*daemon);
 }
 
-// An IIO device's single tap, fed through the test setting's FIFO in place of its event
-// descriptor, is confirmed with a phone tap.
-TEST_F(EndToEnd, IioSingleTapAndPhoneTapAreConfirmed) {
+// The packaged path: the service's account cannot write /sys, where udev has set the switch.
+// A switch already on is used: a single tap, fed through the test setting's FIFO in place of
+// the device's event descriptor, is confirmed with a phone tap. A switch left off is named.
+TEST_F(EndToEnd, AnIioSwitchTheDaemonCannotWriteIsUsedWhenOn) {
+    constexpr int kAccount = 4243;
     const auto device = path("sys") / "iio:device0";
+    const auto enable = device / "events" / "in_accel_gesture_singletap_en";
     std::filesystem::create_directories(device / "events");
-    std::ofstream(device / "events" / "in_accel_gesture_singletap_en") << "0\n";
     std::filesystem::create_directories(path("dev"));
     ASSERT_EQ(::mkfifo(path("dev/iio:device0").c_str(), 0600), 0);
-    ChildProcess daemon(
-        {NORVO_VTAPD_PATH, "--socket", endpoint(), "--sensor", "iio:" + device.string()},
-        ChildOptions{.env = {"NORVO_VTAPD_TEST_IIO_EVENTS=" + path("dev").string()}});
-    ASSERT_TRUE(daemon.take_error("<6>norvo_linux::iio_tap_sensor: IIO tap device iio:device0"))
-        << daemon.error_text();
-    ASSERT_TRUE(daemon.take_error(host_line('6', "RpcServer created")));
-
-    auto client = session();
-    client->write("open\nset 3 5000\nstart 7\n");
-    ASSERT_TRUE(client->take_output("SignalReturn 0x0 cookie=7"));
-    client->write("phone\n");
-    ASSERT_TRUE(client->take_output("phone -> 0x0"));
-    const norvo::posix::UniqueFd events(::open(path("dev/iio:device0").c_str(), O_WRONLY));
-    const iio_event_data tap{
-        std::uint64_t{IIO_EV_TYPE_GESTURE} << 56 | std::uint64_t{IIO_EV_DIR_SINGLETAP} << 48, 0};
-    ASSERT_EQ(::write(events.get(), &tap, sizeof tap), static_cast<ssize_t>(sizeof tap));
-    EXPECT_EQ(without_timestamp(client->take_output("TapEvent")), "TapEvent Confirmed cookie=7");
-    stop_and_close(*client);
-    stop_daemon(daemon);
+    std::vector<std::string> argv{NORVO_VTAPD_PATH, "--socket", endpoint(), "--sensor",
+                                  "iio:" + device.string()};
+    if (::geteuid() == 0) {  // root writes anything: the daemon runs as another account
+        ASSERT_EQ(::chown(path("dev").parent_path().c_str(), kAccount, kAccount), 0);
+        ASSERT_EQ(::chown(path("dev/iio:device0").c_str(), kAccount, kAccount), 0);
+        argv.insert(argv.begin(), {"/usr/bin/setpriv", fmt::format("--reuid={}", kAccount),
+                                   fmt::format("--regid={}", kAccount), "--clear-groups"});
+    }
+    for (const char* state : {"0", "1"}) {
+        SCOPED_TRACE(state);
+        std::filesystem::remove(enable);
+        std::ofstream(enable) << state << "\n";
+        ASSERT_EQ(::chmod(enable.c_str(), 0444), 0);
+        ChildProcess daemon(
+            argv, ChildOptions{.env = {"NORVO_VTAPD_TEST_IIO_EVENTS=" + path("dev").string()}});
+        if (*state == '0') {
+            EXPECT_TRUE(daemon.take_error(
+                "<3>norvo_linux::iio_tap_sensor: IIO device iio:device0 not used: cannot write " +
+                enable.string() + ": Permission denied"))
+                << daemon.error_text();
+            stop_daemon(daemon);
+            continue;
+        }
+        ASSERT_TRUE(daemon.take_error("<6>norvo_linux::iio_tap_sensor: IIO tap device iio:device0"))
+            << daemon.error_text();
+        ASSERT_TRUE(daemon.take_error(host_line('6', "RpcServer created")));
+        auto client = session();
+        client->write("open\nset 3 5000\nstart 7\n");
+        ASSERT_TRUE(client->take_output("SignalReturn 0x0 cookie=7"));
+        client->write("phone\n");
+        ASSERT_TRUE(client->take_output("phone -> 0x0"));
+        const norvo::posix::UniqueFd events(::open(path("dev/iio:device0").c_str(), O_WRONLY));
+        const iio_event_data tap{
+            std::uint64_t{IIO_EV_TYPE_GESTURE} << 56 | std::uint64_t{IIO_EV_DIR_SINGLETAP} << 48,
+            0};
+        ASSERT_EQ(::write(events.get(), &tap, sizeof tap), static_cast<ssize_t>(sizeof tap));
+        EXPECT_EQ(without_timestamp(client->take_output("TapEvent")),
+                  "TapEvent Confirmed cookie=7");
+        stop_and_close(*client);
+        stop_daemon(daemon);
+    }
 }
 
 TEST_F(EndToEnd, LoneLaptopTapIsUnconfirmed) {

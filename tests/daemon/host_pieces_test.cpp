@@ -1,5 +1,5 @@
 // The daemon's own pieces: log lines for journald, systemd notifications, options,
-// signals as controls, and fatal reports.
+// signals as controls, IIO device events, and fatal reports.
 
 #include <fmt/format.h>
 #include <gtest/gtest.h>
@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "norvo/linux_host/fatal_reporting.hpp"
+#include "norvo/linux_host/iio_watch.hpp"
 #include "norvo/linux_host/journal_sink.hpp"
 #include "norvo/linux_host/notify_status.hpp"
 #include "norvo/linux_host/options.hpp"
@@ -263,6 +264,39 @@ TEST(Options, SensorChoice) {
                   fmt::format("unknown sensor '{}'", bad));
     }
     EXPECT_EQ(parse_options(Args{"--sensor"}, "/f").error(), "--sensor needs a SENSOR");
+}
+
+// Both of the daemon's device watches tell the sensor the same: which iio device came or went.
+TEST(IioDeviceEvents, NameTheDeviceThatCameOrWent) {
+    using Change = linux_platform::IioDeviceWatch::Change;
+    using namespace std::string_view_literals;
+    const struct {
+        std::string_view kernel_message;
+        std::optional<Change> change;
+    } cases[] = {
+        {"remove@/devices/iio:device0\0ACTION=remove\0DEVPATH=/devices/iio:device0\0"
+         "SUBSYSTEM=iio\0SEQNUM=1041\0MAJOR=241\0MINOR=0\0DEVNAME=iio:device0\0"sv,
+         Change{false, "iio:device0"}},
+        {"add@/devices/platform/i2c/iio:device2\0ACTION=add\0"
+         "DEVPATH=/devices/platform/i2c/iio:device2\0SUBSYSTEM=iio\0SEQNUM=7\0"sv,
+         Change{true, "iio:device2"}},
+        {"change@/devices/iio:device0\0ACTION=change\0DEVPATH=/devices/iio:device0\0"
+         "SUBSYSTEM=iio\0"sv,
+         Change{true, "iio:device0"}},  // udev's rule may have made it usable
+        {"remove@/devices/virtual/input/input3\0ACTION=remove\0"
+         "DEVPATH=/devices/virtual/input/input3\0SUBSYSTEM=input\0"sv,
+         std::nullopt},
+        {"remove@/devices/iio:device0"sv, std::nullopt},  // a header without its entries
+        {""sv, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(parse_uevent(c.kernel_message), c.change) << c.kernel_message;
+    }
+    // udev's events carry the same ACTION and DEVPATH.
+    EXPECT_EQ(iio_change("remove", "/devices/platform/i2c/iio:device1"),
+              (Change{false, "iio:device1"}));
+    EXPECT_EQ(iio_change("add", "/devices/iio:device0"), (Change{true, "iio:device0"}));
+    EXPECT_EQ(iio_change("unbind", "/devices/iio:device0"), std::nullopt);
 }
 
 TEST(Options, DefaultFolderFollowsTheUser) {

@@ -11,7 +11,9 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <condition_variable>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -273,18 +275,29 @@ class FakeDeviceWatch final : public linux_platform::IioDeviceWatch {
         while (::read(read_.get(), drained, sizeof drained) > 0) {
         }
         std::lock_guard lock(mutex_);
+        taken_ += changes_.size();
+        cv_.notify_all();
         return std::exchange(changes_, {});
     }
     void post(Change change) {
         std::lock_guard lock(mutex_);
         changes_.push_back(std::move(change));
+        ++posted_;
         EXPECT_EQ(::write(write_.get(), "+", 1), 1);
+    }
+    // Until the sensor has taken every change posted: what it does with them comes before
+    // anything else it is woken for afterwards.
+    void wait_until_taken() {
+        std::unique_lock lock(mutex_);
+        cv_.wait(lock, [&] { return taken_ == posted_; });
     }
 
   private:
     posix::UniqueFd read_, write_;
     std::mutex mutex_;
+    std::condition_variable cv_;
     std::vector<Change> changes_;
+    std::size_t posted_ = 0, taken_ = 0;
 };
 
 std::uint64_t event_code(iio_event_type type, iio_event_direction direction) {
@@ -292,7 +305,11 @@ std::uint64_t event_code(iio_event_type type, iio_event_direction direction) {
            std::uint64_t{IIO_ACCEL} << 32;
 }
 
-// A sysfs tree of the test's own, and a pipe for each opening of a device's events.
+using OpenStep = linux_platform::IioOpenError::Step;
+
+// A sysfs tree of the test's own, and a pipe for each opening of a device's events. As the
+// kernel's event descriptor, the pipe gives whole records only and neither wakes its reader
+// nor ends when the device goes: the test keeps its writing end.
 class IioTapSensorTest : public SensorDeviceTest {
   protected:
     std::filesystem::path folder(const std::string& name = "iio:device0") const {
@@ -307,28 +324,39 @@ class IioTapSensorTest : public SensorDeviceTest {
         std::getline(std::ifstream(file), text);
         return text;
     }
-    void add_device() {
-        put(folder() / "name", "fxls8962af\n");
-        put(folder() / "current_timestamp_clock", "realtime\n");
-        put(folder() / "events" / "in_accel_gesture_singletap_en", "0\n");
-        put(folder() / "events" / "in_accel_gesture_doubletap_en", "0\n");
+    void add_device(const std::string& name = "iio:device0") {
+        put(folder(name) / "name", "fxls8962af\n");
+        put(folder(name) / "current_timestamp_clock", "realtime\n");
+        put(folder(name) / "events" / "in_accel_gesture_singletap_en", "0\n");
+        put(folder(name) / "events" / "in_accel_gesture_doubletap_en", "0\n");
     }
 
-    void open_sensor() {
-        auto watch = std::make_unique<FakeDeviceWatch>();
+    // Without a watch the device is looked for on the timer.
+    void open_sensor(bool with_watch = true) {
+        auto watch = with_watch ? std::make_unique<FakeDeviceWatch>() : nullptr;
         watch_ = watch.get();
         auto sensor = linux_platform::IioTapSensor::open(linux_platform::IioSource{
-            directory_ / "sys", "",
-            [this](const std::string&) -> std::expected<posix::UniqueFd, int> {
-                if (open_error_ != 0)
-                    return std::unexpected(open_error_);
+            .sysfs_root = directory_ / "sys",
+            .device = {},
+            .open_events = [this](const std::string&)
+                -> std::expected<posix::UniqueFd, linux_platform::IioOpenError> {
+                ++opens_;
+                if (held_opens_ > 0) {
+                    --held_opens_;
+                    return std::unexpected(linux_platform::IioOpenError{OpenStep::node, EBUSY});
+                }
+                if (open_error_)
+                    return std::unexpected(*open_error_);
                 int fds[2];
                 if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
-                    return std::unexpected(errno);
+                    return std::unexpected(linux_platform::IioOpenError{OpenStep::node, errno});
                 events_ = posix::UniqueFd(fds[1]);
                 return posix::UniqueFd(fds[0]);
             },
-            std::move(watch)});
+            .watch = std::move(watch),
+            .check_interval = std::chrono::milliseconds(10),
+            .retry_interval = std::chrono::milliseconds(10),
+        });
         ASSERT_TRUE(sensor) << sensor.error();
         sensor_ = std::move(*sensor);
     }
@@ -336,13 +364,25 @@ class IioTapSensorTest : public SensorDeviceTest {
         const iio_event_data event{event_code(type, direction), 0};
         ASSERT_EQ(::write(events_.get(), &event, sizeof event), static_cast<ssize_t>(sizeof event));
     }
+    // What the kernel shows of an unplug: the folder goes, the descriptor stays open.
+    void remove_device(const std::string& name = "iio:device0") {
+        std::filesystem::remove_all(folder(name));
+        if (watch_)
+            watch_->post({false, name});
+    }
 
+    void SetUp() override {
+        SensorDeviceTest::SetUp();
+        std::signal(SIGPIPE, SIG_IGN);  // a record sent to a device dropped fails its write
+    }
     void TearDown() override {
         sensor_.reset();
         SensorDeviceTest::TearDown();
     }
 
-    int open_error_ = 0;
+    std::atomic<int> opens_ = 0;
+    std::atomic<int> held_opens_ = 0;  // this many opens find the node held by another program
+    std::optional<linux_platform::IioOpenError> open_error_;
     posix::UniqueFd events_;
     FakeDeviceWatch* watch_ = nullptr;
     std::unique_ptr<linux_platform::IioTapSensor> sensor_;
@@ -364,29 +404,70 @@ TEST_F(IioTapSensorTest, FollowsTheDeviceInTapsAndOut) {
     callbacks_.wait_for_calls(3);
     send(IIO_EV_TYPE_GESTURE, IIO_EV_DIR_DOUBLETAP);
     send(IIO_EV_TYPE_THRESH, IIO_EV_DIR_SINGLETAP);
-    ASSERT_EQ(::write(events_.get(), "12345678", 8), 8);  // half a record, then the end
-    events_ = {};
+    add_device("iio:device1");  // another device goes: the tap device stays
+    remove_device("iio:device1");
+    watch_->wait_until_taken();
+    phone_tap();
+    send(IIO_EV_TYPE_GESTURE, IIO_EV_DIR_SINGLETAP);
     callbacks_.wait_for_calls(4);
-    watch_->post({true, "iio:device0"});  // the device is back, then unbound
+    remove_device();
     callbacks_.wait_for_calls(5);
-    watch_->post({false, "iio:device0"});
+    add_device();  // back with the same number, its descriptor closed
+    watch_->post({true, "iio:device0"});
     callbacks_.wait_for_calls(6);
     EXPECT_EQ(stop(), hr::ok);
 
     EXPECT_THAT(
         without_timestamps(callbacks_.lines()),
         ElementsAre("SignalReturn 0x0 cookie=7", "SensorStateChanged state=0 cookie=7",
-                    "TapEvent 1 cookie=7", "SensorStateChanged state=5 cookie=7",
-                    "SensorStateChanged state=0 cookie=7", "SensorStateChanged state=5 cookie=7"));
+                    "TapEvent 1 cookie=7", "TapEvent 1 cookie=7",
+                    "SensorStateChanged state=5 cookie=7", "SensorStateChanged state=0 cookie=7"));
     const auto lines = log_->messages();
     EXPECT_THAT(lines, Contains("No IIO tap device " + (directory_ / "sys").string() +
                                 ": the tap sensor is absent"));
     EXPECT_THAT(lines, Contains("IIO tap device iio:device0 (fxls8962af) entered, its events "
                                 "timed on the monotonic clock"));
-    EXPECT_THAT(lines, Contains("IIO device iio:device0: 8 bytes of an incomplete event dropped"));
     EXPECT_EQ(count_logged("Ignored IIO event "), 2u);
-    EXPECT_EQ(count_logged("Laptop tap detected at: "), 1u);
-    EXPECT_EQ(count_logged("IIO tap device iio:device0 left"), 2u);
+    EXPECT_EQ(count_logged("Laptop tap detected at: "), 2u);
+    EXPECT_EQ(count_logged("IIO tap device iio:device0 left"), 1u);
+}
+
+// Without device events the timer finds the removal and the return, the descriptor silent.
+TEST_F(IioTapSensorTest, WithoutDeviceEventsTheDeviceIsLookedForOnATimer) {
+    open_sensor(false);
+    start(7);
+    callbacks_.wait_for_calls(1);
+    add_device();
+    callbacks_.wait_for_calls(2);
+    remove_device();
+    callbacks_.wait_for_calls(3);
+    add_device();
+    callbacks_.wait_for_calls(4);
+    phone_tap();
+    send(IIO_EV_TYPE_GESTURE, IIO_EV_DIR_SINGLETAP);
+    callbacks_.wait_for_calls(5);
+    EXPECT_EQ(stop(), hr::ok);
+    EXPECT_THAT(without_timestamps(callbacks_.lines()),
+                ElementsAre("SignalReturn 0x0 cookie=7", "SensorStateChanged state=0 cookie=7",
+                            "SensorStateChanged state=5 cookie=7",
+                            "SensorStateChanged state=0 cookie=7", "TapEvent 1 cookie=7"));
+}
+
+// Another program holding the node is an outage: one line, then tries on the timer until free.
+TEST_F(IioTapSensorTest, ANodeHeldByAnotherProgramIsTriedAgainUntilFree) {
+    open_sensor();
+    start(7);
+    callbacks_.wait_for_calls(1);
+    held_opens_ = 3;
+    add_device();
+    watch_->post({true, "iio:device0"});
+    callbacks_.wait_for_calls(2);
+    EXPECT_EQ(stop(), hr::ok);
+    EXPECT_EQ(opens_, 4);
+    EXPECT_EQ(count_logged("IIO device iio:device0 not used yet: /dev/iio:device0 is held by "
+                           "another program; trying again every 0.01 s"),
+              1u);
+    EXPECT_EQ(count_logged("IIO tap device iio:device0 (fxls8962af) entered"), 1u);
 }
 
 // A device that cannot be used is logged and leaves the sensor absent: a run waits for it.
@@ -395,12 +476,12 @@ TEST_F(IioTapSensorTest, AnUnusableDeviceLeavesTheSensorAbsent) {
     const struct {
         const char* what;
         std::function<void()> set_up;
-        int open_error;
+        std::optional<linux_platform::IioOpenError> open_error;
         std::string logged;
     } cases[] = {
-        {"no permission", [] {}, EACCES,
+        {"no permission", [] {}, linux_platform::IioOpenError{OpenStep::node, EACCES},
          "IIO device iio:device0 not used: cannot open its events: Permission denied"},
-        {"busy", [] {}, EBUSY,
+        {"events held", [] {}, linux_platform::IioOpenError{OpenStep::events, EBUSY},
          "IIO device iio:device0 not used: cannot open its events: its events are held by "
          "another reader"},
         {"enable not writable",
@@ -408,9 +489,9 @@ TEST_F(IioTapSensorTest, AnUnusableDeviceLeavesTheSensorAbsent) {
              std::filesystem::remove(enable);
              std::filesystem::create_directory(enable);
          },
-         0,
+         std::nullopt,
          "IIO device iio:device0 not used: cannot write " + enable.string() + ": Is a directory"},
-        {"no single taps", [&] { std::filesystem::remove(enable); }, 0,
+        {"no single taps", [&] { std::filesystem::remove(enable); }, std::nullopt,
          "No IIO tap device " + (directory_ / "sys").string() + ": the tap sensor is absent"},
     };
     std::uint64_t cookie = 1;

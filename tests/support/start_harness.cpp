@@ -2,6 +2,9 @@
 
 #include <fmt/format.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 namespace norvo::testing {
 
 service::CallbackResult RecordingCallbacks::record(std::string line) {
@@ -66,7 +69,13 @@ void RecordingCallbacks::wait_until_inside() {
 
 void RecordingCallbacks::wait_for_calls(std::size_t count) {
     std::unique_lock lock(mutex_);
-    cv_.wait(lock, [&] { return lines_.size() >= count; });
+    if (!cv_.wait_for(lock, kCallGuard, [&] { return lines_.size() >= count; })) {
+        // Fails the run at once, with what came, rather than at the test runner's time limit.
+        std::fprintf(stderr, "gave up after %lld s waiting for callback %zu; came:\n",
+                     static_cast<long long>(kCallGuard.count()), count);
+        for (const auto& line : lines_) std::fprintf(stderr, "  %s\n", line.c_str());
+        std::abort();
+    }
 }
 
 RunningStart::RunningStart(service::ClientContext& context, std::uint64_t cookie,

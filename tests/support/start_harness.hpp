@@ -7,6 +7,7 @@
 #include "norvo/virtual_clock.hpp"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -35,8 +36,10 @@ class RecordingCallbacks final : public service::ClientCallbacks {
     void unblock();
     // Waits until a callback sits blocked.
     void wait_until_inside();
-    // Waits until `count` callbacks have been made.
+    // Waits until `count` callbacks have been made; aborts the test program, naming the
+    // calls made, after kCallGuard.
     void wait_for_calls(std::size_t count);
+    static constexpr std::chrono::seconds kCallGuard{20};
 
   private:
     service::CallbackResult record(std::string line);

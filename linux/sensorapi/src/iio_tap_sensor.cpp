@@ -5,6 +5,7 @@
 #include <linux/iio/events.h>
 #include <linux/iio/types.h>
 #include <sys/ioctl.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -22,10 +23,18 @@ constexpr log::Target kLog{"norvo_linux::iio_tap_sensor"};
 constexpr std::string_view kManufacturer = "Linux IIO";
 constexpr std::uint16_t kUi4 = 19;  // VT_UI4
 
-std::string reason(int code) {
-    if (code == EBUSY)
+std::string reason(const IioOpenError& error) {
+    if (error.step == IioOpenError::Step::events && error.code == EBUSY)
         return "its events are held by another reader";
-    return std::strerror(code);
+    return std::strerror(error.code);
+}
+
+bool held_elsewhere(const IioOpenError& error) {
+    return error.step == IioOpenError::Step::node && error.code == EBUSY;
+}
+
+double seconds(std::chrono::milliseconds interval) {
+    return std::chrono::duration<double>(interval).count();
 }
 
 // The same report as the simulated device's tap: the chip gives no strength, so the first
@@ -36,30 +45,28 @@ sensor_device::Report tap_report() {
 
 }  // namespace
 
-std::expected<posix::UniqueFd, int> open_iio_events(const std::string& name) {
+std::expected<posix::UniqueFd, IioOpenError> open_iio_events(const std::string& name) {
+    // The node itself is exclusive: while another program holds it, this open is refused.
     const posix::UniqueFd device(::open(("/dev/" + name).c_str(), O_RDONLY | O_CLOEXEC));
     if (!device.valid())
-        return std::unexpected(errno);
+        return std::unexpected(IioOpenError{IioOpenError::Step::node, errno});
     int events = -1;
     if (::ioctl(device.get(), IIO_GET_EVENT_FD_IOCTL, &events) != 0)
-        return std::unexpected(errno);
+        return std::unexpected(IioOpenError{IioOpenError::Step::events, errno});
     posix::UniqueFd owned(events);
     if (::fcntl(owned.get(), F_SETFL, O_NONBLOCK) != 0)
-        return std::unexpected(errno);
+        return std::unexpected(IioOpenError{IioOpenError::Step::events, errno});
     return owned;
 }
 
-// One device whose events are read: its descriptor and the part of a record read so far.
+// One device whose events are read: its descriptor. The kernel hands out whole records
+// only, and a removed device neither wakes its reader nor ends the stream: only a read
+// tells (ENODEV), so the removal comes from device events or the timed check.
 class IioTapSensor::Device {
   public:
     Device(std::string name, posix::UniqueFd fd, clockid_t clock, const posix::EpollLoop& loop)
         : name_(std::move(name)), fd_(std::move(fd)), clock_(clock), loop_(loop) {}
-    ~Device() {
-        loop_.unwatch(fd_.get());
-        if (!pending_.empty())
-            kLog.warn("IIO device {}: {} bytes of an incomplete event dropped", name_,
-                      pending_.size());
-    }
+    ~Device() { loop_.unwatch(fd_.get()); }
     Device(const Device&) = delete;
     Device& operator=(const Device&) = delete;
 
@@ -68,8 +75,8 @@ class IioTapSensor::Device {
 
     // False once the device has gone (ENODEV, or the end of a stream) or cannot be read.
     bool read() {
-        unsigned char chunk[16 * sizeof(iio_event_data)];
-        const ssize_t n = ::read(fd_.get(), chunk, sizeof chunk);
+        iio_event_data events[16];
+        const ssize_t n = ::read(fd_.get(), events, sizeof events);
         if (n < 0 && (errno == EINTR || errno == EAGAIN))
             return true;
         if (n < 0 && errno != ENODEV) {
@@ -78,14 +85,8 @@ class IioTapSensor::Device {
         }
         if (n <= 0)
             return false;
-        pending_.insert(pending_.end(), chunk, chunk + n);
-        std::size_t used = 0;
-        for (; pending_.size() - used >= sizeof(iio_event_data); used += sizeof(iio_event_data)) {
-            iio_event_data event{};
-            std::memcpy(&event, pending_.data() + used, sizeof event);
-            handle(event);
-        }
-        pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(used));
+        for (std::size_t i = 0; i < static_cast<std::size_t>(n) / sizeof events[0]; ++i)
+            handle(events[i]);
         return true;
     }
 
@@ -108,29 +109,37 @@ class IioTapSensor::Device {
     posix::UniqueFd fd_;
     clockid_t clock_;
     const posix::EpollLoop& loop_;
-    std::vector<unsigned char> pending_;
 };
 
 std::expected<std::unique_ptr<IioTapSensor>, std::string> IioTapSensor::open(IioSource source) {
     auto loop = posix::EpollLoop::create();
     if (!loop)
         return std::unexpected(fmt::format("{}", loop.error()));
-    if (source.watch) {
-        if (auto watched = loop->watch(source.watch->fd()); !watched)
+    posix::UniqueFd timer(::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK));
+    if (!timer.valid())
+        return std::unexpected(fmt::format("{}", posix::last_error("timerfd_create")));
+    for (int fd : {timer.get(), source.watch ? source.watch->fd() : -1}) {
+        if (fd < 0)
+            continue;
+        if (auto watched = loop->watch(fd); !watched)
             return std::unexpected(fmt::format("{}", watched.error()));
     }
-    return std::unique_ptr<IioTapSensor>(new IioTapSensor(std::move(source), std::move(*loop)));
+    return std::unique_ptr<IioTapSensor>(
+        new IioTapSensor(std::move(source), std::move(*loop), std::move(timer)));
 }
 
-IioTapSensor::IioTapSensor(IioSource source, posix::EpollLoop loop)
-    : source_(std::move(source)), loop_(std::move(loop)) {
+IioTapSensor::IioTapSensor(IioSource source, posix::EpollLoop loop, posix::UniqueFd timer)
+    : source_(std::move(source)), loop_(std::move(loop)), timer_(std::move(timer)) {
     scan(false);
+    if (!device_ && source_.on_presence)
+        source_.on_presence("");
     thread_ = std::thread([this] { run(); });
 }
 
 IioTapSensor::~IioTapSensor() {
     loop_.wake();
     thread_.join();
+    source_.on_presence = nullptr;  // the owner is going too: nothing to switch to
     drop_device();
 }
 
@@ -139,6 +148,8 @@ void IioTapSensor::run() {
     const auto ran = loop_.run([this](int fd) {
         if (source_.watch && fd == source_.watch->fd())
             take_changes();
+        else if (fd == timer_.get())
+            on_timer();
         else if (device_ && fd == device_->fd() && !device_->read())
             drop_device();
     });
@@ -151,6 +162,8 @@ void IioTapSensor::take_changes() {
     if (!changes) {
         kLog.error("IIO hot-plug stopped: {}", changes.error());
         loop_.unwatch(source_.watch->fd());
+        source_.watch.reset();
+        arm_timer();
         return;
     }
     for (const auto& change : *changes) {
@@ -161,10 +174,30 @@ void IioTapSensor::take_changes() {
     }
 }
 
+void IioTapSensor::on_timer() {
+    std::uint64_t expirations = 0;
+    [[maybe_unused]] const auto drained = ::read(timer_.get(), &expirations, sizeof expirations);
+    if (device_ && !std::filesystem::exists(source_.sysfs_root / device_->name()))
+        drop_device();
+    if (!device_)
+        scan(true);
+}
+
+void IioTapSensor::arm_timer() {
+    const bool needed = !source_.watch || !held_elsewhere_.empty();
+    const auto interval = source_.watch ? source_.retry_interval : source_.check_interval;
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(interval).count();
+    const timespec every{static_cast<time_t>(ns / 1'000'000'000),
+                         static_cast<long>(ns % 1'000'000'000)};
+    const itimerspec spec{needed ? every : timespec{}, needed ? every : timespec{}};
+    ::timerfd_settime(timer_.get(), 0, &spec, nullptr);
+}
+
 void IioTapSensor::scan(bool quiet) {
     const auto names = source_.device.empty() ? iio::tap_devices(source_.sysfs_root)
                                               : std::vector<std::string>{source_.device};
     bool found = false;
+    std::string busy;
     for (const auto& name : names) {
         const auto folder = source_.sysfs_root / name;
         if (!std::filesystem::exists(folder))
@@ -176,6 +209,18 @@ void IioTapSensor::scan(bool quiet) {
             continue;
         }
         auto fd = source_.open_events(name);
+        if (!fd && held_elsewhere(fd.error())) {
+            // One line per outage: the retries are silent.
+            if (held_elsewhere_ != name) {
+                kLog.warn(
+                    "IIO device {} not used yet: /dev/{} is held by another program; trying "
+                    "again every {} s",
+                    name, name, seconds(source_.retry_interval));
+            }
+            if (busy.empty())
+                busy = name;
+            continue;
+        }
         if (!fd) {
             kLog.error("IIO device {} not used: cannot open its events: {}", name,
                        reason(fd.error()));
@@ -186,12 +231,18 @@ void IioTapSensor::scan(bool quiet) {
             continue;
         }
         device_ = std::make_unique<Device>(name, std::move(*fd), prepared->clock, loop_);
+        held_elsewhere_.clear();
+        arm_timer();
         kLog.info("IIO tap device {} ({}) entered, its events timed on the {} clock", name,
                   prepared->model, prepared->clock_name);
+        if (source_.on_presence)
+            source_.on_presence(name);
         DeviceHub::instance().enter(
             sensor_device::Enter{0, 2, prepared->model, std::string(kManufacturer)});
         return;
     }
+    held_elsewhere_ = busy;
+    arm_timer();
     if (!found && !quiet) {
         const auto where =
             source_.device.empty() ? source_.sysfs_root : source_.sysfs_root / source_.device;
@@ -206,6 +257,9 @@ void IioTapSensor::drop_device() {
     kLog.info("IIO tap device {} left", device_->name());
     device_.reset();
     DeviceHub::instance().leave();
+    arm_timer();
+    if (source_.on_presence)
+        source_.on_presence("");
 }
 
 }  // namespace norvo::linux_platform

@@ -1,6 +1,6 @@
 #pragma once
 // Where the daemon's IIO tap sensor looks: the device named on the command line or
-// any, hot-plug through the kernel's device events (sd-device), and the test setting.
+// any, its hot-plug (iio_watch.hpp), and the test setting.
 
 #include "norvo/linux/iio_tap_sensor.hpp"
 #include "norvo/linux_host/options.hpp"
@@ -11,7 +11,7 @@ namespace norvo::linux_host {
 // descriptor, so tests feed records without hardware.
 inline constexpr const char* kIioEventsVariable = "NORVO_VTAPD_TEST_IIO_EVENTS";
 
-// Without hot-plug (a Warn says why) the devices present at start are all it sees.
+// Without device events (a Warn says why) the held device is looked for on a timer.
 linux_platform::IioSource iio_source(const RunOptions& options, const char* test_events);
 
 }  // namespace norvo::linux_host

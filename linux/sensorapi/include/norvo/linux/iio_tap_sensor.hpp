@@ -4,6 +4,7 @@
 // found with taps enabled is the tap sensor's enter, its going away the leave, each
 // single tap one data report. See docs/sensor-device.md.
 
+#include <chrono>
 #include <expected>
 #include <filesystem>
 #include <functional>
@@ -21,8 +22,9 @@ namespace norvo::linux_platform {
 class IioDeviceWatch {
   public:
     struct Change {
-        bool added = false;
-        std::string name;  // the device's folder name, e.g. iio:device0
+        bool added = false;  // or changed: worth a look; false: removed
+        std::string name;    // the device's folder name, e.g. iio:device0
+        bool operator==(const Change&) const = default;
     };
     virtual ~IioDeviceWatch() = default;
     virtual int fd() const = 0;
@@ -30,17 +32,36 @@ class IioDeviceWatch {
     [[nodiscard]] virtual std::expected<std::vector<Change>, std::string> take() = 0;
 };
 
-// The event descriptor of a device (by folder name), non-blocking, or the errno.
-using IioEventOpener = std::function<std::expected<posix::UniqueFd, int>(const std::string&)>;
+// Why a device's events could not be opened: the errno of opening its node
+// (/dev/iio:deviceN, which one program at a time may hold) or of asking it for
+// its event descriptor (which one reader at a time may hold).
+struct IioOpenError {
+    enum class Step { node, events };
+    Step step;
+    int code;
+};
+
+// The event descriptor of a device (by folder name), non-blocking.
+using IioEventOpener =
+    std::function<std::expected<posix::UniqueFd, IioOpenError>(const std::string&)>;
 
 // IIO_GET_EVENT_FD_IOCTL on /dev/NAME.
-[[nodiscard]] std::expected<posix::UniqueFd, int> open_iio_events(const std::string& name);
+[[nodiscard]] std::expected<posix::UniqueFd, IioOpenError> open_iio_events(const std::string& name);
 
 struct IioSource {
     std::filesystem::path sysfs_root = "/sys/bus/iio/devices";
     std::string device;  // only this device; empty: the first one with single taps
     IioEventOpener open_events = open_iio_events;
-    std::unique_ptr<IioDeviceWatch> watch{};  // null: no hot-plug
+    // Null: no device events, so the held device is looked for (and a new one looked
+    // for) every `check_interval` instead.
+    std::unique_ptr<IioDeviceWatch> watch{};
+    std::chrono::milliseconds check_interval{2000};
+    // A node held by another program is tried again this often while the outage lasts.
+    std::chrono::milliseconds retry_interval{2000};
+    // Called on the sensor's thread with the device's name before it enters and with an
+    // empty name after it leaves, and once from open() with an empty name when no device
+    // entered there; never from the destructor.
+    std::function<void(const std::string& device)> on_presence{};
 };
 
 class IioTapSensor {
@@ -56,16 +77,23 @@ class IioTapSensor {
 
   private:
     class Device;
-    IioTapSensor(IioSource source, posix::EpollLoop loop);
+    IioTapSensor(IioSource source, posix::EpollLoop loop, posix::UniqueFd timer);
     void run();
     // `quiet`: a hot-plug of some other device, not worth a Warn when no tap device is found.
     void scan(bool quiet);
     void take_changes();
+    void on_timer();
+    // The timer runs while it has something to do: without a watch always, with one
+    // only while a device's node is held by another program.
+    void arm_timer();
     void drop_device();
 
     IioSource source_;
     posix::EpollLoop loop_;
-    std::unique_ptr<Device> device_;  // the sensor's thread's, once it runs
+    posix::UniqueFd timer_;
+    // The sensor's thread's, once it runs.
+    std::unique_ptr<Device> device_;
+    std::string held_elsewhere_;  // the device whose node another program holds, if any
     std::thread thread_;
 };
 
