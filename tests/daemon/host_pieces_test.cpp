@@ -248,6 +248,7 @@ TEST(Options, SensorChoice) {
          "/f/sensor",
          "/sys/bus/iio/devices/iio:device0"},
         {{"--sensor", "simulated:/s"}, SensorKind::simulated, "/s", ""},
+        {{"--sensor", "auto"}, SensorKind::automatic, "/f/sensor", ""},
         {{"--sensor", "iio", "--sensor", "simulated"}, SensorKind::simulated, "/f/sensor", ""},
         {{"--sensor-socket", "/s", "--sensor", "simulated"}, SensorKind::simulated, "/s", ""},
     };
@@ -259,7 +260,7 @@ TEST(Options, SensorChoice) {
         EXPECT_EQ(run.sensor_socket, c.sensor_socket);
         EXPECT_EQ(run.iio_device, c.iio_device);
     }
-    for (const auto* bad : {"iio:", "usb", "simulatedx:/s"}) {
+    for (const auto* bad : {"iio:", "usb", "simulatedx:/s", "auto:/s"}) {
         EXPECT_EQ(parse_options(Args{"--sensor", bad}, "/f").error(),
                   fmt::format("unknown sensor '{}'", bad));
     }

@@ -66,7 +66,7 @@ std::optional<std::string> notify_socket() {
 void make_folders(const linux_host::RunOptions& options) {
     std::error_code ignored;
     std::vector<std::filesystem::path> sockets{options.socket};
-    if (options.sensor == linux_host::SensorKind::simulated)
+    if (options.sensor != linux_host::SensorKind::iio)
         sockets.push_back(options.sensor_socket);
     for (const auto& socket : sockets) {
         const auto folder = socket.parent_path();

@@ -14,7 +14,9 @@ The tap service: serves its clients on a local socket until SIGTERM or SIGINT.
   --sensor SENSOR       simulated[:PATH]: the simulated tap sensor (the default), on
                         the device socket PATH; iio[:PATH]: an IIO accelerometer's
                         single taps, from the device folder PATH (for example
-                        /sys/bus/iio/devices/iio:device0) or the first that has them
+                        /sys/bus/iio/devices/iio:device0) or the first that has them;
+                        auto: an IIO accelerometer's while one is present, the
+                        simulated one otherwise (the package's choice)
   --sensor-socket PATH  the simulated tap sensor's device socket (default FOLDER/sensor)
   --log-level LEVEL     error, warn, info, debug or trace: the most detailed lines
                         written to standard error (default trace)
@@ -34,9 +36,14 @@ namespace {
     const auto kind = value.substr(0, colon);
     const bool has_path = colon != std::string_view::npos;
     const auto path = has_path ? value.substr(colon + 1) : std::string_view{};
-    if ((kind != "simulated" && kind != "iio") || (has_path && path.empty()))
+    const bool automatic = kind == "auto";
+    if ((kind != "simulated" && kind != "iio" && !automatic) || (has_path && path.empty()) ||
+        (automatic && has_path)) {
         return std::unexpected(fmt::format("unknown sensor '{}'", value));
-    options.sensor = kind == "iio" ? SensorKind::iio : SensorKind::simulated;
+    }
+    options.sensor = automatic       ? SensorKind::automatic
+                     : kind == "iio" ? SensorKind::iio
+                                     : SensorKind::simulated;
     if (!has_path)
         return {};
     // A folder given with its trailing slash names the same device.

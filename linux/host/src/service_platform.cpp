@@ -69,23 +69,13 @@ std::expected<host::ServiceObject, host::HostError> LinuxServicePlatform::create
 }
 
 std::expected<void, host::HostError> LinuxServicePlatform::start_runtime() {
-    if (options_.sensor == SensorKind::iio) {
-        auto sensor = linux_platform::IioTapSensor::open(
-            iio_source(options_, std::getenv(kIioEventsVariable)));
-        if (!sensor) {
-            host::kHostLog.error("IIO tap sensor not opened: {}", sensor.error());
-            return std::unexpected(host::HostError(sensor.error()));
-        }
-        iio_ = std::move(*sensor);
-    } else {
-        auto device = linux_platform::SensorDeviceSocket::open(options_.sensor_socket);
-        if (!device) {
-            // The run's error shows only its outermost message: say here what went wrong.
-            host::kHostLog.error("Sensor device socket not opened: {}", device.error());
-            return std::unexpected(host::HostError(device.error()));
-        }
-        device_ = std::move(*device);
-    }
+    auto sensor =
+        SensorSource::open(options_, options_.sensor == SensorKind::simulated
+                                         ? linux_platform::IioSource{}
+                                         : iio_source(options_, std::getenv(kIioEventsVariable)));
+    if (!sensor)
+        return std::unexpected(host::HostError(sensor.error()));
+    sensor_ = std::move(*sensor);
     service::RUNTIME_HANDLE.publish(std::make_shared<const service::Runtime>(service::Runtime{
         .clock = std::make_shared<linux_platform::SteadyClock>(),
         .com = std::make_shared<sensorlib::MtaApartment>(),

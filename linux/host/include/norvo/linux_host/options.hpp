@@ -15,7 +15,8 @@
 
 namespace norvo::linux_host {
 
-enum class SensorKind { simulated, iio };
+// automatic: an IIO tap device while one is present, the simulated one otherwise.
+enum class SensorKind { simulated, iio, automatic };
 
 struct RunOptions {
     std::filesystem::path socket;         // the RPC endpoint

@@ -8,9 +8,8 @@
 #include <string>
 
 #include "norvo/host/service_main.hpp"
-#include "norvo/linux/iio_tap_sensor.hpp"
-#include "norvo/linux/sensor_device.hpp"
 #include "norvo/linux_host/options.hpp"
+#include "norvo/linux_host/sensor_source.hpp"
 #include "norvo/linux_host/signal_dispatcher.hpp"
 
 namespace norvo::linux_host {
@@ -25,8 +24,8 @@ class LinuxServicePlatform final : public host::ServicePlatform {
 
     [[nodiscard]] std::expected<host::ServiceObject, host::HostError> create_service_object()
         override;
-    // Opens the device socket or the IIO tap sensor, then publishes the clock, the COM apartment
-    // and the sensor library in RUNTIME_HANDLE.
+    // Opens the tap sensor's source (the device socket, an IIO device or both), then publishes the
+    // clock, the COM apartment and the sensor library in RUNTIME_HANDLE.
     [[nodiscard]] std::expected<void, host::HostError> start_runtime() override;
     [[nodiscard]] std::expected<std::unique_ptr<host::RpcServerHandle>, host::RpcError>
     start_rpc_server() override;
@@ -36,8 +35,7 @@ class LinuxServicePlatform final : public host::ServicePlatform {
     std::optional<host::BlockingReceiver<host::ControlEvent>> events_;
     std::optional<std::string> notify_socket_;
     AcceptedControls& accepted_;
-    std::unique_ptr<linux_platform::SensorDeviceSocket> device_;
-    std::unique_ptr<linux_platform::IioTapSensor> iio_;
+    std::unique_ptr<SensorSource> sensor_;
 };
 
 }  // namespace norvo::linux_host
