@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ libfmt-dev libgtest-dev libgmock-dev libbenchmark-dev python3
           clang-19 libclang-rt-19-dev clang-format-19 libsystemd-dev pkg-config dpkg-dev unzip
-          debhelper scdoc systemd lintian devscripts)
+          debhelper scdoc systemd lintian devscripts
+          linux-headers-amd64 qemu-system-x86 busybox-static cpio udev)
 [[ ${1:-} == linux ]] || packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools clang wine wine64)
 missing=()
 for p in "${packages[@]}"; do
