@@ -22,6 +22,7 @@
 #include "device_process.hpp"
 #include "norvo/linux/iio_tap_sensor.hpp"
 #include "norvo/linux/steady_clock.hpp"
+#include "norvo/linux_host/sensor_source.hpp"
 #include "norvo/log_capture.hpp"
 #include "norvo/posix/unix_socket.hpp"
 #include "norvo/sensorlib/com_object.hpp"
@@ -333,9 +334,14 @@ class IioTapSensorTest : public SensorDeviceTest {
 
     // Without a watch the device is looked for on the timer.
     void open_sensor(bool with_watch = true) {
+        auto sensor = linux_platform::IioTapSensor::open(source(with_watch));
+        ASSERT_TRUE(sensor) << sensor.error();
+        sensor_ = std::move(*sensor);
+    }
+    linux_platform::IioSource source(bool with_watch = true) {
         auto watch = with_watch ? std::make_unique<FakeDeviceWatch>() : nullptr;
         watch_ = watch.get();
-        auto sensor = linux_platform::IioTapSensor::open(linux_platform::IioSource{
+        return linux_platform::IioSource{
             .sysfs_root = directory_ / "sys",
             .device = {},
             .open_events = [this](const std::string&)
@@ -356,9 +362,7 @@ class IioTapSensorTest : public SensorDeviceTest {
             .watch = std::move(watch),
             .check_interval = std::chrono::milliseconds(10),
             .retry_interval = std::chrono::milliseconds(10),
-        });
-        ASSERT_TRUE(sensor) << sensor.error();
-        sensor_ = std::move(*sensor);
+        };
     }
     void send(iio_event_type type, iio_event_direction direction) {
         const iio_event_data event{event_code(type, direction), 0};
@@ -468,6 +472,48 @@ TEST_F(IioTapSensorTest, ANodeHeldByAnotherProgramIsTriedAgainUntilFree) {
                            "another program; trying again every 0.01 s"),
               1u);
     EXPECT_EQ(count_logged("IIO tap device iio:device0 (fxls8962af) entered"), 1u);
+}
+
+// auto: the simulated device plays the sensor until an IIO tap device arrives, which takes its
+// place (the simulated one leaves); when that goes, the device socket is opened again.
+TEST_F(IioTapSensorTest, AutoHearsTheIioDeviceWhilePresentAndTheSimulatedOneOtherwise) {
+    socket_.reset();  // the daemon's source opens the device socket itself
+    linux_host::RunOptions options{.socket = directory_ / "endpoint",
+                                   .sensor_socket = socket_path(),
+                                   .sensor = linux_host::SensorKind::automatic};
+    auto opened = linux_host::SensorSource::open(options, source());
+    ASSERT_TRUE(opened) << opened.error();
+    auto auto_source = std::move(*opened);
+    start(7);
+    callbacks_.wait_for_calls(1);
+    DeviceProcess simulated(socket_path());
+    simulated.send("enter\n");
+    callbacks_.wait_for_calls(2);
+    add_device();
+    watch_->post({true, "iio:device0"});
+    callbacks_.wait_for_calls(4);
+    EXPECT_EQ(simulated.wait(), 1);  // the service closed its connection
+    phone_tap();
+    send(IIO_EV_TYPE_GESTURE, IIO_EV_DIR_SINGLETAP);
+    callbacks_.wait_for_calls(5);
+    remove_device();
+    callbacks_.wait_for_calls(6);
+    EXPECT_EQ(stop(), hr::ok);
+    auto_source.reset();  // its thread has handled the removal: the socket was opened again
+
+    EXPECT_THAT(
+        without_timestamps(callbacks_.lines()),
+        ElementsAre("SignalReturn 0x0 cookie=7", "SensorStateChanged state=0 cookie=7",
+                    "SensorStateChanged state=5 cookie=7", "SensorStateChanged state=0 cookie=7",
+                    "TapEvent 1 cookie=7", "SensorStateChanged state=5 cookie=7"));
+    const auto socket = socket_path();
+    EXPECT_THAT(log_->messages(),
+                ::testing::IsSupersetOf(
+                    {"Sensor source: the simulated device socket " + socket +
+                         " (auto: no IIO tap device present)",
+                     std::string("Sensor source: IIO tap device iio:device0 (auto: it arrived)"),
+                     "Sensor source: the simulated device socket " + socket +
+                         " (auto: the IIO tap device left)"}));
 }
 
 // A device that cannot be used is logged and leaves the sensor absent: a run waits for it.
