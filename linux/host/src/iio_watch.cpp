@@ -16,7 +16,7 @@ namespace {
 
 using Change = IioDeviceWatch::Change;
 
-constexpr unsigned kKernelGroup = 1;      // the kernel's uevents; udevd's own go to group 2
+constexpr unsigned kKernelGroup = 1;        // the kernel's uevents; udevd's own go to group 2
 constexpr int kReceiveBuffer = 256 * 1024;  // a burst of hot-plug events of every subsystem
 
 struct EventUnref {
@@ -170,13 +170,15 @@ std::expected<std::unique_ptr<IioDeviceWatch>, std::string> kernel_device_events
     posix::UniqueFd socket(
         ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_KOBJECT_UEVENT));
     if (!socket.valid())
-        return std::unexpected(fmt::format("{}", posix::last_error("socket(NETLINK_KOBJECT_UEVENT)")));
+        return std::unexpected(
+            fmt::format("{}", posix::last_error("socket(NETLINK_KOBJECT_UEVENT)")));
     ::setsockopt(socket.get(), SOL_SOCKET, SO_RCVBUF, &kReceiveBuffer, sizeof kReceiveBuffer);
     sockaddr_nl address{};
     address.nl_family = AF_NETLINK;
     address.nl_groups = kKernelGroup;
     if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-        return std::unexpected(fmt::format("{}", posix::last_error("bind(NETLINK_KOBJECT_UEVENT)")));
+        return std::unexpected(
+            fmt::format("{}", posix::last_error("bind(NETLINK_KOBJECT_UEVENT)")));
     return std::make_unique<KernelEvents>(std::move(socket));
 }
 

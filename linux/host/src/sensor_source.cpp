@@ -20,7 +20,9 @@ std::expected<std::unique_ptr<SensorSource>, std::string> SensorSource::open(
         return source;
     }
     if (options.sensor == SensorKind::automatic)
-        iio.on_presence = [self = source.get()](const std::string& device) { self->follow(device); };
+        iio.on_presence = [self = source.get()](const std::string& device) {
+            self->follow(device);
+        };
     else
         host::kHostLog.info("Sensor source: IIO tap devices (--sensor iio)");
     auto sensor = linux_platform::IioTapSensor::open(std::move(iio));
