@@ -2,7 +2,7 @@
 # Checks the formatting, builds and runs every test under AddressSanitizer+UBSan (dev) and
 # ThreadSanitizer (tsan), runs each fuzz target for a few seconds (fuzz, clang), builds the optimised
 # release in full with its .debs (linted, then installed, run, removed and purged) and runs the tests
-# once more optimised (release), then
+# once more optimised (release, with the IIO tap sensor on Debian's kernel under QEMU), then
 # cross-compiles for Windows, runs the Windows tests under Wine and builds the .zip (windows).
 set -euo pipefail
 cd "$(dirname "$0")/.."
