@@ -28,7 +28,12 @@ case $kind in
                   usr/share/doc/norvo-vtap-dev/examples/main.cpp)
         ;;
     zip)
+        # One folder, named as the zip, holds everything.
+        top=$(basename "$file" .zip)
         listing=$(unzip -Z1 "$file")
+        outside=$(grep -v "^$top/" <<<"$listing" || true)
+        [[ -z $outside ]] || { echo "$file: outside its folder $top/: $outside" >&2; exit 1; }
+        listing=$(sed "s|^$top/||" <<<"$listing")
         required=(norvo-vtap.exe vtapctl.exe norvo-vtap-service.cmd norvo_vtap.idl norvo_vtap.acf README.txt
                   sdk/include/norvo/windows/rpc/norvo_vtap_client.h sdk/include/norvo/windows/rpc/rpc_guard.h
                   sdk/lib/libnorvo_vtap_client.a sdk/sample_client.c)
@@ -66,9 +71,15 @@ if [[ $kind == zip ]]; then
     unpacked=$(mktemp -d)
     trap 'rm -rf "$unpacked"' EXIT
     unzip -q "$file" -d "$unpacked"
-    build=$(sed -n 's/^ *\(x86_64-w64-mingw32-gcc .*\)$/\1/p' "$unpacked/README.txt")
+    kit=$unpacked/$top
+    # Read on Windows: CRLF line endings.
+    for text in README.txt norvo-vtap-service.cmd; do
+        ! grep -qv $'\r$' "$kit/$text" ||
+            { echo "$file: $text has lines without CRLF" >&2; exit 1; }
+    done
+    build=$(tr -d '\r' <"$kit/README.txt" | sed -n 's/^ *\(x86_64-w64-mingw32-gcc .*\)$/\1/p')
     [[ -n $build ]] || { echo "$file: README.txt names no build command for the sample" >&2; exit 1; }
-    (cd "$unpacked" && $build -Werror && test -f sample_client.exe) ||
+    (cd "$kit" && $build -Werror && test -f sample_client.exe) ||
         { echo "$file: the sample does not build from the kit alone: $build" >&2; exit 1; }
     echo "$file: the sample builds from the kit alone"
 fi
