@@ -1,9 +1,21 @@
 #!/usr/bin/env bash
 # Fails unless a package holds every file it must: `check-package.sh deb|deb-dev|zip FILE`.
-# The .debs must also pass lintian without an error or a warning.
+# The .debs must also pass lintian without an error or a warning, and so must the source package
+# of a checkout's tracked files, edits included: `check-package.sh source CHECKOUT`.
 set -euo pipefail
 
 kind=$1 file=$2
+if [[ $kind == source ]]; then
+    work=$(mktemp -d)
+    trap 'rm -rf "$work"' EXIT
+    tree=$work/norvo-vtap-$(dpkg-parsechangelog -l "$file/debian/changelog" -S Version)
+    mkdir "$tree"
+    (cd "$file" && git ls-files -z | tar --null -T - -cf -) | tar -x -C "$tree"
+    (cd "$work" && dpkg-source -b "$(basename "$tree")" >/dev/null)
+    lintian --fail-on error,warning "$work"/*.dsc
+    echo "$file: the source package passes lintian"
+    exit 0
+fi
 case $kind in
     deb)
         listing=$(dpkg-deb -c "$file" | awk '{print $NF}' | sed 's|^\./||')
@@ -38,7 +50,7 @@ case $kind in
                   sdk/include/norvo/windows/rpc/norvo_vtap_client.h sdk/include/norvo/windows/rpc/rpc_guard.h
                   sdk/lib/libnorvo_vtap_client.a sdk/sample_client.c)
         ;;
-    *) echo "usage: scripts/check-package.sh deb|deb-dev|zip FILE" >&2; exit 2 ;;
+    *) echo "usage: scripts/check-package.sh deb|deb-dev|zip FILE | source CHECKOUT" >&2; exit 2 ;;
 esac
 
 missing=0
