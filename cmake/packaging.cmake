@@ -2,10 +2,11 @@
 # .debs come from debian/ (`debian/rules clean binary`). Each program installs itself in the
 # directory that defines it, into NORVO_INSTALL_BINDIR.
 if(WIN32)
-  # The zip is flat: the programs beside the install script, which finds norvo-vtap.exe there.
+  # The zip holds one folder (norvo-vtap-VERSION-win64): the programs beside the install script,
+  # which finds norvo-vtap.exe there.
   set(NORVO_INSTALL_BINDIR .)
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
   set(CPACK_SYSTEM_NAME win64)
 else()
   # /usr/bin, where linux/host/norvo-vtap.service's ExecStart looks.

@@ -1,9 +1,21 @@
 #!/usr/bin/env bash
 # Fails unless a package holds every file it must: `check-package.sh deb|deb-dev|zip FILE`.
-# The .debs must also pass lintian without an error or a warning.
+# The .debs must also pass lintian without an error or a warning, and so must the source package
+# of a checkout's tracked files, edits included: `check-package.sh source CHECKOUT`.
 set -euo pipefail
 
 kind=$1 file=$2
+if [[ $kind == source ]]; then
+    work=$(mktemp -d)
+    trap 'rm -rf "$work"' EXIT
+    tree=$work/norvo-vtap-$(dpkg-parsechangelog -l "$file/debian/changelog" -S Version)
+    mkdir "$tree"
+    (cd "$file" && git ls-files -z | tar --null -T - -cf -) | tar -x -C "$tree"
+    (cd "$work" && dpkg-source -b "$(basename "$tree")" >/dev/null)
+    lintian --fail-on error,warning "$work"/*.dsc
+    echo "$file: the source package passes lintian"
+    exit 0
+fi
 case $kind in
     deb)
         listing=$(dpkg-deb -c "$file" | awk '{print $NF}' | sed 's|^\./||')
@@ -28,12 +40,17 @@ case $kind in
                   usr/share/doc/norvo-vtap-dev/examples/main.cpp)
         ;;
     zip)
+        # One folder, named as the zip, holds everything.
+        top=$(basename "$file" .zip)
         listing=$(unzip -Z1 "$file")
+        outside=$(grep -v "^$top/" <<<"$listing" || true)
+        [[ -z $outside ]] || { echo "$file: outside its folder $top/: $outside" >&2; exit 1; }
+        listing=$(sed "s|^$top/||" <<<"$listing")
         required=(norvo-vtap.exe vtapctl.exe norvo-vtap-service.cmd norvo_vtap.idl norvo_vtap.acf README.txt
                   sdk/include/norvo/windows/rpc/norvo_vtap_client.h sdk/include/norvo/windows/rpc/rpc_guard.h
                   sdk/lib/libnorvo_vtap_client.a sdk/sample_client.c)
         ;;
-    *) echo "usage: scripts/check-package.sh deb|deb-dev|zip FILE" >&2; exit 2 ;;
+    *) echo "usage: scripts/check-package.sh deb|deb-dev|zip FILE | source CHECKOUT" >&2; exit 2 ;;
 esac
 
 missing=0
@@ -66,9 +83,15 @@ if [[ $kind == zip ]]; then
     unpacked=$(mktemp -d)
     trap 'rm -rf "$unpacked"' EXIT
     unzip -q "$file" -d "$unpacked"
-    build=$(sed -n 's/^ *\(x86_64-w64-mingw32-gcc .*\)$/\1/p' "$unpacked/README.txt")
+    kit=$unpacked/$top
+    # Read on Windows: CRLF line endings.
+    for text in README.txt norvo-vtap-service.cmd; do
+        ! grep -qv $'\r$' "$kit/$text" ||
+            { echo "$file: $text has lines without CRLF" >&2; exit 1; }
+    done
+    build=$(tr -d '\r' <"$kit/README.txt" | sed -n 's/^ *\(x86_64-w64-mingw32-gcc .*\)$/\1/p')
     [[ -n $build ]] || { echo "$file: README.txt names no build command for the sample" >&2; exit 1; }
-    (cd "$unpacked" && $build -Werror && test -f sample_client.exe) ||
+    (cd "$kit" && $build -Werror && test -f sample_client.exe) ||
         { echo "$file: the sample does not build from the kit alone: $build" >&2; exit 1; }
     echo "$file: the sample builds from the kit alone"
 fi

@@ -64,7 +64,9 @@ reply=$(as_user vtapctl query 1) || fail "vtapctl query 1 failed: $reply"
 [[ $reply == "query 1 -> 0x0 len=8 "* ]] || fail "vtapctl query 1 said: $reply"
 echo "$reply"
 
-# The sample, built from the installed -dev files alone (CMake, then pkg-config).
+# The sample, built from the installed -dev files alone: with CMake at the compiler's own default
+# standard (g++ 12: C++17), which the package's target must raise to the C++23 its headers need;
+# then with pkg-config, whose users pass -std=c++23 as its description says.
 cp -r /usr/share/doc/norvo-vtap-dev/examples "$work/sample"
 cmake -S "$work/sample" -B "$work/sample/build" -G Ninja >/dev/null
 cmake --build "$work/sample/build" >/dev/null

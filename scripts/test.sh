@@ -16,7 +16,8 @@ for preset in "${presets[@]}"; do
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset"
     case $preset in
-        release) DEB_BUILD_OPTIONS=nocheck debian/rules clean binary  # ctest follows
+        release) scripts/check-package.sh source .
+                 DEB_BUILD_OPTIONS=nocheck debian/rules clean binary  # ctest follows
                  scripts/check-package.sh deb build/release/norvo-vtap_*_amd64.deb
                  scripts/check-package.sh deb-dev build/release/norvo-vtap-dev_*_amd64.deb
                  scripts/deb-round-trip.sh build/release/norvo-vtap_*_amd64.deb \

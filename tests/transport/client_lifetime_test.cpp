@@ -8,6 +8,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <future>
+#include <mutex>
+#include <thread>
+
 #include "norvo/posix/unix_socket.hpp"
 #include "norvo/service/client_context.hpp"
 #include "norvo/wire/interface.hpp"
@@ -259,27 +263,146 @@ TEST(ClientDeadlines, ConnectingToAServiceThatNeverAnswersGivesUp) {
     }
 }
 
-// RemoteClose waits for the run it stops, whose callback is held here.
-TEST_F(ClientLifetime, ACallPastItsDeadlineFailsAndItsSocketIsDropped) {
-    auto connection =
-        client::Connection::connect(service_.socket(), client::Options{.call_deadline = 200ms});
-    ASSERT_TRUE(connection);
-    auto& service = **connection;
-    auto context = service.RemoteOpen();
-    ASSERT_TRUE(context);
-    CallbackRecorder callbacks;
-    callbacks.hold();
-    ClientStart start(service, *context, 7, callbacks);
-    callbacks.wait_until_held();
-    const auto sockets = service.socket_count();
+// A service that admits every socket and answers its Join, reads the first call
+// on it, and from then on only sends that call callbacks, never reading again.
+class FloodingService {
+  public:
+    FloodingService() {
+        listener_ = *posix::unix_stream_socket();
+        const auto address = posix::UnixAddress::of(socket());
+        EXPECT_EQ(::bind(listener_.get(), address->get(), address->size()), 0);
+        EXPECT_EQ(::listen(listener_.get(), 8), 0);
+        accepting_ = std::thread([this] { accept_all(); });
+    }
+    ~FloodingService() {
+        hang_up();
+        accepting_.join();
+        for (auto& serving : serving_) serving.join();
+    }
+    std::filesystem::path socket() const { return dir_.path() / "flood"; }
+    // Every socket ends, which wakes a client blocked on one.
+    void hang_up() {
+        std::lock_guard lock(mutex_);
+        ::shutdown(listener_.get(), SHUT_RDWR);
+        for (const auto& fd : accepted_) ::shutdown(fd.get(), SHUT_RDWR);
+    }
 
-    const auto closed = service.RemoteClose(*context);
-    ASSERT_FALSE(closed);
-    EXPECT_EQ(closed.error().status, wire::status::call_cancelled);
-    EXPECT_EQ(service.socket_count(), sockets - 1);
-    callbacks.release();
-    EXPECT_TRUE(start.join());
-    EXPECT_TRUE(service.RemoteOpen()) << "the connection serves on";
+  private:
+    void accept_all() {
+        for (;;) {
+            posix::UniqueFd fd(::accept(listener_.get(), nullptr, nullptr));
+            if (!fd.valid())
+                return;
+            std::lock_guard lock(mutex_);
+            serving_.emplace_back([this, socket = fd.get()] { flood(socket); });
+            accepted_.push_back(std::move(fd));
+        }
+    }
+    static void flood(int fd) {
+        const auto hello =
+            wire::make_frame(wire::FrameKind::Hello, 0, 0, *wire::encode(wire::Hello{}));
+        if (!wire::write_all(fd, hello))
+            return;
+        const auto first = wire::read_frame(fd);
+        if (!first || (first->header.kind == static_cast<std::uint8_t>(wire::FrameKind::Join) &&
+                       !wire::write_all(fd, hello))) {
+            return;
+        }
+        const auto call = wire::read_frame(fd);
+        if (!call)
+            return;  // a socket kept idle
+        const auto callback = wire::make_frame(
+            wire::FrameKind::Callback, 3, call->header.call_id,
+            *wire::encode_callback({.sequence = 1, .callback = wire::callback::SignalReturn{}}));
+        while (wire::write_all(fd, callback)) {
+        }
+    }
+
+    norvo::testing::TempDir dir_;
+    posix::UniqueFd listener_;
+    std::thread accepting_;
+    std::mutex mutex_;
+    std::vector<posix::UniqueFd> accepted_;
+    std::vector<std::thread> serving_;
+};
+
+// A callback is answered only on a start; each answer goes within the call
+// deadline or the start fails.
+TEST(ClientDeadlines, CallbacksOfAServiceThatNeverReadsEndTheCallWithinItsDeadline) {
+    const client::Options options{.call_deadline = 1s};
+    const struct {
+        std::string_view call;
+        std::function<client::Result<client::HRESULT>(client::Connection&)> make;
+        wire::RpcStatus status;
+    } cases[] = {
+        {"stop", [](client::Connection& c) { return c.NorvoStopSensor({}); },
+         wire::status::protocol_error},
+        {"start",
+         [](client::Connection& c) {
+             CallbackRecorder callbacks;
+             return c.NorvoStartSensor({}, 7, callbacks);
+         },
+         wire::status::call_cancelled},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.call);
+        FloodingService service;
+        auto connection = client::Connection::connect(service.socket(), options);
+        ASSERT_TRUE(connection) << connection.error().describe();
+        const auto began = std::chrono::steady_clock::now();
+        auto call = std::async(std::launch::async, [&] { return c.make(**connection); });
+        if (call.wait_for(10s) != std::future_status::ready) {
+            ADD_FAILURE() << "the call still waits 10 s past its start; hanging up";
+            service.hang_up();
+        }
+        const auto result = call.get();
+        const auto took = std::chrono::steady_clock::now() - began;
+        ASSERT_FALSE(result);
+        EXPECT_EQ(result.error().status, c.status);
+        EXPECT_LT(took, 5s);
+    }
+}
+
+// RemoteClose waits for the run it stops, whose callback is held here: past the
+// call deadline it fails and its socket is dropped; the connect deadline does
+// not bound it.
+TEST_F(ClientLifetime, ACloseWaitsForItsRunUntilTheCallDeadlineOnly) {
+    const struct {
+        client::Options options;
+        bool cancelled;
+    } cases[] = {{{.call_deadline = 200ms}, true}, {{.connect_deadline = 1s}, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.cancelled ? "past the call deadline" : "past the connect deadline");
+        auto connection = client::Connection::connect(service_.socket(), c.options);
+        ASSERT_TRUE(connection);
+        auto& service = **connection;
+        auto context = service.RemoteOpen();
+        ASSERT_TRUE(context);
+        CallbackRecorder callbacks;
+        callbacks.hold();
+        ClientStart start(service, *context, 7, callbacks);
+        callbacks.wait_until_held();
+        const auto sockets = service.socket_count();
+
+        auto closed = std::async(std::launch::async, [&] { return service.RemoteClose(*context); });
+        if (c.cancelled) {
+            const auto result = closed.get();
+            EXPECT_FALSE(result);
+            EXPECT_EQ(result ? wire::status::ok : result.error().status,
+                      wire::status::call_cancelled);
+            EXPECT_EQ(service.socket_count(), sockets - 1);
+        } else {
+            EXPECT_EQ(closed.wait_for(c.options.connect_deadline + 1s), std::future_status::timeout)
+                << "the close ended before its run";
+        }
+        callbacks.release();
+        if (!c.cancelled) {
+            const auto result = closed.get();
+            EXPECT_TRUE(result) << result.error().describe();
+        }
+        EXPECT_TRUE(start.join());
+        EXPECT_TRUE(service.RemoteOpen()) << "the connection serves on";
+    }
 }
 
 TEST_F(ClientLifetime, AfterTheServiceRestartsTheNextCallMakesAFreshAssociation) {

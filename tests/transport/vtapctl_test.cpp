@@ -230,8 +230,8 @@ TEST(ResultLines, FollowedByWhatTheyMean) {
          "query K -> 0x0 len=4 10 27 00 00\n  confirmation range: 10000 ms"},
         {4, PropertyValue{0, {0xFF, 0xFF, 0xFF, 0xFF}},
          "query K -> 0x0 len=4 FF FF FF FF\n  connected user: -1"},
-        {7, PropertyValue{0, {'a', '"', '\n', 0}},
-         "query K -> 0x0 len=4 61 22 0A 00\n  client user agent: \"a\\x22\\x0A\""},
+        {7, PropertyValue{0, {'a', '"', '\n', 0x7F, 0x80, 0}},
+         "query K -> 0x0 len=6 61 22 0A 7F 80 00\n  client user agent: \"a\\x22\\x0A\\x7F\\x80\""},
         {10, PropertyValue{0, Bytes{3, 0, 0, 0, 0, 0, 0, 1}},
          "query K -> 0x0 len=8 03 00 00 00 00 00 00 01\n  dropped sensor reports: "
          "72057594037927939"},

@@ -8,8 +8,9 @@
 //                                  and the process's exit code (unknown if it ended before)
 //   service_probe stop PID         stops the service, then does as wait-exit
 //   service_probe event-source     loads the event-log source's message file as Event Viewer
-//                                  does, prints event 42 formatted with three lines, the file's
-//                                  product version and whether it has a manifest
+//                                  does and prints event 42 formatted with three lines
+//   service_probe resources FILE   prints FILE's product version, its file version and the
+//                                  version its manifest names
 
 #include "norvo/windows/event_log.hpp"
 #include "norvo/windows/win32.hpp"
@@ -164,17 +165,52 @@ int wait_exit(DWORD pid, bool stop) {
 using Module =
     std::unique_ptr<std::remove_pointer_t<HMODULE>, norvo::windows::Releaser<&FreeLibrary>>;
 
-std::wstring product_version(const wchar_t* file) {
+// Its product version (a text) and its file version (numbers), or "none".
+std::pair<std::wstring, std::string> file_versions(const wchar_t* file) {
     DWORD ignored = 0;
     std::vector<char> info(GetFileVersionInfoSizeW(file, &ignored));
+    if (info.empty() || !GetFileVersionInfoW(file, 0, static_cast<DWORD>(info.size()), info.data()))
+        return {L"none", "none"};
     void* value = nullptr;
     UINT length = 0;
-    if (info.empty() ||
-        !GetFileVersionInfoW(file, 0, static_cast<DWORD>(info.size()), info.data()) ||
-        !VerQueryValueW(info.data(), L"\\StringFileInfo\\040904B0\\ProductVersion", &value,
-                        &length))
-        return L"none";
-    return static_cast<const wchar_t*>(value);
+    std::pair<std::wstring, std::string> versions{L"none", "none"};
+    if (VerQueryValueW(info.data(), L"\\StringFileInfo\\040904B0\\ProductVersion", &value, &length))
+        versions.first = static_cast<const wchar_t*>(value);
+    if (VerQueryValueW(info.data(), L"\\", &value, &length) && length >= sizeof(VS_FIXEDFILEINFO)) {
+        const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
+        versions.second = fmt::format(
+            "{}.{}.{}.{}", HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
+            HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS));
+    }
+    return versions;
+}
+
+// The version of the assembly its manifest describes, or "none".
+std::string manifest_version(HMODULE module) {
+    const HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+    const HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+    const auto* bytes = loaded ? static_cast<const char*>(LockResource(loaded)) : nullptr;
+    if (!bytes)
+        return "none";
+    const std::string_view text(bytes, SizeofResource(module, found));
+    constexpr std::string_view kVersion = " version=\"";
+    const auto identity = text.find("<assemblyIdentity");
+    const auto version = text.find(kVersion, identity);
+    if (identity == std::string_view::npos || version == std::string_view::npos)
+        return "none";
+    const auto begin = version + kVersion.size();
+    return std::string(text.substr(begin, text.find('"', begin) - begin));
+}
+
+int resources(const char* name) {
+    const auto file = norvo::windows::to_wide(name);
+    const Module module(LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    if (!module)
+        return fail("LoadLibraryExW");
+    const auto [product, fixed] = file_versions(file.c_str());
+    std::printf("version=%s file-version=%s manifest=%s\n", to_utf8(product).c_str(), fixed.c_str(),
+                manifest_version(module.get()).c_str());
+    return 0;
 }
 
 int event_source() {
@@ -201,10 +237,7 @@ int event_source() {
                         reinterpret_cast<va_list*>(const_cast<wchar_t**>(lines))))
         return fail("FormatMessageW");
     const norvo::windows::LocalMemory owned(text);
-    std::printf(
-        "message=[%s] version=%s manifest=%s\n", to_utf8(text).c_str(),
-        to_utf8(product_version(file)).c_str(),
-        FindResourceW(module.get(), MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24)) ? "yes" : "no");
+    std::printf("message=[%s]\n", to_utf8(text).c_str());
     return 0;
 }
 
@@ -222,10 +255,12 @@ int main(int argc, char** argv) {
         return failure_actions();
     if (command == "event-source")
         return event_source();
+    if (command == "resources" && argc > 2)
+        return resources(argv[2]);
     if ((command == "wait-exit" || command == "stop") && argc > 2)
         return wait_exit(static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10)), command == "stop");
     std::printf(
         "usage: service_probe serving | pause | continue | failure-actions | wait-exit PID | stop "
-        "PID | event-source\n");
+        "PID | event-source | resources FILE\n");
     return 2;
 }

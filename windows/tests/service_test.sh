@@ -31,9 +31,14 @@ check "described" "Confirms the laptop's tap-sensor taps" \
 check "event-log source: the message file" 'C:\Program Files\NorvoVTap\norvo-vtap.exe' \
     "$(run wine reg query "$source_key" /v EventMessageFile)"
 check "event-log source: the types" "0x1" "$(run wine reg query "$source_key" /v TypesSupported)"
-check "event 42 as Event Viewer shows it, the version and the manifest" \
-    "message=[thread 'main' panicked at a.cpp:1:2:"$'\n'"second"$'\n'"third] version=$7 manifest=yes" \
+check "event 42 as Event Viewer shows it" \
+    "message=[thread 'main' panicked at a.cpp:1:2:"$'\n'"second"$'\n'"third]" \
     "$(run wine "$probe" event-source)"
+for program in norvo-vtap.exe vtapctl.exe; do
+    check "$program: the project's version in its version resource and its manifest" \
+        "version=$7 file-version=$7.0 manifest=$7.0" \
+        "$(run wine "$probe" resources "C:\\Program Files\\NorvoVTap\\$program")"
+done
 wine sc failure NorvoVTap reset= 30 reboot= "Rebooting for NorvoVTap" command= "C:\\repair.cmd" \
     actions= reboot/5000 >/dev/null 2>&1
 

@@ -23,7 +23,7 @@ RpcFailure failure_of(wire::ReadFailure io) {
     return {io == wire::ReadFailure::TimedOut ? status::call_cancelled : status::call_failed};
 }
 
-Deadline earliest(Deadline a, Clock::time_point b) {
+Clock::time_point earliest(Deadline a, Clock::time_point b) {
     return a ? std::min(*a, b) : b;
 }
 
@@ -47,7 +47,7 @@ class Connection::CallSocket {
   public:
     // Connected, and admitted: the service's Hello names a new association.
     static Result<std::unique_ptr<CallSocket>> dial(const std::filesystem::path& path,
-                                                    Deadline by) {
+                                                    Clock::time_point by) {
         auto fd = connect_by(path, by);
         if (!fd)
             return failure(fd.error());
@@ -80,7 +80,7 @@ class Connection::CallSocket {
     }
 
     template <class Message>
-    Result<void> send(wire::FrameKind kind, const Message& message, Deadline by) {
+    Result<void> send(wire::FrameKind kind, const Message& message, Clock::time_point by) {
         if (!write_by(fd(), wire::make_frame(kind, 0, 0, *wire::encode(message)), by))
             return failure(status::server_unavailable);
         return {};
@@ -100,7 +100,7 @@ class Connection::CallSocket {
 Result<std::unique_ptr<Connection>> Connection::connect(const std::filesystem::path& socket_path,
                                                         Options options) {
     options.max_sockets = std::max<std::size_t>(options.max_sockets, 1);
-    const Deadline by = Clock::now() + options.connect_deadline;
+    const auto by = Clock::now() + options.connect_deadline;
     auto first = CallSocket::dial(socket_path, by);
     if (!first)
         return std::unexpected(first.error());
@@ -185,7 +185,7 @@ Result<std::unique_ptr<Connection::CallSocket>> Connection::open_socket(Deadline
     const auto by = earliest(deadline, Clock::now() + options_.connect_deadline);
     std::unique_lock lock(mutex_);
     for (;;) {
-        if (!renewed_.wait_until(lock, *by, [&] { return !renewing_ || gone_; }))
+        if (!renewed_.wait_until(lock, by, [&] { return !renewing_ || gone_; }))
             return failure(status::server_unavailable);
         if (gone_)
             return failure(status::call_failed);
@@ -311,7 +311,7 @@ Result<wire::ReceivedFrame> Connection::converse(CallSocket& socket, std::uint8_
         call_id = ++next_call_id_;  // 0 stands for no call
     if (auto sent =
             write_by(socket.fd(), wire::make_frame(wire::FrameKind::Call, opnum, call_id, payload),
-                     deadline);
+                     write_deadline(deadline));
         !sent) {
         return std::unexpected(failure_of(sent.error()));
     }
@@ -326,7 +326,13 @@ Result<wire::ReceivedFrame> Connection::converse(CallSocket& socket, std::uint8_
             continue;  // nothing else is in flight on this socket
         switch (static_cast<wire::FrameKind>(frame->header.kind)) {
             case wire::FrameKind::Callback:
-                answer_callback(socket, call_id, *frame, callbacks);
+                // Only a start takes callbacks.
+                if (!callbacks)
+                    return failure(status::protocol_error);
+                if (auto answered = answer_callback(socket, call_id, *frame, *callbacks, deadline);
+                    !answered) {
+                    return std::unexpected(answered.error());
+                }
                 break;
             case wire::FrameKind::Result:
             case wire::FrameKind::Fault:
@@ -335,6 +341,12 @@ Result<wire::ReceivedFrame> Connection::converse(CallSocket& socket, std::uint8_
                 break;  // nothing else answers a call
         }
     }
+}
+
+// A start has no deadline of its own, but none of its writes may wait for ever
+// on a service that does not read.
+Clock::time_point Connection::write_deadline(Deadline call) const {
+    return call.value_or(Clock::now() + options_.call_deadline);
 }
 
 template <class Reply, class Request>
@@ -348,37 +360,39 @@ Result<Reply> Connection::invoke(const Request& request, Callbacks* callbacks) {
     return decode_result<Reply>(*frame);
 }
 
-// Every callback is answered, also one this call cannot take, so the service's
+// Every callback is answered, also one that does not decode, so the service's
 // loop never waits for nothing.
-void Connection::answer_callback(CallSocket& socket, std::uint32_t call_id,
-                                 const wire::ReceivedFrame& frame, Callbacks* callbacks) {
+Result<void> Connection::answer_callback(CallSocket& socket, std::uint32_t call_id,
+                                         const wire::ReceivedFrame& frame, Callbacks& callbacks,
+                                         Deadline deadline) {
     auto decoded = wire::decode_callback(frame.header.opnum, frame.payload);
     wire::CallbackReply reply{.sequence = decoded ? decoded->sequence : 0};
     if (!decoded) {
         reply.status = decoded.error();
-    } else if (!callbacks) {
-        reply.status = status::protocol_error;
     } else {
         std::visit(
             [&](const auto& c) {
                 using C = std::decay_t<decltype(c)>;
                 if constexpr (std::is_same_v<C, wire::callback::TapEvent>) {
-                    callbacks->tap_event(c.kind, c.timestamp, c.cookie);
+                    callbacks.tap_event(c.kind, c.timestamp, c.cookie);
                 } else if constexpr (std::is_same_v<C, wire::callback::SendClientEvent>) {
-                    callbacks->send_client_event(c.packet.bytes, c.cookie);
+                    callbacks.send_client_event(c.packet.bytes, c.cookie);
                 } else if constexpr (std::is_same_v<C, wire::callback::SensorStateChanged>) {
-                    callbacks->sensor_state_changed(c.timestamp, c.state, c.cookie);
+                    callbacks.sensor_state_changed(c.timestamp, c.state, c.cookie);
                 } else {
-                    callbacks->signal_return(c.status, c.cookie);
+                    callbacks.signal_return(c.status, c.cookie);
                 }
             },
             decoded->callback);
     }
-    // A reply that cannot go shows as the socket's end at the next read.
-    (void)write_by(socket.fd(),
-                   wire::make_frame(wire::FrameKind::CallbackReply, frame.header.opnum, call_id,
-                                    *wire::encode(reply)),
-                   Deadline{});
+    if (auto sent = write_by(socket.fd(),
+                             wire::make_frame(wire::FrameKind::CallbackReply, frame.header.opnum,
+                                              call_id, *wire::encode(reply)),
+                             write_deadline(deadline));
+        !sent) {
+        return std::unexpected(failure_of(sent.error()));
+    }
+    return {};
 }
 
 Result<ContextHandle> Connection::RemoteOpen() {

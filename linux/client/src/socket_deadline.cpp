@@ -36,7 +36,7 @@ std::expected<posix::UniqueFd, wire::RpcStatus> connect_by(const std::filesystem
 }
 
 std::expected<void, wire::ReadFailure> write_by(int fd, std::span<const std::uint8_t> bytes,
-                                                Deadline deadline) {
+                                                Clock::time_point deadline) {
     while (!bytes.empty()) {
         const auto n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {

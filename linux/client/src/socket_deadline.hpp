@@ -23,10 +23,10 @@ using wire::Deadline;
 [[nodiscard]] std::expected<posix::UniqueFd, wire::RpcStatus> connect_by(
     const std::filesystem::path& path, Deadline deadline);
 
-// Closed or TimedOut, as a read's.
+// Closed or TimedOut, as a read's. Every write has a deadline.
 [[nodiscard]] std::expected<void, wire::ReadFailure> write_by(int fd,
                                                               std::span<const std::uint8_t> bytes,
-                                                              Deadline deadline);
+                                                              Clock::time_point deadline);
 
 // Whether an idle socket is still usable: nothing may arrive on it between
 // calls, so anything readable is the service's hang-up.

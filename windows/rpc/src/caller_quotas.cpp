@@ -40,18 +40,28 @@ std::atomic<CallerQuotas*> g_quotas{nullptr};
 
 }  // namespace
 
-CallerQuotas::CallerQuotas(const QuotaLimits& limits)
-    : contexts("contexts", service::kContextsInAll, limits.contexts_per_user, limits.uncounted),
-      starts("running starts", limits.starts, limits.starts_per_user, limits.uncounted) {}
+const Impersonation kRpcClient{
+    .impersonate = [] { return static_cast<DWORD>(RpcImpersonateClient(nullptr)); },
+    .revert = [] { return static_cast<DWORD>(RpcRevertToSelf()); },
+};
 
-std::expected<service::AccountKey, DWORD> caller_account() {
-    if (const RPC_STATUS status = RpcImpersonateClient(nullptr); status != RPC_S_OK)
-        return std::unexpected(static_cast<DWORD>(status));
+CallerQuotas::CallerQuotas(const QuotaLimits& limits, Impersonation impersonation)
+    : contexts("contexts", service::kContextsInAll, limits.contexts_per_user, limits.uncounted),
+      starts("running starts", limits.starts, limits.starts_per_user, limits.uncounted),
+      impersonation(impersonation) {}
+
+std::expected<service::AccountKey, DWORD> CallerQuotas::caller() const {
+    return impersonated_account(impersonation);
+}
+
+std::expected<service::AccountKey, DWORD> impersonated_account(const Impersonation& impersonation) {
+    if (const DWORD error = impersonation.impersonate(); error != 0)
+        return std::unexpected(error);
     HANDLE token = nullptr;
     const bool opened = OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token);
     const DWORD error = opened ? 0 : GetLastError();
     // A thread left impersonating would serve later calls as this client.
-    if (RpcRevertToSelf() != RPC_S_OK)
+    if (impersonation.revert() != 0)
         fatal("RpcRevertToSelf failed: the thread still impersonates its client");
     if (!opened)
         return std::unexpected(error);
@@ -82,8 +92,8 @@ CallerQuotas& caller_quotas() {
     return *g_quotas.load();
 }
 
-bool install_caller_quotas(const QuotaLimits& limits) {
-    auto made = std::make_unique<CallerQuotas>(limits);
+bool install_caller_quotas(const QuotaLimits& limits, Impersonation impersonation) {
+    auto made = std::make_unique<CallerQuotas>(limits, impersonation);
     CallerQuotas* none = nullptr;
     if (!g_quotas.compare_exchange_strong(none, made.get()))
         return false;

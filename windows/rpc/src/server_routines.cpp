@@ -80,14 +80,21 @@ long with_context(PCONTEXT_HANDLE_TYPE handle, Run run) {
     return run(context_of(handle));
 }
 
-// Callers whose token cannot be read (none on ncalrpc) share one account.
-service::AccountKey caller() {
-    return windows::rpc::caller_account().value_or("unidentified caller");
+// A caller whose token cannot be read (a client bound at the anonymous impersonation level)
+// is no one: refused, so that no two users share one account's share.
+std::expected<service::AccountKey, RPC_STATUS> caller() {
+    auto account = caller_quotas().caller();
+    if (!account)
+        return std::unexpected(RPC_S_ACCESS_DENIED);
+    return std::move(*account);
 }
 
 // A call past its user's quota is refused before anything changes.
 std::expected<void, RPC_STATUS> open_context(PCONTEXT_HANDLE_TYPE& context) {
-    auto permit = caller_quotas().contexts.try_enter(caller());
+    const auto account = caller();
+    if (!account)
+        return std::unexpected(account.error());
+    auto permit = caller_quotas().contexts.try_enter(*account);
     if (!permit)
         return std::unexpected(RPC_S_SERVER_TOO_BUSY);
     service::ContextHandle handle;
@@ -98,7 +105,10 @@ std::expected<void, RPC_STATUS> open_context(PCONTEXT_HANDLE_TYPE& context) {
 }
 
 std::expected<long, RPC_STATUS> start_sensor(PCONTEXT_HANDLE_TYPE context, hyper cookie) {
-    const auto permit = caller_quotas().starts.try_enter(caller());
+    const auto account = caller();
+    if (!account)
+        return std::unexpected(account.error());
+    const auto permit = caller_quotas().starts.try_enter(*account);
     if (!permit)
         return std::unexpected(RPC_S_SERVER_TOO_BUSY);
     Lease lease(leases(), context);

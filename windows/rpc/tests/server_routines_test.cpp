@@ -1,14 +1,17 @@
 // The service routines called directly, the way the Windows runtime calls them where Wine's
-// cannot: concurrently on one handle, and the rundown of a context whose start is running.
+// cannot: concurrently on one handle, the rundown of a context whose start is running, and
+// callers Wine's runtime cannot make (one whose token cannot be read).
 
 #include "client_session.hpp"
 #include "test_service.hpp"
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <thread>
 #include <vector>
 
+#include "norvo/windows/rpc/caller_quotas.hpp"
 #include "norvo/windows/rpc/rpc_guard.h"
 
 namespace norvo::windows::rpc::test {
@@ -30,6 +33,20 @@ class ServiceRoutines : public ::testing::Test {
         PROPERTY_BUFFER on{1, {1}};
         EXPECT_EQ(vtap_s_NorvoSetProperty(context, PROPERTY_KEY{key::simulation_mode}, &on), 0);
         return context;
+    }
+
+    // A start that must be refused, on a thread of its own: one that is not refused runs until
+    // stopped, which happens here after a bounded wait, failing the test.
+    static std::expected<void, std::uint32_t> refused_start(PCONTEXT_HANDLE_TYPE context,
+                                                            long& result) {
+        auto start = std::async(std::launch::async, [&] {
+            return guarded([&] { result = vtap_s_NorvoStartSensor(context, 2); });
+        });
+        if (start.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            ADD_FAILURE() << "a start that must be refused runs";
+            EXPECT_EQ(vtap_s_NorvoStopSensor(context), 0);
+        }
+        return start.get();
     }
 };
 
@@ -68,9 +85,11 @@ TEST_F(ServiceRoutines, RundownStopsARunningStartWaitsForItAndForgetsTheContext)
     EXPECT_FALSE(log().logged("RemoteClose() called"));
 }
 
-// Wine has no Sensor API: starts in simulation mode stand in for one user's running starts.
-// Called directly, with no client token, they share one account.
+// Wine has no Sensor API: starts in simulation mode stand in for one user's running starts,
+// called directly as this process's account.
 TEST_F(ServiceRoutines, StartsOverTheUsersQuotaAreRefusedAndServedOnceOneEnds) {
+    const auto account = own_account();
+    ASSERT_TRUE(account) << account.error();
     std::vector<PCONTEXT_HANDLE_TYPE> contexts;
     for (std::size_t i = 0; i <= kTestStartsPerUser; ++i) contexts.push_back(open_simulated());
     std::vector<long> results(contexts.size(), -1);
@@ -80,24 +99,70 @@ TEST_F(ServiceRoutines, StartsOverTheUsersQuotaAreRefusedAndServedOnceOneEnds) {
     ASSERT_TRUE(log().wait_for("Sensor loop started", kTestStartsPerUser));
 
     const auto last = contexts.size() - 1;
-    const auto refused =
-        guarded([&] { results[last] = vtap_s_NorvoStartSensor(contexts[last], 2); });
-    EXPECT_EQ(refused, std::unexpected(std::uint32_t{RPC_S_SERVER_TOO_BUSY}));
+    EXPECT_EQ(refused_start(contexts[last], results[last]),
+              std::unexpected(std::uint32_t{RPC_S_SERVER_TOO_BUSY}));
     EXPECT_EQ(results[last], -1);
     EXPECT_TRUE(log().logged(fmt::format(
-        "Account unidentified caller holds its {} running starts, the most one user may: more "
-        "are refused",
+        "Account {} holds its {} running starts, the most one user may: more are refused", *account,
         kTestStartsPerUser)));
 
     EXPECT_EQ(vtap_s_NorvoStopSensor(contexts[0]), 0);
     running[0].join();
+    log().clear();
     running[0] = std::thread([&] { results[last] = vtap_s_NorvoStartSensor(contexts[last], 2); });
-    ASSERT_TRUE(log().wait_for("Sensor loop started", kTestStartsPerUser + 1));
+    ASSERT_TRUE(log().wait_for("Sensor loop started"));
     for (std::size_t i = 1; i < contexts.size(); ++i)
         EXPECT_EQ(vtap_s_NorvoStopSensor(contexts[i]), 0);
     for (auto& thread : running) thread.join();
     EXPECT_EQ(results, std::vector<long>(contexts.size(), 0));
     for (auto& context : contexts) vtap_s_RemoteClose(&context);
+}
+
+// A client bound at the anonymous impersonation level has a token no one can open. Wine's
+// runtime ignores the level a client asks for: this thread, impersonating itself at that level,
+// stands in for it.
+TEST_F(ServiceRoutines, ACallerWhoseTokenCannotBeReadIsRefusedBeforeAnythingChanges) {
+    auto context = open_simulated();
+    {
+        DirectCaller anonymous(SecurityAnonymous);
+        log().clear();
+        PCONTEXT_HANDLE_TYPE opened = nullptr;
+        EXPECT_EQ(guarded([&] { vtap_s_RemoteOpen(nullptr, &opened); }),
+                  std::unexpected(std::uint32_t{RPC_S_ACCESS_DENIED}));
+        EXPECT_EQ(opened, nullptr);
+        long started = -1;
+        EXPECT_EQ(refused_start(context, started),
+                  std::unexpected(std::uint32_t{RPC_S_ACCESS_DENIED}));
+        EXPECT_EQ(started, -1);
+        EXPECT_FALSE(log().logged("RemoteOpen() called"));
+        EXPECT_FALSE(log().logged("NorvoStartSensor() called"));
+    }
+    // No run began on the context, which serves on.
+    EXPECT_EQ(vtap_s_NorvoStopSensor(context), result::abort);
+    vtap_s_RemoteClose(&context);
+    EXPECT_EQ(context, nullptr);
+}
+
+// The service's own limits, as it builds them: only other users' calls count against a share.
+TEST(CallerQuotas, TheServicesLimitsCountSystemAndItsOwnAccountTowardsTheTotalsOnly) {
+    auto limits = service_limits();
+    EXPECT_EQ(limits.contexts_per_user, service::kContextsPerUser);
+    EXPECT_EQ(limits.starts_per_user, service::kStartsPerUser);
+    EXPECT_EQ(limits.starts, kStartsInAll);
+    const auto own = own_account();
+    ASSERT_TRUE(own) << own.error();
+    limits.contexts_per_user = limits.starts_per_user = 1;  // shares small enough to pass
+    CallerQuotas quotas(limits, kRpcClient);
+    for (const auto& [account, exempt] : {std::pair<std::string, bool>{kSystemAccount, true},
+                                          {*own, true},
+                                          {"S-1-5-21-1-2-3-1001", false}}) {
+        SCOPED_TRACE(account);
+        for (auto* quota : {&quotas.contexts, &quotas.starts}) {
+            const auto first = quota->try_enter(account);
+            EXPECT_TRUE(first);
+            EXPECT_EQ(quota->try_enter(account).has_value(), exempt);
+        }
+    }
 }
 
 TEST_F(ServiceRoutines, CloseOfANullHandleIsLoggedAndHarmless) {

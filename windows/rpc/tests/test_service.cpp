@@ -13,6 +13,24 @@ namespace {
 
 constexpr auto kPatience = std::chrono::seconds(60);
 
+std::atomic<SECURITY_IMPERSONATION_LEVEL> g_direct_level{SecurityIdentification};
+thread_local bool t_direct = false;  // impersonating itself, not a client of the runtime
+
+DWORD impersonate() {
+    const RPC_STATUS status = RpcImpersonateClient(nullptr);
+    // No call on this thread: Windows says so, Wine calls the binding invalid.
+    t_direct = status == RPC_S_NO_CALL_ACTIVE || status == RPC_S_INVALID_BINDING;
+    if (!t_direct)
+        return static_cast<DWORD>(status);
+    return ImpersonateSelf(g_direct_level.load()) ? 0 : GetLastError();
+}
+
+DWORD revert() {
+    if (!t_direct)
+        return static_cast<DWORD>(RpcRevertToSelf());
+    return RevertToSelf() ? 0 : GetLastError();
+}
+
 struct NoSensor final : sensors::SensorManager {
     [[nodiscard]] std::expected<std::unique_ptr<sensors::SensorSubscription>, sensors::SensorError>
     subscribe(const Guid&, sensors::SensorCallbacks) override {
@@ -21,6 +39,13 @@ struct NoSensor final : sensors::SensorManager {
 };
 
 }  // namespace
+
+DirectCaller::DirectCaller(SECURITY_IMPERSONATION_LEVEL level)
+    : previous_(g_direct_level.exchange(level)) {}
+
+DirectCaller::~DirectCaller() {
+    g_direct_level = previous_;
+}
 
 void LogWatch::write(const log::Record& record) {
     {
@@ -64,7 +89,8 @@ void TestService::SetUp() {
     log::set_sink(log);
     ASSERT_TRUE(install_caller_quotas(QuotaLimits{.contexts_per_user = kTestContextsPerUser,
                                                   .starts_per_user = kTestStartsPerUser,
-                                                  .uncounted = {kSystemAccount}}));
+                                                  .uncounted = {kSystemAccount}},
+                                      Impersonation{impersonate, revert}));
     auto started = RpcServer::start(tap_interface());
     ASSERT_TRUE(started) << fmt::format("{}", started.error());
     server_ = std::move(*started);

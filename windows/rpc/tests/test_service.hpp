@@ -25,6 +25,21 @@ namespace norvo::windows::rpc::test {
 inline constexpr std::size_t kTestContextsPerUser = 24;
 inline constexpr std::size_t kTestStartsPerUser = 2;
 
+// Whom the routines see as their caller when a test calls them directly, outside any call of
+// the runtime: this thread impersonating itself at `level`. At the anonymous level its token
+// cannot be read, as that of a client that binds at that level. Through the runtime, the
+// routines see the call's client.
+class DirectCaller {
+  public:
+    explicit DirectCaller(SECURITY_IMPERSONATION_LEVEL level);
+    ~DirectCaller();
+    DirectCaller(const DirectCaller&) = delete;
+    DirectCaller& operator=(const DirectCaller&) = delete;
+
+  private:
+    SECURITY_IMPERSONATION_LEVEL previous_;
+};
+
 // The service's log lines, waited for as they come.
 class LogWatch final : public log::Sink {
   public:

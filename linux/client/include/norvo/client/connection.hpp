@@ -76,7 +76,8 @@ struct Options {
     // Connecting and the service's Hello, for every socket.
     std::chrono::milliseconds connect_deadline{5'000};
     // Every call but NorvoStartSensor, waiting for a socket included; past it
-    // the call fails with call_cancelled and its socket is closed.
+    // the call fails with call_cancelled and its socket is closed. A start's
+    // writes (the call, each callback's answer) must each go within it too.
     std::chrono::milliseconds call_deadline{30'000};
     // Idle sockets beyond one are closed once idle this long, when a call ends.
     std::chrono::milliseconds idle_time{2'000};
@@ -155,8 +156,12 @@ class Connection {
     Result<wire::ReceivedFrame> converse(CallSocket& socket, std::uint8_t opnum,
                                          std::span<const std::uint8_t> payload,
                                          Callbacks* callbacks, Deadline deadline);
-    void answer_callback(CallSocket& socket, std::uint32_t call_id,
-                         const wire::ReceivedFrame& frame, Callbacks* callbacks);
+    // Runs the callback, then answers it by the write deadline.
+    Result<void> answer_callback(CallSocket& socket, std::uint32_t call_id,
+                                 const wire::ReceivedFrame& frame, Callbacks& callbacks,
+                                 Deadline deadline);
+    // A write's: the call's deadline, or for a start the call deadline from now.
+    std::chrono::steady_clock::time_point write_deadline(Deadline call) const;
 
     const std::filesystem::path endpoint_;
     const Options options_;

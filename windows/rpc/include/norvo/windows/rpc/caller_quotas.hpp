@@ -25,24 +25,39 @@ struct QuotaLimits {
     std::vector<service::AccountKey> uncounted;  // towards the totals only
 };
 
-struct CallerQuotas {
-    explicit CallerQuotas(const QuotaLimits& limits);
-
-    service::UserQuota contexts;
-    service::UserQuota starts;
+// How a routine's thread takes on its caller's token and gives it back: each step 0 or an
+// error code.
+struct Impersonation {
+    DWORD (*impersonate)();
+    DWORD (*revert)();
 };
+// The client of the call in progress on this thread, through the RPC runtime.
+extern const Impersonation kRpcClient;
 
-// The SID of the client of the call in progress on this thread, read from its token while
-// impersonating it.
-[[nodiscard]] std::expected<service::AccountKey, DWORD> caller_account();
+// The account whose token the thread holds while impersonating: an impersonation that
+// fails, or a token that cannot be opened (one at the anonymous level), is no account.
+[[nodiscard]] std::expected<service::AccountKey, DWORD> impersonated_account(
+    const Impersonation& impersonation);
 // The SID this process runs as.
 [[nodiscard]] std::expected<service::AccountKey, DWORD> own_account();
 
+struct CallerQuotas {
+    CallerQuotas(const QuotaLimits& limits, Impersonation impersonation);
+
+    // The SID of the client of the call in progress on this thread.
+    [[nodiscard]] std::expected<service::AccountKey, DWORD> caller() const;
+
+    service::UserQuota contexts;
+    service::UserQuota starts;
+    const Impersonation impersonation;
+};
+
 // The service's limits: LocalSystem and the service's own account uncounted.
 QuotaLimits service_limits();
-// The routines' quotas, made at their first use with the service's limits unless
-// `install_caller_quotas` came first (a test's smaller limits). False when it came too late.
+// The routines' quotas, made at their first use with the service's limits and the RPC
+// client's identity unless `install_caller_quotas` came first (a test's smaller limits, and
+// callers of its own for routines called directly). False when it came too late.
 CallerQuotas& caller_quotas();
-bool install_caller_quotas(const QuotaLimits& limits);
+bool install_caller_quotas(const QuotaLimits& limits, Impersonation impersonation = kRpcClient);
 
 }  // namespace norvo::windows::rpc
