@@ -19,10 +19,11 @@ fi
 case $kind in
     deb)
         listing=$(dpkg-deb -c "$file" | awk '{print $NF}' | sed 's|^\./||')
-        required=(usr/bin/norvo-vtapd usr/bin/vtapctl usr/bin/vtap-sensor
+        required=(usr/bin/norvo-vtapd usr/bin/vtapctl usr/bin/vtap-sensor usr/bin/vtap-detect
                   lib/systemd/system/norvo-vtap.service usr/lib/sysusers.d/norvo-vtap.conf
                   etc/default/norvo-vtap usr/share/man/man8/norvo-vtapd.8.gz
                   usr/share/man/man1/vtapctl.1.gz usr/share/man/man1/vtap-sensor.1.gz
+                  usr/share/man/man1/vtap-detect.1.gz
                   usr/share/doc/norvo-vtap/copyright usr/share/doc/norvo-vtap/README.md.gz)
         # The daemon links libfmt: a Depends without it would install a daemon that cannot start.
         depends=$(dpkg-deb -f "$file" Depends)
