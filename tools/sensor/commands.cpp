@@ -8,6 +8,8 @@
 #include <limits>
 #include <vector>
 
+#include "norvo/linux/sensorapi.h"
+
 namespace norvo::vtap_sensor {
 namespace {
 
@@ -51,8 +53,9 @@ struct TypeName {
     std::uint16_t code;
 };
 
-constexpr TypeName kTypes[] = {{"Empty", 0}, {"Null", 1}, {"I2", 2},   {"I4", 3},       {"R4", 4},
-                               {"R8", 5},    {"UI2", 18}, {"UI4", 19}, {"FILETIME", 64}};
+constexpr TypeName kTypes[] = {{"Empty", VT_EMPTY}, {"Null", VT_NULL}, {"I2", VT_I2},
+                               {"I4", VT_I4},       {"R4", VT_R4},     {"R8", VT_R8},
+                               {"UI2", VT_UI2},     {"UI4", VT_UI4},   {"FILETIME", VT_FILETIME}};
 
 template <class T>
 [[nodiscard]] std::expected<std::array<std::uint8_t, 8>, std::string> encoded(
@@ -79,32 +82,32 @@ template <class T>
         return std::unexpected(fmt::format("unknown type: {}", type));
     std::expected<std::array<std::uint8_t, 8>, std::string> bytes;
     switch (found->code) {
-        case 0:
-        case 1:
+        case VT_EMPTY:
+        case VT_NULL:
             bytes = encoded<std::int64_t>(text);
             if (bytes)
                 bytes->fill(0);
             break;
-        case 2:
+        case VT_I2:
             bytes = encoded<std::int16_t>(text);
             break;
-        case 3:
+        case VT_I4:
             bytes = encoded<std::int32_t>(text);
             break;
-        case 4:
+        case VT_R4:
             if (auto value = number<double>(text)) {
                 bytes = bytes_of(static_cast<float>(*value));
             } else {
                 bytes = std::unexpected(value.error());
             }
             break;
-        case 5:
+        case VT_R8:
             bytes = encoded<double>(text);
             break;
-        case 18:
+        case VT_UI2:
             bytes = encoded<std::uint16_t>(text);
             break;
-        case 19:
+        case VT_UI4:
             bytes = encoded<std::uint32_t>(text);
             break;
         default:
@@ -128,10 +131,6 @@ template <class T>
     if (out.values.size() > device::kMaxFields)
         return std::unexpected(fmt::format("at most {} fields", device::kMaxFields));
     return device::Message{std::move(out)};
-}
-
-device::Message tap_report(std::uint32_t flag) {
-    return device::Report{{{19, bytes_of(std::uint32_t{0})}, {19, bytes_of(flag)}}};
 }
 
 [[nodiscard]] std::expected<Command, std::string> enter(const std::vector<std::string_view>& w) {
@@ -180,8 +179,8 @@ std::expected<std::optional<Command>, std::string> parse_command(std::string_vie
     } else if (verb == "leave" || verb == "tap" || verb == "notap") {
         if (w.size() != 1)
             return std::unexpected(fmt::format("{} takes no argument", verb));
-        command =
-            verb == "leave" ? device::Message{device::Leave{}} : tap_report(verb == "tap" ? 1 : 0);
+        command = verb == "leave" ? device::Message{device::Leave{}}
+                                  : device::Message{device::tap_report(0, verb == "tap")};
     } else if (verb == "report") {
         command = report(w, 1);
     } else if (verb == "state") {

@@ -73,7 +73,7 @@ HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContex
     }
     if (pUnkOuter)
         return CLASS_E_NOAGGREGATION;
-    return norvo::linux_platform::make_simulated_manager()->QueryInterface(riid, ppv);
+    return norvo::linux_platform::make_sensor_manager()->QueryInterface(riid, ppv);
 }
 
 LPVOID CoTaskMemAlloc(std::size_t cb) {

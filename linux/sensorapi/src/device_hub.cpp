@@ -5,7 +5,7 @@
 namespace norvo::linux_platform {
 namespace {
 
-// The fields' property set of the simulated device.
+// The property set of the tap sensor's data fields.
 constexpr GUID kFieldSet{
     0x3E0C6A52, 0x1B7D, 0x4F2A, {0x9C, 0x41, 0x6D, 0x0B, 0x72, 0xE5, 0x18, 0xA4}};
 
@@ -20,12 +20,12 @@ constexpr HRESULT kNotConnected = HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED)
 
 }  // namespace
 
-const GUID& simulated_sensor_id() {
+const GUID& tap_sensor_id() {
     static const GUID id = to_platform(sensors::tap_sensor::kSensorId);
     return id;
 }
 
-PROPERTYKEY simulated_field_key(std::uint32_t index) {
+PROPERTYKEY tap_field_key(std::uint32_t index) {
     return PROPERTYKEY{kFieldSet, 2 + index};
 }
 
@@ -48,7 +48,7 @@ void DeviceHub::enter(const sensor_device::Enter& message) {
     leave();
     auto presence = std::make_shared<Presence>(Presence{message.model, message.manufacturer, {}});
     for (std::uint32_t i = 0; i < message.field_count; ++i)
-        presence->fields.push_back(simulated_field_key(i));
+        presence->fields.push_back(tap_field_key(i));
 
     std::vector<std::pair<ComPtr<ISensorManagerEvents>, ComPtr<ISensor>>> calls;
     {
@@ -57,7 +57,7 @@ void DeviceHub::enter(const sensor_device::Enter& message) {
         state_ = message.state;
         for (const auto& [manager, sink] : manager_sinks_) {
             auto& sensor = manager_sensors_[manager];
-            sensor = make_simulated_sensor(presence);
+            sensor = make_sensor_object(presence);
             calls.emplace_back(ComPtr<ISensorManagerEvents>::share(sink.get()),
                                ComPtr<ISensor>::share(sensor.get()));
         }
@@ -80,7 +80,7 @@ void DeviceHub::leave() {
         sensors.swap(manager_sensors_);
     }
     for (const auto& r : leaving)
-        (void)r.sink->OnLeave(simulated_sensor_id());  // answer unused, as above
+        (void)r.sink->OnLeave(tap_sensor_id());  // answer unused, as above
 }
 
 void DeviceHub::change_state(std::int32_t state) {
@@ -106,7 +106,7 @@ void DeviceHub::report(const sensor_device::Report& message) {
         presence = presence_;
         calls = registered_sinks();
     }
-    const auto report = make_simulated_report(std::move(presence), message.values);
+    const auto report = make_report_object(std::move(presence), message.values);
     for (const auto& r : calls) (void)r.sink->OnDataUpdated(r.sensor.get(), report.get());
 }
 
@@ -115,11 +115,11 @@ HRESULT DeviceHub::find_sensor(const void* manager, REFSENSOR_ID id, ISensor** o
         return E_POINTER;
     *out = nullptr;
     std::lock_guard lock(mutex_);
-    if (!presence_ || !IsEqualGUID(id, simulated_sensor_id()))
+    if (!presence_ || !IsEqualGUID(id, tap_sensor_id()))
         return kNotFound;
     auto& sensor = manager_sensors_[manager];
     if (!sensor)
-        sensor = make_simulated_sensor(presence_);
+        sensor = make_sensor_object(presence_);
     *out = ComPtr<ISensor>::share(sensor.get()).detach();
     return S_OK;
 }

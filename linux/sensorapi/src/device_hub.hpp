@@ -1,8 +1,10 @@
 #pragma once
-// The simulated tap sensor as the stand-in Sensor API sees it: whether the device
-// is present, its state, and which sinks of which managers and sensor objects to
-// call. Device events come from one thread (the device socket's); the sinks are
-// called on that thread, never under the hub's lock.
+// The tap sensor as the stand-in Sensor API sees it, whichever device feeds it (the
+// simulated device over its socket, or an IIO device): whether it is present, its
+// state, and which sinks of which managers and sensor objects to call. Device events
+// come from the thread of the device that feeds it (the device socket's or the IIO
+// sensor's; one feeds it at a time); the sinks are called on that thread, never under
+// the hub's lock.
 
 #include <map>
 #include <memory>
@@ -60,14 +62,14 @@ class DeviceHub {
     std::map<const ISensor*, Registration> registrations_;
 };
 
-// The device's identity and data-field keys.
-const GUID& simulated_sensor_id();
-PROPERTYKEY simulated_field_key(std::uint32_t index);
+// The tap sensor's identity and data-field keys.
+const GUID& tap_sensor_id();
+PROPERTYKEY tap_field_key(std::uint32_t index);
 
 // Objects of the stand-in Sensor API.
-ComPtr<ISensor> make_simulated_sensor(std::shared_ptr<const Presence> presence);
-ComPtr<ISensorDataReport> make_simulated_report(std::shared_ptr<const Presence> presence,
-                                                std::vector<sensor_device::ReportValue> values);
-ComPtr<ISensorManager> make_simulated_manager();
+ComPtr<ISensor> make_sensor_object(std::shared_ptr<const Presence> presence);
+ComPtr<ISensorDataReport> make_report_object(std::shared_ptr<const Presence> presence,
+                                             std::vector<sensor_device::ReportValue> values);
+ComPtr<ISensorManager> make_sensor_manager();
 
 }  // namespace norvo::linux_platform

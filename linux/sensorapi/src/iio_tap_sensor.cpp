@@ -21,7 +21,6 @@ namespace {
 
 constexpr log::Target kLog{"norvo_linux::iio_tap_sensor"};
 constexpr std::string_view kManufacturer = "Linux IIO";
-constexpr std::uint16_t kUi4 = 19;  // VT_UI4
 
 std::string reason(const IioOpenError& error) {
     if (error.step == IioOpenError::Step::events && error.code == EBUSY)
@@ -35,12 +34,6 @@ bool held_elsewhere(const IioOpenError& error) {
 
 double seconds(std::chrono::milliseconds interval) {
     return std::chrono::duration<double>(interval).count();
-}
-
-// The same report as the simulated device's tap: the chip gives no strength, so the first
-// field is always 0; the second is the tap flag.
-sensor_device::Report tap_report() {
-    return sensor_device::Report{{{kUi4, {0}}, {kUi4, {1}}}};
 }
 
 }  // namespace
@@ -102,7 +95,7 @@ class IioTapSensor::Device {
         const auto age_ns =
             (static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec) - event.timestamp;
         kLog.debug("IIO single tap on {}, {} us after the event", name_, age_ns / 1000);
-        DeviceHub::instance().report(tap_report());
+        DeviceHub::instance().report(sensor_device::tap_report(0));  // the chip measures none
     }
 
     std::string name_;

@@ -4,6 +4,8 @@
 
 #include <charconv>
 
+#include "norvo/linux/sensorapi.h"
+
 namespace norvo::linux_platform::sensor_device {
 namespace {
 
@@ -61,8 +63,9 @@ bool printable_utf8(std::string_view text) {
 // Types whose value lies wholly in the value area: the receiving side copies the bytes
 // and clears the variant, which must then own no memory.
 bool plain_value_type(std::uint16_t type) {
-    constexpr std::uint16_t kPlain[] = {0,  1,  2,  3,  4,  5,  6,  7,  10, 11,
-                                        16, 17, 18, 19, 20, 21, 22, 23, 64};
+    constexpr VARTYPE kPlain[] = {VT_EMPTY, VT_NULL,  VT_I2,   VT_I4,   VT_R4,      VT_R8,  VT_CY,
+                                  VT_DATE,  VT_ERROR, VT_BOOL, VT_I1,   VT_UI1,     VT_UI2, VT_UI4,
+                                  VT_I8,    VT_UI8,   VT_INT,  VT_UINT, VT_FILETIME};
     for (auto t : kPlain) {
         if (t == type)
             return true;
@@ -109,6 +112,16 @@ bool plain_value_type(std::uint16_t type) {
 }
 
 }  // namespace
+
+Report tap_report(std::uint32_t strength, bool tap) {
+    const auto ui4 = [](std::uint32_t value) {
+        ReportValue out{VT_UI4, {}};
+        for (std::size_t i = 0; i < 4; ++i)
+            out.bytes[i] = static_cast<std::uint8_t>(value >> 8 * i);
+        return out;
+    };
+    return Report{{ui4(strength), ui4(tap ? 1 : 0)}};
+}
 
 std::string encode(const Message& message) {
     struct Encoder {

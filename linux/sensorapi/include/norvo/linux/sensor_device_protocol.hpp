@@ -55,6 +55,11 @@ struct Report {
 
 using Message = std::variant<Enter, Leave, State, Report>;
 
+// The tap sensor's data report, whatever feeds it: two UI4 fields, the tap's strength (the
+// peak of its high-passed acceleration in mm/s², 0 where the device measures none) and the
+// tap flag.
+Report tap_report(std::uint32_t strength, bool tap = true);
+
 // One line, ending in a line feed.
 std::string encode(const Message& message);
 // One line without its line feed.

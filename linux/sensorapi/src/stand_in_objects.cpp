@@ -45,10 +45,10 @@ LPWSTR task_string(std::string_view utf8) {
     return out;
 }
 
-class SimulatedKeyCollection final
+class KeyCollection final
     : public ComObject<IPortableDeviceKeyCollection, IID_IPortableDeviceKeyCollection> {
   public:
-    explicit SimulatedKeyCollection(std::vector<PROPERTYKEY> keys) : keys_(std::move(keys)) {}
+    explicit KeyCollection(std::vector<PROPERTYKEY> keys) : keys_(std::move(keys)) {}
 
     [[nodiscard]] HRESULT STDMETHODCALLTYPE GetCount(DWORD* count) override {
         if (!count)
@@ -73,10 +73,10 @@ class SimulatedKeyCollection final
     const std::vector<PROPERTYKEY> keys_;
 };
 
-class SimulatedReport final : public ComObject<ISensorDataReport, IID_ISensorDataReport> {
+class ReportObject final : public ComObject<ISensorDataReport, IID_ISensorDataReport> {
   public:
-    SimulatedReport(std::shared_ptr<const Presence> presence,
-                    std::vector<sensor_device::ReportValue> values)
+    ReportObject(std::shared_ptr<const Presence> presence,
+                 std::vector<sensor_device::ReportValue> values)
         : presence_(std::move(presence)), values_(std::move(values)) {}
 
     [[nodiscard]] HRESULT STDMETHODCALLTYPE GetTimestamp(SYSTEMTIME*) override { return E_NOTIMPL; }
@@ -108,15 +108,15 @@ class SimulatedReport final : public ComObject<ISensorDataReport, IID_ISensorDat
     const std::vector<sensor_device::ReportValue> values_;
 };
 
-class SimulatedSensor final : public ComObject<ISensor, IID_ISensor> {
+class SensorObject final : public ComObject<ISensor, IID_ISensor> {
   public:
-    explicit SimulatedSensor(std::shared_ptr<const Presence> presence)
+    explicit SensorObject(std::shared_ptr<const Presence> presence)
         : presence_(std::move(presence)) {}
 
     [[nodiscard]] HRESULT STDMETHODCALLTYPE GetID(SENSOR_ID* id) override {
         if (!id)
             return E_POINTER;
-        *id = simulated_sensor_id();
+        *id = tap_sensor_id();
         return S_OK;
     }
     [[nodiscard]] HRESULT STDMETHODCALLTYPE GetProperty(REFPROPERTYKEY key,
@@ -133,7 +133,7 @@ class SimulatedSensor final : public ComObject<ISensor, IID_ISensor> {
         if (same_key(key, tap::kPersistentUniqueId)) {
             value->vt = VT_CLSID;
             value->puuid = static_cast<CLSID*>(CoTaskMemAlloc(sizeof(CLSID)));
-            *value->puuid = simulated_sensor_id();
+            *value->puuid = tap_sensor_id();
             return S_OK;
         }
         return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
@@ -142,7 +142,7 @@ class SimulatedSensor final : public ComObject<ISensor, IID_ISensor> {
     GetSupportedDataFields(IPortableDeviceKeyCollection** fields) override {
         if (!fields)
             return E_POINTER;
-        *fields = new SimulatedKeyCollection(presence_->fields);
+        *fields = new KeyCollection(presence_->fields);
         return S_OK;
     }
     [[nodiscard]] HRESULT STDMETHODCALLTYPE GetState(SensorState* state) override {
@@ -152,7 +152,7 @@ class SimulatedSensor final : public ComObject<ISensor, IID_ISensor> {
         return DeviceHub::instance().set_sensor_sink(*this, *presence_, sink);
     }
 
-    // Not part of what the simulated device offers.
+    // Not part of what the tap sensor offers.
     [[nodiscard]] HRESULT STDMETHODCALLTYPE GetCategory(SENSOR_CATEGORY_ID*) override {
         return E_NOTIMPL;
     }
@@ -187,9 +187,9 @@ class SimulatedSensor final : public ComObject<ISensor, IID_ISensor> {
     const std::shared_ptr<const Presence> presence_;
 };
 
-class SimulatedManager final : public ComObject<ISensorManager, IID_ISensorManager> {
+class ManagerObject final : public ComObject<ISensorManager, IID_ISensorManager> {
   public:
-    ~SimulatedManager() override { DeviceHub::instance().forget_manager(this); }
+    ~ManagerObject() override { DeviceHub::instance().forget_manager(this); }
 
     [[nodiscard]] HRESULT STDMETHODCALLTYPE GetSensorByID(REFSENSOR_ID id,
                                                           ISensor** sensor) override {
@@ -217,18 +217,18 @@ class SimulatedManager final : public ComObject<ISensorManager, IID_ISensorManag
 
 }  // namespace
 
-ComPtr<ISensor> make_simulated_sensor(std::shared_ptr<const Presence> presence) {
-    return ComPtr<ISensor>::adopt(new SimulatedSensor(std::move(presence)));
+ComPtr<ISensor> make_sensor_object(std::shared_ptr<const Presence> presence) {
+    return ComPtr<ISensor>::adopt(new SensorObject(std::move(presence)));
 }
 
-ComPtr<ISensorDataReport> make_simulated_report(std::shared_ptr<const Presence> presence,
-                                                std::vector<sensor_device::ReportValue> values) {
+ComPtr<ISensorDataReport> make_report_object(std::shared_ptr<const Presence> presence,
+                                             std::vector<sensor_device::ReportValue> values) {
     return ComPtr<ISensorDataReport>::adopt(
-        new SimulatedReport(std::move(presence), std::move(values)));
+        new ReportObject(std::move(presence), std::move(values)));
 }
 
-ComPtr<ISensorManager> make_simulated_manager() {
-    return ComPtr<ISensorManager>::adopt(new SimulatedManager);
+ComPtr<ISensorManager> make_sensor_manager() {
+    return ComPtr<ISensorManager>::adopt(new ManagerObject);
 }
 
 }  // namespace norvo::linux_platform
