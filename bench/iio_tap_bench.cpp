@@ -4,6 +4,7 @@
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <fmt/format.h>
 #include <linux/iio/events.h>
 #include <linux/iio/types.h>
 #include <unistd.h>
@@ -54,7 +55,7 @@ void BM_IioTapToConfirmation(benchmark::State& state) {
             return std::move(*reader);
         }});
     if (!sensor) {
-        state.SkipWithError(sensor.error().c_str());
+        state.SkipWithError(fmt::format("{}", sensor.error()).c_str());
         return;
     }
     service::ContextHandle context;

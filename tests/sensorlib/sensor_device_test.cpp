@@ -271,7 +271,7 @@ class FakeDeviceWatch final : public linux_platform::IioDeviceWatch {
         write_ = posix::UniqueFd(fds[1]);
     }
     int fd() const override { return read_.get(); }
-    std::expected<std::vector<Change>, std::string> take() override {
+    std::expected<std::vector<Change>, posix::PosixError> take() override {
         char drained[64];
         while (::read(read_.get(), drained, sizeof drained) > 0) {
         }
@@ -335,7 +335,7 @@ class IioTapSensorTest : public SensorDeviceTest {
     // Without a watch the device is looked for on the timer.
     void open_sensor(bool with_watch = true) {
         auto sensor = linux_platform::IioTapSensor::open(source(with_watch));
-        ASSERT_TRUE(sensor) << sensor.error();
+        ASSERT_TRUE(sensor) << fmt::format("{}", sensor.error());
         sensor_ = std::move(*sensor);
     }
     linux_platform::IioSource source(bool with_watch = true) {
@@ -557,6 +557,20 @@ TEST_F(IioTapSensorTest, AnUnusableDeviceLeavesTheSensorAbsent) {
         sensor_.reset();
         ++cookie;
     }
+}
+
+// A name the file system refuses to look up (longer than a file name may be) is no device: the
+// look-up's error must not escape as an exception, which on the sensor's thread would end the
+// process.
+TEST_F(IioTapSensorTest, ANameTheFileSystemRefusesIsNoDevice) {
+    std::filesystem::create_directories(directory_ / "sys");
+    auto source = this->source(false);
+    source.device = std::string(300, 'x');
+    auto sensor = linux_platform::IioTapSensor::open(std::move(source));
+    ASSERT_TRUE(sensor);
+    EXPECT_EQ(
+        count_logged("No IIO tap device " + (directory_ / "sys" / std::string(300, 'x')).string()),
+        1u);
 }
 
 }  // namespace

@@ -16,21 +16,16 @@ constexpr const char* kUdevControl = "/run/udev/control";
 // Nothing wakes the daemon for hot-plug unless a device comes or goes; only without any
 // device events is the held device looked for on a timer.
 std::unique_ptr<linux_platform::IioDeviceWatch> device_watch(std::chrono::milliseconds check) {
-    std::string why;
-    if (std::filesystem::exists(kUdevControl)) {
-        auto watch = udev_device_events();
-        if (watch)
-            return std::move(*watch);
-        why = watch.error();
-    } else {
-        auto watch = kernel_device_events();
-        if (watch) {
+    std::error_code ignored;
+    const bool udevd = std::filesystem::exists(kUdevControl, ignored);
+    auto watch = udevd ? udev_device_events() : kernel_device_events();
+    if (watch) {
+        if (!udevd)
             host::kHostLog.info(
                 "IIO hot-plug through the kernel's device events: udevd is not running");
-            return std::move(*watch);
-        }
-        why = watch.error();
+        return std::move(*watch);
     }
+    const auto& why = watch.error();
     host::kHostLog.warn("No IIO device events ({}): the tap device is looked for every {} s", why,
                         std::chrono::duration<double>(check).count());
     return nullptr;

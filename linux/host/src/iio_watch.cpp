@@ -26,15 +26,15 @@ struct MonitorUnref {
     void operator()(sd_device_monitor* m) const { sd_device_monitor_unref(m); }
 };
 
-std::unexpected<std::string> failed(std::string_view call, int r) {
-    return std::unexpected(fmt::format("{}: {}", call, std::strerror(-r)));
+std::unexpected<posix::PosixError> failed(std::string call, int r) {
+    return std::unexpected(posix::PosixError{std::move(call), -r});
 }
 
 // The monitor runs on an sd-event loop of its own, whose descriptor the sensor waits on;
 // each turn of it hands over the changes queued since.
 class UdevEvents final : public IioDeviceWatch {
   public:
-    [[nodiscard]] static std::expected<std::unique_ptr<IioDeviceWatch>, std::string> open() {
+    [[nodiscard]] static std::expected<std::unique_ptr<IioDeviceWatch>, posix::PosixError> open() {
         auto watch = std::unique_ptr<UdevEvents>(new UdevEvents);
         sd_event* event = nullptr;
         if (int r = sd_event_new(&event); r < 0)
@@ -61,7 +61,7 @@ class UdevEvents final : public IioDeviceWatch {
 
     int fd() const override { return sd_event_get_fd(event_.get()); }
 
-    std::expected<std::vector<Change>, std::string> take() override {
+    std::expected<std::vector<Change>, posix::PosixError> take() override {
         changes_.clear();
         for (int r; (r = sd_event_run(event_.get(), 0)) != 0;) {
             if (r < 0)
@@ -97,7 +97,7 @@ class KernelEvents final : public IioDeviceWatch {
 
     int fd() const override { return socket_.get(); }
 
-    std::expected<std::vector<Change>, std::string> take() override {
+    std::expected<std::vector<Change>, posix::PosixError> take() override {
         std::vector<Change> changes;
         for (;;) {
             sockaddr_nl sender{};
@@ -111,7 +111,7 @@ class KernelEvents final : public IioDeviceWatch {
                 continue;
             }
             if (n < 0 && errno != EINTR)
-                return std::unexpected(fmt::format("{}", posix::last_error("recvmsg")));
+                return std::unexpected(posix::last_error("recvmsg"));
             // Only the kernel's own (port 0): any program may send to its own port.
             if (n > 0 && sender.nl_pid == 0 && (message.msg_flags & MSG_TRUNC) == 0) {
                 if (auto change = parse_uevent({buffer_, static_cast<std::size_t>(n)}))
@@ -162,23 +162,21 @@ std::optional<Change> parse_uevent(std::span<const char> message) {
     return iio_change(action, devpath);
 }
 
-std::expected<std::unique_ptr<IioDeviceWatch>, std::string> udev_device_events() {
+std::expected<std::unique_ptr<IioDeviceWatch>, posix::PosixError> udev_device_events() {
     return UdevEvents::open();
 }
 
-std::expected<std::unique_ptr<IioDeviceWatch>, std::string> kernel_device_events() {
+std::expected<std::unique_ptr<IioDeviceWatch>, posix::PosixError> kernel_device_events() {
     posix::UniqueFd socket(
         ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_KOBJECT_UEVENT));
     if (!socket.valid())
-        return std::unexpected(
-            fmt::format("{}", posix::last_error("socket(NETLINK_KOBJECT_UEVENT)")));
+        return std::unexpected(posix::last_error("socket(NETLINK_KOBJECT_UEVENT)"));
     ::setsockopt(socket.get(), SOL_SOCKET, SO_RCVBUF, &kReceiveBuffer, sizeof kReceiveBuffer);
     sockaddr_nl address{};
     address.nl_family = AF_NETLINK;
     address.nl_groups = kKernelGroup;
     if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-        return std::unexpected(
-            fmt::format("{}", posix::last_error("bind(NETLINK_KOBJECT_UEVENT)")));
+        return std::unexpected(posix::last_error("bind(NETLINK_KOBJECT_UEVENT)"));
     return std::make_unique<KernelEvents>(std::move(socket));
 }
 

@@ -1,5 +1,7 @@
 #include "norvo/linux_host/sensor_source.hpp"
 
+#include <fmt/format.h>
+
 #include "norvo/host/log_targets.hpp"
 
 namespace norvo::linux_host {
@@ -28,7 +30,7 @@ std::expected<std::unique_ptr<SensorSource>, std::string> SensorSource::open(
     auto sensor = linux_platform::IioTapSensor::open(std::move(iio));
     if (!sensor) {
         host::kHostLog.error("IIO tap sensor not opened: {}", sensor.error());
-        return std::unexpected(sensor.error());
+        return std::unexpected(fmt::format("{}", sensor.error()));
     }
     source->iio_ = std::move(*sensor);
     return source;

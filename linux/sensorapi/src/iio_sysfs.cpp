@@ -44,8 +44,8 @@ std::optional<std::string> read_attribute(const fs::path& file) {
 }
 
 // Written, or already holding `value` (a udev rule may have set what the service may not).
-[[nodiscard]] std::expected<void, std::string> set_attribute(const fs::path& file,
-                                                             std::string_view value) {
+[[nodiscard]] std::expected<void, posix::PosixError> set_attribute(const fs::path& file,
+                                                                   std::string_view value) {
     const posix::UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CLOEXEC));
     if (fd.valid() &&
         ::write(fd.get(), value.data(), value.size()) == static_cast<ssize_t>(value.size())) {
@@ -54,17 +54,15 @@ std::optional<std::string> read_attribute(const fs::path& file) {
     const auto error = posix::last_error(fmt::format("cannot write {}", file.native()));
     if (read_attribute(file) == value)
         return {};
-    return std::unexpected(fmt::format("{}", error));
+    return std::unexpected(error);
 }
 
 std::vector<fs::path> single_tap_switches(const fs::path& folder) {
     std::vector<fs::path> out;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(folder / "events", error)) {
-        if (entry.path().filename().native().ends_with(kSingleTapSuffix))
-            out.push_back(entry.path());
+    for (const auto& name : folder_names(folder / "events")) {
+        if (name.ends_with(kSingleTapSuffix))
+            out.push_back(folder / "events" / name);
     }
-    std::sort(out.begin(), out.end());
     return out;
 }
 
@@ -79,21 +77,33 @@ std::string printable(std::string text) {
 
 }  // namespace
 
-std::vector<std::string> tap_devices(const fs::path& root) {
+bool exists(const fs::path& path) {
+    std::error_code error;
+    return fs::exists(path, error);
+}
+
+std::vector<std::string> folder_names(const fs::path& folder) {
     std::vector<std::string> out;
     std::error_code error;
-    for (const auto& entry : fs::directory_iterator(root, error)) {
-        if (!single_tap_switches(entry.path()).empty())
-            out.push_back(entry.path().filename());
-    }
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+        out.push_back(it->path().filename());
     std::sort(out.begin(), out.end());
     return out;
 }
 
-std::expected<Prepared, std::string> prepare(const fs::path& folder) {
+std::vector<std::string> tap_devices(const fs::path& root) {
+    std::vector<std::string> out;
+    for (const auto& name : folder_names(root)) {
+        if (!single_tap_switches(root / name).empty())
+            out.push_back(name);
+    }
+    return out;
+}
+
+std::expected<Prepared, posix::PosixError> prepare(const fs::path& folder) {
     const auto switches = single_tap_switches(folder);
     if (switches.empty())
-        return std::unexpected(std::string("it reports no single taps"));
+        return std::unexpected(posix::PosixError{"it reports no single taps"});
     for (const auto& file : switches) {
         if (auto enabled = set_attribute(file, "1"); !enabled)
             return std::unexpected(enabled.error());
@@ -107,7 +117,8 @@ std::expected<Prepared, std::string> prepare(const fs::path& folder) {
     const auto known = std::find_if(kClocks.begin(), kClocks.end(),
                                     [&](const auto& c) { return c.first == clock_name; });
     if (known == kClocks.end())
-        return std::unexpected(fmt::format("its timestamp clock {} is unknown", clock_name));
+        return std::unexpected(
+            posix::PosixError{fmt::format("its timestamp clock {} is unknown", clock_name)});
     const auto name = read_attribute(folder / "name");
     return Prepared{printable(name && !name->empty() ? *name : folder.filename().string()),
                     known->second, clock_name};

@@ -104,18 +104,19 @@ class IioTapSensor::Device {
     const posix::EpollLoop& loop_;
 };
 
-std::expected<std::unique_ptr<IioTapSensor>, std::string> IioTapSensor::open(IioSource source) {
+std::expected<std::unique_ptr<IioTapSensor>, posix::PosixError> IioTapSensor::open(
+    IioSource source) {
     auto loop = posix::EpollLoop::create();
     if (!loop)
-        return std::unexpected(fmt::format("{}", loop.error()));
+        return std::unexpected(loop.error());
     posix::UniqueFd timer(::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK));
     if (!timer.valid())
-        return std::unexpected(fmt::format("{}", posix::last_error("timerfd_create")));
+        return std::unexpected(posix::last_error("timerfd_create"));
     for (int fd : {timer.get(), source.watch ? source.watch->fd() : -1}) {
         if (fd < 0)
             continue;
         if (auto watched = loop->watch(fd); !watched)
-            return std::unexpected(fmt::format("{}", watched.error()));
+            return std::unexpected(watched.error());
     }
     return std::unique_ptr<IioTapSensor>(
         new IioTapSensor(std::move(source), std::move(*loop), std::move(timer)));
@@ -170,7 +171,7 @@ void IioTapSensor::take_changes() {
 void IioTapSensor::on_timer() {
     std::uint64_t expirations = 0;
     [[maybe_unused]] const auto drained = ::read(timer_.get(), &expirations, sizeof expirations);
-    if (device_ && !std::filesystem::exists(source_.sysfs_root / device_->name()))
+    if (device_ && !iio::exists(source_.sysfs_root / device_->name()))
         drop_device();
     if (!device_)
         scan(true);
@@ -193,7 +194,7 @@ void IioTapSensor::scan(bool quiet) {
     std::string busy;
     for (const auto& name : names) {
         const auto folder = source_.sysfs_root / name;
-        if (!std::filesystem::exists(folder))
+        if (!iio::exists(folder))
             continue;
         found = true;
         auto prepared = iio::prepare(folder);

@@ -26,8 +26,10 @@ using linux_platform::IioDeviceWatch;
 [[nodiscard]] std::optional<IioDeviceWatch::Change> parse_uevent(std::span<const char> message);
 
 // udev's device events, or the error that says why not.
-[[nodiscard]] std::expected<std::unique_ptr<IioDeviceWatch>, std::string> udev_device_events();
+[[nodiscard]] std::expected<std::unique_ptr<IioDeviceWatch>, posix::PosixError>
+udev_device_events();
 // The kernel's device events.
-[[nodiscard]] std::expected<std::unique_ptr<IioDeviceWatch>, std::string> kernel_device_events();
+[[nodiscard]] std::expected<std::unique_ptr<IioDeviceWatch>, posix::PosixError>
+kernel_device_events();
 
 }  // namespace norvo::linux_host

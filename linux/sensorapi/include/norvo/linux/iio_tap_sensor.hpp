@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "norvo/posix/epoll_loop.hpp"
+#include "norvo/posix/error.hpp"
 #include "norvo/posix/unique_fd.hpp"
 
 namespace norvo::linux_platform {
@@ -29,7 +30,7 @@ class IioDeviceWatch {
     virtual ~IioDeviceWatch() = default;
     virtual int fd() const = 0;
     // The changes ready now; never waits. An error ends the watch.
-    [[nodiscard]] virtual std::expected<std::vector<Change>, std::string> take() = 0;
+    [[nodiscard]] virtual std::expected<std::vector<Change>, posix::PosixError> take() = 0;
 };
 
 // Why a device's events could not be opened: the errno of opening its node
@@ -68,7 +69,7 @@ class IioTapSensor {
   public:
     // A device present now enters before this returns; none, or one that cannot be
     // used, is logged and leaves the sensor absent. Fails only for want of descriptors.
-    [[nodiscard]] static std::expected<std::unique_ptr<IioTapSensor>, std::string> open(
+    [[nodiscard]] static std::expected<std::unique_ptr<IioTapSensor>, posix::PosixError> open(
         IioSource source);
     // The device leaves.
     ~IioTapSensor();
