@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <linux/iio/events.h>
 #include <linux/iio/types.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -19,7 +20,9 @@
 #include <regex>
 #include <thread>
 
+#include "detect/knocks.hpp"
 #include "device_process.hpp"
+#include "norvo/linux/iio_buffer.hpp"
 #include "norvo/linux/iio_tap_sensor.hpp"
 #include "norvo/linux/steady_clock.hpp"
 #include "norvo/linux_host/sensor_source.hpp"
@@ -331,6 +334,63 @@ class IioTapSensorTest : public SensorDeviceTest {
         put(folder(name) / "events" / "in_accel_gesture_singletap_en", "0\n");
         put(folder(name) / "events" / "in_accel_gesture_doubletap_en", "0\n");
     }
+    // A sample accelerometer as a sensor hub's driver shows one: 16-bit values stored in 32, a
+    // timestamp, and a channel another program left on.
+    void add_accelerometer(const std::string& name = "iio:device0") {
+        const auto device = folder(name);
+        put(device / "name", "accel_3d\n");
+        put(device / "current_timestamp_clock", "realtime\n");
+        put(device / "in_accel_scale", "0.009806650\n");
+        put(device / "in_accel_offset", "-2\n");
+        put(device / "sampling_frequency", "10\n");
+        put(device / "sampling_frequency_available", "10 50 100 200 400\n");
+        put(device / "buffer" / "enable", "0\n");
+        put(device / "buffer" / "length", "2\n");
+        put(device / "buffer" / "watermark", "1\n");
+        const struct {
+            const char* channel;
+            const char* type;
+            const char* on;
+        } channels[] = {{"in_accel_x", "le:s16/32>>0", "0"},
+                        {"in_accel_y", "le:s16/32>>0", "0"},
+                        {"in_accel_z", "le:s16/32>>0", "0"},
+                        {"in_timestamp", "le:s64/64>>0", "0"},
+                        {"in_intensity", "le:u16/16>>0", "1"}};
+        for (std::size_t i = 0; i < std::size(channels); ++i) {
+            const std::string channel = channels[i].channel;
+            put(device / "scan_elements" / (channel + "_en"), std::string(channels[i].on) + "\n");
+            put(device / "scan_elements" / (channel + "_index"), std::to_string(i) + "\n");
+            put(device / "scan_elements" / (channel + "_type"),
+                std::string(channels[i].type) + "\n");
+        }
+    }
+    // The accelerometer's records as its buffer gives them, for samples on the monotonic clock.
+    static std::string records(const std::vector<detect::AccelSample>& samples) {
+        std::string out;
+        for (const auto& sample : samples) {
+            char record[24] = {};
+            const double values[] = {sample.x, sample.y, sample.z};
+            for (std::size_t i = 0; i < 3; ++i) {
+                const auto raw = static_cast<std::int32_t>(std::lround(values[i] / 0.00980665) + 2);
+                std::memcpy(record + 4 * i, &raw, 4);
+            }
+            const std::int64_t time = sample.time.count();
+            std::memcpy(record + 16, &time, 8);
+            out.append(record, sizeof record);
+        }
+        return out;
+    }
+    // Until the sensor has let the accelerometer's node go: only the closing of the reading end
+    // raises POLLERR at the writing end.
+    void wait_until_node_released() const {
+        pollfd writer{node_.get(), 0, 0};
+        while (::poll(&writer, 1, -1) < 0 && errno == EINTR) {
+        }
+    }
+    void wait_for_node_opens(int count) {
+        std::unique_lock lock(node_mutex_);
+        node_opened_.wait(lock, [&] { return node_opens_ >= count; });
+    }
 
     // Without a watch the device is looked for on the timer.
     void open_sensor(bool with_watch = true) {
@@ -359,6 +419,21 @@ class IioTapSensorTest : public SensorDeviceTest {
                 events_ = posix::UniqueFd(fds[1]);
                 return posix::UniqueFd(fds[0]);
             },
+            .open_node = [this](const std::string&) -> std::expected<posix::UniqueFd, int> {
+                std::lock_guard lock(node_mutex_);
+                ++node_opens_;
+                node_opened_.notify_all();
+                if (held_opens_ > 0) {
+                    --held_opens_;
+                    return std::unexpected(EBUSY);
+                }
+                int fds[2];
+                if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+                    return std::unexpected(errno);
+                node_ = posix::UniqueFd(fds[1]);
+                return posix::UniqueFd(fds[0]);
+            },
+            .read_period = std::chrono::milliseconds(10),
             .watch = std::move(watch),
             .check_interval = std::chrono::milliseconds(10),
             .retry_interval = std::chrono::milliseconds(10),
@@ -388,6 +463,10 @@ class IioTapSensorTest : public SensorDeviceTest {
     std::atomic<int> held_opens_ = 0;  // this many opens find the node held by another program
     std::optional<linux_platform::IioOpenError> open_error_;
     posix::UniqueFd events_;
+    posix::UniqueFd node_;  // the writing end of the accelerometer's node
+    std::mutex node_mutex_;
+    std::condition_variable node_opened_;
+    int node_opens_ = 0;
     FakeDeviceWatch* watch_ = nullptr;
     std::unique_ptr<linux_platform::IioTapSensor> sensor_;
 };
@@ -427,8 +506,8 @@ TEST_F(IioTapSensorTest, FollowsTheDeviceInTapsAndOut) {
                     "TapEvent 1 cookie=7", "TapEvent 1 cookie=7",
                     "SensorStateChanged state=5 cookie=7", "SensorStateChanged state=0 cookie=7"));
     const auto lines = log_->messages();
-    EXPECT_THAT(lines, Contains("No IIO tap device " + (directory_ / "sys").string() +
-                                ": the tap sensor is absent"));
+    EXPECT_THAT(lines, Contains("No IIO tap device or accelerometer " +
+                                (directory_ / "sys").string() + ": the tap sensor is absent"));
     EXPECT_THAT(lines, Contains("IIO tap device iio:device0 (fxls8962af) entered, its events "
                                 "timed on the monotonic clock"));
     EXPECT_EQ(count_logged("Ignored IIO event "), 2u);
@@ -510,10 +589,10 @@ TEST_F(IioTapSensorTest, AutoHearsTheIioDeviceWhilePresentAndTheSimulatedOneOthe
     EXPECT_THAT(log_->messages(),
                 ::testing::IsSupersetOf(
                     {"Sensor source: the simulated device socket " + socket +
-                         " (auto: no IIO tap device present)",
+                         " (auto: no IIO tap device or accelerometer present)",
                      std::string("Sensor source: IIO tap device iio:device0 (auto: it arrived)"),
                      "Sensor source: the simulated device socket " + socket +
-                         " (auto: the IIO tap device left)"}));
+                         " (auto: the IIO device left)"}));
 }
 
 // A device that cannot be used is logged and leaves the sensor absent: a run waits for it.
@@ -538,7 +617,8 @@ TEST_F(IioTapSensorTest, AnUnusableDeviceLeavesTheSensorAbsent) {
          std::nullopt,
          "IIO device iio:device0 not used: cannot write " + enable.string() + ": Is a directory"},
         {"no single taps", [&] { std::filesystem::remove(enable); }, std::nullopt,
-         "No IIO tap device " + (directory_ / "sys").string() + ": the tap sensor is absent"},
+         "No IIO tap device or accelerometer " + (directory_ / "sys").string() +
+             ": the tap sensor is absent"},
     };
     std::uint64_t cookie = 1;
     for (const auto& c : cases) {
@@ -559,6 +639,145 @@ TEST_F(IioTapSensorTest, AnUnusableDeviceLeavesTheSensorAbsent) {
     }
 }
 
+// The buffer as IioBuffer sets it up on the device's attributes: the four channels on and the
+// one left on off, the least offered rate of at least 100 Hz, ten reads' worth of samples, a
+// watermark of half a read, the monotonic clock; records decoded by their types with scale and
+// offset, a record split between reads joined again; closed, the buffer is off and the node free.
+TEST_F(IioTapSensorTest, AnAccelerometersBufferIsSetUpAndReadRecordByRecord) {
+    add_accelerometer();
+    const auto device = folder();
+    const auto settings = source().open_node;
+    auto buffer = linux_platform::IioBuffer::open(
+        device, {.read_period = std::chrono::milliseconds(100), .open_node = settings});
+    ASSERT_TRUE(buffer) << fmt::format("{}", buffer.error().error);
+    EXPECT_EQ((*buffer)->rate_hz(), 100);
+    EXPECT_EQ((*buffer)->clock_name(), "monotonic");
+    EXPECT_EQ((*buffer)->batch(), std::chrono::nanoseconds(0));  // no FIFO of its own
+    for (const auto& [file, value] :
+         std::vector<std::pair<std::string, std::string>>{{"buffer/enable", "1"},
+                                                          {"buffer/length", "100"},
+                                                          {"buffer/watermark", "5"},
+                                                          {"sampling_frequency", "100"},
+                                                          {"current_timestamp_clock", "monotonic"},
+                                                          {"scan_elements/in_accel_x_en", "1"},
+                                                          {"scan_elements/in_accel_z_en", "1"},
+                                                          {"scan_elements/in_timestamp_en", "1"},
+                                                          {"scan_elements/in_intensity_en", "0"}}) {
+        EXPECT_EQ(read(device / file), value) << file;
+    }
+    const auto two =
+        records({{std::chrono::seconds(5), 0.5, -9.81, 0.02}, {std::chrono::seconds(6), -1, 3, 7}});
+    ASSERT_EQ(::write(node_.get(), two.data(), 36), 36);
+    auto first = (*buffer)->read();
+    ASSERT_TRUE(first);
+    ASSERT_EQ(first->samples.size(), 1u);
+    EXPECT_EQ(first->samples[0].time, std::chrono::seconds(5));
+    EXPECT_NEAR(first->samples[0].x, 0.5, 0.005);
+    EXPECT_NEAR(first->samples[0].y, -9.81, 0.005);
+    EXPECT_EQ(first->split_record, 24u);
+    ASSERT_EQ(::write(node_.get(), two.data() + 36, 12), 12);
+    auto second = (*buffer)->read();
+    ASSERT_TRUE(second);
+    ASSERT_EQ(second->samples.size(), 1u);
+    EXPECT_EQ(second->samples[0].time, std::chrono::seconds(6));
+    EXPECT_NEAR(second->samples[0].z, 7, 0.005);
+    EXPECT_FALSE(second->split_record);
+    buffer->reset();
+    EXPECT_EQ(read(device / "buffer/enable"), "0");
+    wait_until_node_released();
+
+    // What keeps a buffer from running is said: a node another program holds (worth trying
+    // again), a type no one can read, a missing scale.
+    const struct {
+        const char* what;
+        std::function<void()> set_up;
+        bool busy;
+        std::string error;
+    } cases[] = {
+        {"held", [&] { held_opens_ = 1; }, true,
+         "cannot open /dev/iio:device0: Device or resource busy"},
+        {"type", [&] { put(device / "scan_elements" / "in_accel_y_type", "le:f16/16>>0\n"); },
+         false,
+         (device / "scan_elements" / "in_accel_y_type").string() +
+             ": channel type 'le:f16/16>>0' is neither signed (s) nor unsigned (u)"},
+        {"scale", [&] { std::filesystem::remove(device / "in_accel_scale"); }, false,
+         "it has no readable scale for in_accel_x (in_accel_x_scale or in_accel_scale)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        add_accelerometer();
+        c.set_up();
+        auto refused = linux_platform::IioBuffer::open(device, {.open_node = settings});
+        ASSERT_FALSE(refused);
+        EXPECT_EQ(refused.error().busy, c.busy);
+        EXPECT_EQ(fmt::format("{}", refused.error().error), c.error);
+    }
+}
+
+// The node of a sample accelerometer is opened, and its buffer run, only while a start wants
+// taps; the taps found in its samples are the sensor's reports. While another program holds the
+// node, the run hears that the sensor is not available, until the node is free.
+TEST_F(IioTapSensorTest, ASampleAccelerometerIsHeldOnlyWhileAStartWantsTaps) {
+    add_accelerometer();
+    open_sensor();
+    EXPECT_EQ(node_opens_, 0);
+    EXPECT_EQ(count_logged("IIO accelerometer iio:device0 (accel_3d) entered"), 1u);
+
+    start(7);
+    wait_for_node_opens(1);
+    phone_tap();
+    // Three seconds just past, a knock at 1.5 s.
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();  // CLOCK_MONOTONIC
+    auto samples = test::stream(100, 3, {{1.5, 3}});
+    for (auto& sample : samples) sample.time += now - std::chrono::seconds(3);
+    const auto bytes = records(samples);
+    ASSERT_EQ(::write(node_.get(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    callbacks_.wait_for_calls(2);
+    EXPECT_EQ(read(folder() / "buffer/enable"), "1");
+    EXPECT_EQ(stop(), hr::ok);
+    wait_until_node_released();
+    EXPECT_EQ(read(folder() / "buffer/enable"), "0");
+
+    held_opens_ = 2;
+    start(8);
+    wait_for_node_opens(4);
+    callbacks_.wait_for_calls(5);
+    EXPECT_EQ(stop(), hr::ok);
+    wait_until_node_released();
+
+    EXPECT_THAT(
+        without_timestamps(callbacks_.lines()),
+        ElementsAre("SignalReturn 0x0 cookie=7", "TapEvent 1 cookie=7", "SignalReturn 0x0 cookie=8",
+                    "SensorStateChanged state=1 cookie=8", "SensorStateChanged state=0 cookie=8"));
+    EXPECT_EQ(count_logged("Tap found in the samples of iio:device0: "), 1u);
+    EXPECT_EQ(count_logged("IIO accelerometer iio:device0 not read yet: /dev/iio:device0 is held "
+                           "by another program; trying again every 0.01 s"),
+              1u);
+    EXPECT_EQ(count_logged("IIO accelerometer iio:device0 released: no start wants taps"), 2u);
+    EXPECT_EQ(node_opens_, 4);
+}
+
+// A chip that reports taps is taken before an accelerometer whose samples would have to be read,
+// and the other is named; when it goes, the accelerometer takes its place.
+TEST_F(IioTapSensorTest, ATapDeviceGoesBeforeAnAccelerometer) {
+    add_accelerometer("iio:device0");
+    add_device("iio:device1");
+    open_sensor();
+    start(7);
+    callbacks_.wait_for_calls(1);
+    remove_device("iio:device1");
+    callbacks_.wait_for_calls(3);
+    EXPECT_EQ(stop(), hr::ok);
+    EXPECT_THAT(without_timestamps(callbacks_.lines()),
+                ElementsAre("SignalReturn 0x0 cookie=7", "SensorStateChanged state=5 cookie=7",
+                            "SensorStateChanged state=0 cookie=7"));
+    EXPECT_EQ(count_logged("IIO tap device iio:device1 (fxls8962af) entered"), 1u);
+    EXPECT_EQ(count_logged("IIO accelerometer iio:device0 not used: iio:device1 reports taps "
+                           "itself"),
+              1u);
+    EXPECT_EQ(count_logged("IIO accelerometer iio:device0 (accel_3d) entered"), 1u);
+}
+
 // A name the file system refuses to look up (longer than a file name may be) is no device: the
 // look-up's error must not escape as an exception, which on the sensor's thread would end the
 // process.
@@ -568,9 +787,9 @@ TEST_F(IioTapSensorTest, ANameTheFileSystemRefusesIsNoDevice) {
     source.device = std::string(300, 'x');
     auto sensor = linux_platform::IioTapSensor::open(std::move(source));
     ASSERT_TRUE(sensor);
-    EXPECT_EQ(
-        count_logged("No IIO tap device " + (directory_ / "sys" / std::string(300, 'x')).string()),
-        1u);
+    EXPECT_EQ(count_logged("No IIO tap device or accelerometer " +
+                           (directory_ / "sys" / std::string(300, 'x')).string()),
+              1u);
 }
 
 }  // namespace

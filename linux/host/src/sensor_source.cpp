@@ -22,11 +22,14 @@ std::expected<std::unique_ptr<SensorSource>, std::string> SensorSource::open(
         return source;
     }
     if (options.sensor == SensorKind::automatic)
-        iio.on_presence = [self = source.get()](const std::string& device) {
-            self->follow(device);
+        iio.on_presence = [self = source.get()](const std::string& device,
+                                                linux_platform::IioKind kind) {
+            self->follow(device, kind);
         };
     else
-        host::kHostLog.info("Sensor source: IIO tap devices (--sensor iio)");
+        host::kHostLog.info(
+            "Sensor source: an IIO tap device, or else an IIO accelerometer's samples (--sensor "
+            "iio)");
     auto sensor = linux_platform::IioTapSensor::open(std::move(iio));
     if (!sensor) {
         host::kHostLog.error("IIO tap sensor not opened: {}", sensor.error());
@@ -42,17 +45,23 @@ SensorSource::~SensorSource() {
 
 // A user with a real sensor expects it; without one, the simulated device may play it, and
 // does so again when the real one goes (a USB sensor unplugged, a driver unbound).
-void SensorSource::follow(const std::string& device) {
+void SensorSource::follow(const std::string& device, linux_platform::IioKind kind) {
     const auto why = [&](const char* at_start, const char* later) {
         return std::exchange(first_choice_, false) ? at_start : later;
     };
     if (!device.empty()) {
         socket_.reset();  // a connected simulated device leaves first
-        host::kHostLog.info("Sensor source: IIO tap device {} (auto: {})", device,
-                            why("present at start", "it arrived"));
+        if (kind == linux_platform::IioKind::taps)
+            host::kHostLog.info("Sensor source: IIO tap device {} (auto: {})", device,
+                                why("present at start", "it arrived"));
+        else
+            host::kHostLog.info(
+                "Sensor source: IIO accelerometer {}, taps found in its samples (auto: {}, and "
+                "no IIO tap device)",
+                device, why("present at start", "it arrived"));
         return;
     }
-    const auto reason = why("no IIO tap device present", "the IIO tap device left");
+    const auto reason = why("no IIO tap device or accelerometer present", "the IIO device left");
     auto socket = linux_platform::SensorDeviceSocket::open(socket_path_);
     if (!socket) {
         host::kHostLog.error("Sensor device socket not opened: {}", socket.error());

@@ -1,5 +1,8 @@
 #include "device_hub.hpp"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include "norvo/sensors/tap_sensor.hpp"
 
 namespace norvo::linux_platform {
@@ -27,6 +30,18 @@ const GUID& tap_sensor_id() {
 
 PROPERTYKEY tap_field_key(std::uint32_t index) {
     return PROPERTYKEY{kFieldSet, 2 + index};
+}
+
+DeviceHub::DeviceHub() : demand_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+void DeviceHub::signal_demand() const {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto written = ::write(demand_.get(), &one, sizeof one);
+}
+
+bool DeviceHub::has_sinks() {
+    std::lock_guard lock(mutex_);
+    return !registrations_.empty();
 }
 
 DeviceHub& DeviceHub::instance() {
@@ -79,6 +94,8 @@ void DeviceHub::leave() {
         registrations_.clear();
         sensors.swap(manager_sensors_);
     }
+    if (!leaving.empty())
+        signal_demand();
     for (const auto& r : leaving)
         (void)r.sink->OnLeave(tap_sensor_id());  // answer unused, as above
 }
@@ -148,15 +165,22 @@ void DeviceHub::forget_manager(const void* manager) {
 
 HRESULT DeviceHub::set_sensor_sink(ISensor& sensor, const Presence& presence, ISensorEvents* sink) {
     Registration old;
-    std::lock_guard lock(mutex_);
-    if (presence_.get() != &presence)
-        return sink ? kNotConnected : S_OK;
-    if (auto node = registrations_.extract(&sensor))
-        old = std::move(node.mapped());
-    if (sink) {
-        registrations_.emplace(&sensor, Registration{ComPtr<ISensor>::share(&sensor),
-                                                     ComPtr<ISensorEvents>::share(sink)});
+    bool changed = false;
+    {
+        std::lock_guard lock(mutex_);
+        if (presence_.get() != &presence)
+            return sink ? kNotConnected : S_OK;
+        const bool had = !registrations_.empty();
+        if (auto node = registrations_.extract(&sensor))
+            old = std::move(node.mapped());
+        if (sink) {
+            registrations_.emplace(&sensor, Registration{ComPtr<ISensor>::share(&sensor),
+                                                         ComPtr<ISensorEvents>::share(sink)});
+        }
+        changed = had == registrations_.empty();
     }
+    if (changed)
+        signal_demand();
     return S_OK;
 }
 

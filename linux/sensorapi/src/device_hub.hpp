@@ -4,7 +4,9 @@
 // state, and which sinks of which managers and sensor objects to call. Device events
 // come from the thread of the device that feeds it (the device socket's or the IIO
 // sensor's; one feeds it at a time); the sinks are called on that thread, never under
-// the hub's lock.
+// the hub's lock. Whether any sink is registered (a start wants the sensor's data) is
+// signalled on an eventfd, so that a device that costs something to run (a sample
+// accelerometer) runs only then.
 
 #include <map>
 #include <memory>
@@ -14,6 +16,7 @@
 
 #include "norvo/linux/sensor_device_protocol.hpp"
 #include "norvo/linux/sensorapi.h"
+#include "norvo/posix/unique_fd.hpp"
 #include "norvo/sensorlib/com_ptr.hpp"
 
 namespace norvo::linux_platform {
@@ -46,7 +49,16 @@ class DeviceHub {
                                           ISensorEvents* sink);
     [[nodiscard]] HRESULT state_of(const Presence& presence, SensorState* out);
 
+    // Readable once sensor sinks were registered while none were, or the last went (8 bytes
+    // to read, to rearm it); has_sinks() says which. -1 when the process had no descriptor
+    // for it.
+    int demand_fd() const { return demand_.get(); }
+    bool has_sinks();
+
   private:
+    DeviceHub();
+    // Called without the lock when registrations_ went from empty to not, or back.
+    void signal_demand() const;
     struct Registration {
         ComPtr<ISensor> sensor;
         ComPtr<ISensorEvents> sink;
@@ -60,6 +72,7 @@ class DeviceHub {
     // This stay's sensor object of each manager: a manager hands out one object per stay.
     std::map<const void*, ComPtr<ISensor>> manager_sensors_;
     std::map<const ISensor*, Registration> registrations_;
+    const posix::UniqueFd demand_;
 };
 
 // The tap sensor's identity and data-field keys.

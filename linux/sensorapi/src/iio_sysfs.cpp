@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
+#include <cmath>
 #include <fstream>
-#include <optional>
+#include <initializer_list>
 #include <utility>
 
 #include "norvo/posix/error.hpp"
@@ -20,6 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::string_view kSingleTapSuffix = "_singletap_en";
+constexpr std::array<const char*, 3> kAxes{"x", "y", "z"};
 
 // Before the attribute existed, event timestamps were always on the realtime clock.
 constexpr std::string_view kDefaultClock = "realtime";
@@ -33,29 +36,6 @@ constexpr std::array<std::pair<std::string_view, clockid_t>, 7> kClocks{{
     {"boottime", CLOCK_BOOTTIME},
     {"tai", CLOCK_TAI},
 }};
-
-std::optional<std::string> read_attribute(const fs::path& file) {
-    std::ifstream in(file);
-    std::string value;
-    if (!in || !std::getline(in, value))
-        return std::nullopt;
-    while (!value.empty() && (value.back() == ' ' || value.back() == '\r')) value.pop_back();
-    return value;
-}
-
-// Written, or already holding `value` (a udev rule may have set what the service may not).
-[[nodiscard]] std::expected<void, posix::PosixError> set_attribute(const fs::path& file,
-                                                                   std::string_view value) {
-    const posix::UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CLOEXEC));
-    if (fd.valid() &&
-        ::write(fd.get(), value.data(), value.size()) == static_cast<ssize_t>(value.size())) {
-        return {};
-    }
-    const auto error = posix::last_error(fmt::format("cannot write {}", file.native()));
-    if (read_attribute(file) == value)
-        return {};
-    return std::unexpected(error);
-}
 
 std::vector<fs::path> single_tap_switches(const fs::path& folder) {
     std::vector<fs::path> out;
@@ -75,6 +55,24 @@ std::string printable(std::string text) {
     return text;
 }
 
+bool readable_number(const fs::path& file, double& value) {
+    const auto text = read_attribute(file);
+    if (!text)
+        return false;
+    const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), value);
+    return error == std::errc{} && end == text->data() + text->size() && std::isfinite(value);
+}
+
+// The first of these attributes the device has (a value of one axis, then shared by the type,
+// then by the device).
+std::optional<fs::path> first_of(const fs::path& folder, std::initializer_list<std::string> names) {
+    for (const auto& name : names) {
+        if (iio::exists(folder / name))
+            return folder / name;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 bool exists(const fs::path& path) {
@@ -91,23 +89,54 @@ std::vector<std::string> folder_names(const fs::path& folder) {
     return out;
 }
 
-std::vector<std::string> tap_devices(const fs::path& root) {
-    std::vector<std::string> out;
-    for (const auto& name : folder_names(root)) {
-        if (!single_tap_switches(root / name).empty())
-            out.push_back(name);
+std::optional<std::string> read_attribute(const fs::path& file) {
+    std::ifstream in(file);
+    std::string value;
+    if (!in || !std::getline(in, value))
+        return std::nullopt;
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\r')) value.pop_back();
+    return value;
+}
+
+std::expected<void, posix::PosixError> set_attribute(const fs::path& file, std::string_view value) {
+    const posix::UniqueFd fd(::open(file.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+    if (fd.valid() &&
+        ::write(fd.get(), value.data(), value.size()) == static_cast<ssize_t>(value.size())) {
+        return {};
     }
+    const auto error = posix::last_error(fmt::format("cannot write {}", file.native()));
+    if (read_attribute(file) == value)
+        return {};
+    return std::unexpected(error);
+}
+
+std::optional<IioKind> kind_of(const fs::path& folder) {
+    if (!single_tap_switches(folder).empty())
+        return IioKind::taps;
+    for (const char* axis : kAxes) {
+        if (!iio::exists(folder / "scan_elements" / fmt::format("in_accel_{}_en", axis)))
+            return std::nullopt;
+    }
+    return IioKind::samples;
+}
+
+std::vector<std::pair<std::string, IioKind>> tap_sensors(const fs::path& root) {
+    std::vector<std::pair<std::string, IioKind>> out;
+    for (const auto& name : folder_names(root)) {
+        if (const auto kind = kind_of(root / name))
+            out.emplace_back(name, *kind);
+    }
+    std::stable_partition(out.begin(), out.end(),
+                          [](const auto& device) { return device.second == IioKind::taps; });
     return out;
 }
 
-std::expected<Prepared, posix::PosixError> prepare(const fs::path& folder) {
-    const auto switches = single_tap_switches(folder);
-    if (switches.empty())
-        return std::unexpected(posix::PosixError{"it reports no single taps"});
-    for (const auto& file : switches) {
-        if (auto enabled = set_attribute(file, "1"); !enabled)
-            return std::unexpected(enabled.error());
-    }
+std::string model_of(const fs::path& folder) {
+    const auto name = read_attribute(folder / "name");
+    return printable(name && !name->empty() ? *name : folder.filename().string());
+}
+
+std::expected<Clock, posix::PosixError> timestamp_clock(const fs::path& folder) {
     const auto clock_file = folder / "current_timestamp_clock";
     std::string clock_name(kDefaultClock);
     if (auto current = read_attribute(clock_file)) {
@@ -119,9 +148,47 @@ std::expected<Prepared, posix::PosixError> prepare(const fs::path& folder) {
     if (known == kClocks.end())
         return std::unexpected(
             posix::PosixError{fmt::format("its timestamp clock {} is unknown", clock_name)});
-    const auto name = read_attribute(folder / "name");
-    return Prepared{printable(name && !name->empty() ? *name : folder.filename().string()),
-                    known->second, clock_name};
+    return Clock{known->second, clock_name};
+}
+
+std::expected<Prepared, posix::PosixError> prepare(const fs::path& folder) {
+    const auto switches = single_tap_switches(folder);
+    if (switches.empty())
+        return std::unexpected(posix::PosixError{"it reports no single taps"});
+    for (const auto& file : switches) {
+        if (auto enabled = set_attribute(file, "1"); !enabled)
+            return std::unexpected(enabled.error());
+    }
+    auto clock = timestamp_clock(folder);
+    if (!clock)
+        return std::unexpected(clock.error());
+    return Prepared{model_of(folder), *clock};
+}
+
+std::expected<Accelerometer, posix::PosixError> accelerometer(const fs::path& folder) {
+    Accelerometer out{model_of(folder), {}, {}, {}};
+    for (std::size_t i = 0; i < kAxes.size(); ++i) {
+        Axis& axis = out.axes[i];
+        axis.channel = fmt::format("in_accel_{}", kAxes[i]);
+        const auto scale = first_of(folder, {axis.channel + "_scale", "in_accel_scale"});
+        if (!scale || !readable_number(*scale, axis.scale) || axis.scale == 0)
+            return std::unexpected(posix::PosixError{
+                fmt::format("it has no readable scale for {} ({}_scale or in_accel_scale)",
+                            axis.channel, axis.channel)});
+        const auto offset = first_of(folder, {axis.channel + "_offset", "in_accel_offset"});
+        if (offset && !readable_number(*offset, axis.offset))
+            return std::unexpected(
+                posix::PosixError{fmt::format("its offset {} is not a number", offset->native())});
+    }
+    if (!iio::exists(folder / "scan_elements" / "in_timestamp_en"))
+        return std::unexpected(posix::PosixError{"its samples have no timestamp channel"});
+    const auto rate = first_of(folder, {"sampling_frequency", "in_accel_sampling_frequency"});
+    if (!rate)
+        return std::unexpected(posix::PosixError{
+            "it has no sampling frequency (sampling_frequency or in_accel_sampling_frequency)"});
+    out.rate = *rate;
+    out.available = rate->native() + "_available";
+    return out;
 }
 
 }  // namespace norvo::linux_platform::iio

@@ -3,18 +3,18 @@
 #include <fcntl.h>
 #include <fmt/format.h>
 #include <linux/iio/events.h>
-#include <linux/iio/types.h>
 #include <sys/ioctl.h>
-#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
 #include "device_hub.hpp"
+#include "iio_event_device.hpp"
+#include "iio_sample_device.hpp"
 #include "iio_sysfs.hpp"
 #include "norvo/log.hpp"
-#include "norvo/posix/error.hpp"
+#include "timer_fd.hpp"
 
 namespace norvo::linux_platform {
 namespace {
@@ -28,13 +28,12 @@ std::string reason(const IioOpenError& error) {
     return std::strerror(error.code);
 }
 
-bool held_elsewhere(const IioOpenError& error) {
-    return error.step == IioOpenError::Step::node && error.code == EBUSY;
-}
-
 double seconds(std::chrono::milliseconds interval) {
     return std::chrono::duration<double>(interval).count();
 }
+
+constexpr auto kReady = static_cast<std::int32_t>(SENSOR_STATE_READY);
+constexpr auto kNotAvailable = static_cast<std::int32_t>(SENSOR_STATE_NOT_AVAILABLE);
 
 }  // namespace
 
@@ -52,67 +51,18 @@ std::expected<posix::UniqueFd, IioOpenError> open_iio_events(const std::string& 
     return owned;
 }
 
-// One device whose events are read: its descriptor. The kernel hands out whole records
-// only, and a removed device neither wakes its reader nor ends the stream: only a read
-// tells (ENODEV), so the removal comes from device events or the timed check.
-class IioTapSensor::Device {
-  public:
-    Device(std::string name, posix::UniqueFd fd, clockid_t clock, const posix::EpollLoop& loop)
-        : name_(std::move(name)), fd_(std::move(fd)), clock_(clock), loop_(loop) {}
-    ~Device() { loop_.unwatch(fd_.get()); }
-    Device(const Device&) = delete;
-    Device& operator=(const Device&) = delete;
-
-    const std::string& name() const { return name_; }
-    int fd() const { return fd_.get(); }
-
-    // False once the device has gone (ENODEV, or the end of a stream) or cannot be read.
-    bool read() {
-        iio_event_data events[16];
-        const ssize_t n = ::read(fd_.get(), events, sizeof events);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN))
-            return true;
-        if (n < 0 && errno != ENODEV) {
-            kLog.error("Reading the events of IIO device {} failed: {}", name_,
-                       std::strerror(errno));
-        }
-        if (n <= 0)
-            return false;
-        for (std::size_t i = 0; i < static_cast<std::size_t>(n) / sizeof events[0]; ++i)
-            handle(events[i]);
-        return true;
-    }
-
-  private:
-    void handle(const iio_event_data& event) const {
-        if (IIO_EVENT_CODE_EXTRACT_TYPE(event.id) != IIO_EV_TYPE_GESTURE ||
-            IIO_EVENT_CODE_EXTRACT_DIR(event.id) != IIO_EV_DIR_SINGLETAP) {
-            kLog.debug("Ignored IIO event {:#018x} of {}: not a single tap", event.id, name_);
-            return;
-        }
-        timespec now{};
-        ::clock_gettime(clock_, &now);
-        const auto age_ns =
-            (static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec) - event.timestamp;
-        kLog.debug("IIO single tap on {}, {} us after the event", name_, age_ns / 1000);
-        DeviceHub::instance().report(sensor_device::tap_report(0));  // the chip measures none
-    }
-
-    std::string name_;
-    posix::UniqueFd fd_;
-    clockid_t clock_;
-    const posix::EpollLoop& loop_;
-};
-
 std::expected<std::unique_ptr<IioTapSensor>, posix::PosixError> IioTapSensor::open(
     IioSource source) {
     auto loop = posix::EpollLoop::create();
     if (!loop)
         return std::unexpected(loop.error());
-    posix::UniqueFd timer(::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK));
+    auto timer = monotonic_timer();
     if (!timer.valid())
         return std::unexpected(posix::last_error("timerfd_create"));
-    for (int fd : {timer.get(), source.watch ? source.watch->fd() : -1}) {
+    const int demand = DeviceHub::instance().demand_fd();
+    if (demand < 0)
+        return std::unexpected(posix::PosixError{"the sensor hub has no eventfd", EMFILE});
+    for (int fd : {timer.get(), demand, source.watch ? source.watch->fd() : -1}) {
         if (fd < 0)
             continue;
         if (auto watched = loop->watch(fd); !watched)
@@ -126,7 +76,7 @@ IioTapSensor::IioTapSensor(IioSource source, posix::EpollLoop loop, posix::Uniqu
     : source_(std::move(source)), loop_(std::move(loop)), timer_(std::move(timer)) {
     scan(false);
     if (!device_ && source_.on_presence)
-        source_.on_presence("");
+        source_.on_presence("", IioKind::taps);
     thread_ = std::thread([this] { run(); });
 }
 
@@ -137,14 +87,17 @@ IioTapSensor::~IioTapSensor() {
     drop_device();
 }
 
-// The Sensor API's own thread for the device: its events and the sink calls they make.
+// The Sensor API's own thread for the device: its events or samples and the sink calls they make.
 void IioTapSensor::run() {
-    const auto ran = loop_.run([this](int fd) {
+    const int demand = DeviceHub::instance().demand_fd();
+    const auto ran = loop_.run([&](int fd) {
         if (source_.watch && fd == source_.watch->fd())
             take_changes();
         else if (fd == timer_.get())
             on_timer();
-        else if (device_ && fd == device_->fd() && !device_->read())
+        else if (fd == demand)
+            follow_demand();
+        else if (device_ && !device_->ready(fd))
             drop_device();
     });
     if (!ran)
@@ -161,99 +114,158 @@ void IioTapSensor::take_changes() {
         return;
     }
     for (const auto& change : *changes) {
-        if (!change.added && device_ && change.name == device_->name())
+        if (!change.added && device_ && change.name == device_->name()) {
             drop_device();
-        else if (change.added && !device_)
+            scan(true);  // another present may take its place: an accelerometer after a tap device
+        } else if (change.added && !device_) {
             scan(true);
+        }
     }
 }
 
 void IioTapSensor::on_timer() {
-    std::uint64_t expirations = 0;
-    [[maybe_unused]] const auto drained = ::read(timer_.get(), &expirations, sizeof expirations);
+    drain(timer_.get());
     if (device_ && !iio::exists(source_.sysfs_root / device_->name()))
         drop_device();
     if (!device_)
         scan(true);
+    else if (held_elsewhere_ == device_->name())
+        follow_demand();
+}
+
+void IioTapSensor::follow_demand() {
+    // Read first: a change after this read signals again.
+    drain(DeviceHub::instance().demand_fd());
+    if (!device_)
+        return;
+    const bool wanted = DeviceHub::instance().has_sinks();
+    const auto demand = device_->want(wanted);
+    if (demand == IioDevice::Demand::busy)
+        held_by_another(device_->name(), device_->title() + " not read yet");
+    else if (held_elsewhere_ == device_->name())
+        held_elsewhere_.clear();
+    arm_timer();
+    // The runs hear whether taps can come; with none running, the next finds it ready.
+    const bool unavailable = wanted && demand != IioDevice::Demand::met;
+    if (unavailable != unavailable_) {
+        unavailable_ = unavailable;
+        DeviceHub::instance().change_state(unavailable ? kNotAvailable : kReady);
+    }
+}
+
+void IioTapSensor::held_by_another(const std::string& name, std::string_view what) {
+    // One line per outage: the retries are silent.
+    if (held_elsewhere_ != name) {
+        kLog.warn("{}: /dev/{} is held by another program; trying again every {} s", what, name,
+                  seconds(source_.retry_interval));
+    }
+    held_elsewhere_ = name;
 }
 
 void IioTapSensor::arm_timer() {
     const bool needed = !source_.watch || !held_elsewhere_.empty();
     const auto interval = source_.watch ? source_.retry_interval : source_.check_interval;
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(interval).count();
-    const timespec every{static_cast<time_t>(ns / 1'000'000'000),
-                         static_cast<long>(ns % 1'000'000'000)};
-    const itimerspec spec{needed ? every : timespec{}, needed ? every : timespec{}};
-    ::timerfd_settime(timer_.get(), 0, &spec, nullptr);
+    run_every(timer_.get(), needed ? interval : std::chrono::nanoseconds{});
 }
 
 void IioTapSensor::scan(bool quiet) {
-    const auto names = source_.device.empty() ? iio::tap_devices(source_.sysfs_root)
-                                              : std::vector<std::string>{source_.device};
-    bool found = false;
+    std::vector<std::pair<std::string, IioKind>> candidates;
+    if (source_.device.empty()) {
+        candidates = iio::tap_sensors(source_.sysfs_root);
+    } else if (const auto kind = iio::kind_of(source_.sysfs_root / source_.device)) {
+        candidates.emplace_back(source_.device, *kind);
+    }
     std::string busy;
-    for (const auto& name : names) {
-        const auto folder = source_.sysfs_root / name;
-        if (!iio::exists(folder))
+    for (const auto& [name, kind] : candidates) {
+        const auto entry = try_enter(name, kind);
+        if (entry == Entry::busy && busy.empty())
+            busy = name;
+        if (entry != Entry::entered)
             continue;
-        found = true;
+        for (const auto& other : candidates) {
+            if (other.second != kind)
+                kLog.info("IIO accelerometer {} not used: {} reports taps itself", other.first,
+                          name);
+        }
+        break;
+    }
+    if (!device_ && !busy.empty())
+        held_by_another(busy, "IIO device " + busy + " not used yet");
+    else
+        held_elsewhere_.clear();
+    arm_timer();
+    if (candidates.empty() && !quiet) {
+        const auto where =
+            source_.device.empty() ? source_.sysfs_root : source_.sysfs_root / source_.device;
+        kLog.warn("No IIO tap device or accelerometer {}: the tap sensor is absent",
+                  where.native());
+    }
+}
+
+IioTapSensor::Entry IioTapSensor::try_enter(const std::string& name, IioKind kind) {
+    const auto folder = source_.sysfs_root / name;
+    std::string model;
+    if (kind == IioKind::samples) {
+        auto accelerometer = iio::accelerometer(folder);
+        if (!accelerometer) {
+            kLog.error("IIO device {} not used: {}", name, accelerometer.error());
+            return Entry::unusable;
+        }
+        model = accelerometer->model;
+        device_ = std::make_unique<IioSampleDevice>(
+            name,
+            IioSampleDevice::Settings{
+                folder,
+                {.read_period = source_.read_period, .open_node = source_.open_node},
+                source_.tap_parameters},
+            loop_);
+        kLog.info(
+            "IIO accelerometer {} ({}) entered: taps are found in its samples, read while "
+            "a client waits for taps",
+            name, model);
+    } else {
         auto prepared = iio::prepare(folder);
         if (!prepared) {
             kLog.error("IIO device {} not used: {}", name, prepared.error());
-            continue;
+            return Entry::unusable;
         }
         auto fd = source_.open_events(name);
-        if (!fd && held_elsewhere(fd.error())) {
-            // One line per outage: the retries are silent.
-            if (held_elsewhere_ != name) {
-                kLog.warn(
-                    "IIO device {} not used yet: /dev/{} is held by another program; trying "
-                    "again every {} s",
-                    name, name, seconds(source_.retry_interval));
-            }
-            if (busy.empty())
-                busy = name;
-            continue;
-        }
+        if (!fd && fd.error().step == IioOpenError::Step::node && fd.error().code == EBUSY)
+            return Entry::busy;
         if (!fd) {
             kLog.error("IIO device {} not used: cannot open its events: {}", name,
                        reason(fd.error()));
-            continue;
+            return Entry::unusable;
         }
         if (auto watched = loop_.watch(fd->get()); !watched) {
             kLog.error("IIO device {} not used: {}", name, watched.error());
-            continue;
+            return Entry::unusable;
         }
-        device_ = std::make_unique<Device>(name, std::move(*fd), prepared->clock, loop_);
-        held_elsewhere_.clear();
-        arm_timer();
-        kLog.info("IIO tap device {} ({}) entered, its events timed on the {} clock", name,
-                  prepared->model, prepared->clock_name);
-        if (source_.on_presence)
-            source_.on_presence(name);
-        DeviceHub::instance().enter(
-            sensor_device::Enter{0, 2, prepared->model, std::string(kManufacturer)});
-        return;
+        model = prepared->model;
+        device_ = std::make_unique<IioEventDevice>(name, std::move(*fd), prepared->clock.id, loop_);
+        kLog.info("IIO tap device {} ({}) entered, its events timed on the {} clock", name, model,
+                  prepared->clock.name);
     }
-    held_elsewhere_ = busy;
-    arm_timer();
-    if (!found && !quiet) {
-        const auto where =
-            source_.device.empty() ? source_.sysfs_root : source_.sysfs_root / source_.device;
-        kLog.warn("No IIO tap device {}: the tap sensor is absent", where.native());
-    }
+    held_elsewhere_.clear();
+    if (source_.on_presence)
+        source_.on_presence(name, kind);
+    DeviceHub::instance().enter(sensor_device::Enter{kReady, 2, model, std::string(kManufacturer)});
+    return Entry::entered;
 }
 
 void IioTapSensor::drop_device() {
     if (!device_)
         return;
     // Logged first: the leave wakes runs, and what they report must not precede its cause.
-    kLog.info("IIO tap device {} left", device_->name());
+    kLog.info("{} left", device_->title());
+    if (held_elsewhere_ == device_->name())
+        held_elsewhere_.clear();
+    unavailable_ = false;
     device_.reset();
     DeviceHub::instance().leave();
     arm_timer();
     if (source_.on_presence)
-        source_.on_presence("");
+        source_.on_presence("", IioKind::taps);
 }
 
 }  // namespace norvo::linux_platform

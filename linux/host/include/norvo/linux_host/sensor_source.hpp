@@ -1,7 +1,8 @@
 #pragma once
 // The tap sensor the daemon hears, as --sensor chose it: the simulated device socket, an
-// IIO tap device, or (auto) the IIO tap device while one is present and the socket
-// otherwise. Each choice is logged with its reason ("Sensor source: ...").
+// IIO device (one that reports taps, or else an accelerometer whose samples the tap detector
+// reads), or (auto) the IIO device while one is present and the socket otherwise. Each choice
+// is logged with its reason ("Sensor source: ...").
 
 #include <expected>
 #include <memory>
@@ -25,7 +26,7 @@ class SensorSource {
   private:
     explicit SensorSource(std::filesystem::path socket) : socket_path_(std::move(socket)) {}
     // auto: on the IIO sensor's thread, or in its open() before that thread starts.
-    void follow(const std::string& device);
+    void follow(const std::string& device, linux_platform::IioKind kind);
 
     std::filesystem::path socket_path_;
     bool first_choice_ = true;
