@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <future>
 #include <memory>
 #include <sstream>
@@ -18,6 +19,7 @@
 #include <system_error>
 #include <thread>
 
+#include "norvo/detect/tap_options.hpp"
 #include "norvo/linux_host/fatal_reporting.hpp"
 #include "norvo/linux_host/iio_watch.hpp"
 #include "norvo/linux_host/journal_sink.hpp"
@@ -226,12 +228,46 @@ TEST(Options, DefaultsAndOverrides) {
               log::Level::Info);
     EXPECT_EQ(parse_options(Args{"--log-level", "loud"}, folder).error(),
               "unknown log level 'loud'");
+    // The tap detector's options, as vtap-detect takes them, among the daemon's own.
+    const auto tuned = parse_options(
+        Args{"--tap-threshold", "0.6", "--socket", "/e", "--tap-quiet-after=120ms"}, folder);
+    ASSERT_TRUE(tuned) << tuned.error();
+    EXPECT_EQ(std::get<RunOptions>(*tuned).tap_parameters.threshold, 0.6);
+    EXPECT_EQ(std::get<RunOptions>(*tuned).tap_parameters.quiet_after,
+              std::chrono::milliseconds(120));
+    EXPECT_EQ(std::get<RunOptions>(*tuned).socket, "/e");
+    EXPECT_EQ(parse_options(Args{"--tap-threshold", "80"}, folder).error(),
+              "--tap-threshold 80 m/s² is out of range (0.05 to 50)");
 
     EXPECT_TRUE(std::holds_alternative<ShowHelp>(*parse_options(Args{"--help"}, folder)));
     EXPECT_TRUE(std::holds_alternative<ShowHelp>(*parse_options(Args{"-h"}, folder)));
     EXPECT_TRUE(std::holds_alternative<ShowVersion>(*parse_options(Args{"--version"}, folder)));
     EXPECT_EQ(parse_options(Args{"--socket"}, folder).error(), "--socket needs a PATH");
     EXPECT_EQ(parse_options(Args{"-x"}, folder).error(), "unknown argument '-x'");
+}
+
+// The packaged options file shows every tap option commented with its default: taken as they
+// stand, they must set every parameter to its default, so that the file cannot drift.
+TEST(Options, TheOptionsFileShowsEveryTapOptionWithItsDefault) {
+    std::ifstream file(NORVO_SOURCE_DIR "/debian/norvo-vtap.default");
+    ASSERT_TRUE(file);
+    std::vector<std::string> words;
+    for (std::string line; std::getline(file, line);) {
+        std::istringstream option(line);
+        std::string hash, name, value;
+        if (option >> hash >> name >> value && hash == "#" && name.starts_with("--tap-")) {
+            words.push_back(name);
+            words.push_back(value);
+        }
+    }
+    const std::vector<std::string_view> args(words.begin(), words.end());
+    // Nothing at its default before: an option left out shows.
+    detect::TapParameters shown{0.1, 1, std::chrono::milliseconds(1), {}, {}, {}, 0.1, {}};
+    for (std::size_t i = 0; i < args.size(); i += 2) {
+        const auto taken = detect::parse_tap_option(args, i, shown);
+        ASSERT_EQ(taken, 2u) << args[i];
+    }
+    EXPECT_EQ(detect::describe(shown), detect::describe(detect::TapParameters{}));
 }
 
 TEST(Options, SensorChoice) {

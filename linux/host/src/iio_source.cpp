@@ -35,6 +35,7 @@ std::unique_ptr<linux_platform::IioDeviceWatch> device_watch(std::chrono::millis
 
 linux_platform::IioSource iio_source(const RunOptions& options, const char* test_events) {
     linux_platform::IioSource source;
+    source.tap_parameters = options.tap_parameters;
     if (!options.iio_device.empty()) {
         source.sysfs_root = options.iio_device.parent_path();
         source.device = options.iio_device.filename();

@@ -105,11 +105,11 @@ int main(int argc, char** argv) {
     const auto command = linux_host::parse_options(
         args, linux_host::default_folder(::geteuid() == 0, std::getenv("XDG_RUNTIME_DIR")));
     if (!command) {
-        fmt::print(stderr, "norvo-vtapd: {}\n{}", command.error(), linux_host::kUsage);
+        fmt::print(stderr, "norvo-vtapd: {}\n{}", command.error(), linux_host::usage());
         return kUsageError;
     }
     if (std::holds_alternative<linux_host::ShowHelp>(*command)) {
-        fmt::print("{}", linux_host::kUsage);
+        fmt::print("{}", linux_host::usage());
         return 0;
     }
     if (std::holds_alternative<linux_host::ShowVersion>(*command)) {

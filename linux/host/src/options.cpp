@@ -4,19 +4,24 @@
 
 #include <charconv>
 
+#include "norvo/detect/tap_options.hpp"
+
 namespace norvo::linux_host {
 
-const std::string_view kUsage =
+namespace {
+
+constexpr std::string_view kUsage =
     R"(usage: norvo-vtapd [--socket PATH] [--sensor SENSOR] [--sensor-socket PATH]
-                   [--log-level LEVEL]
+                   [--log-level LEVEL] [--thread-idle SECONDS] [--tap-... VALUE]
 The tap service: serves its clients on a local socket until SIGTERM or SIGINT.
   --socket PATH         the RPC endpoint (default FOLDER/NorvoVxtRpcEndpoint)
   --sensor SENSOR       simulated[:PATH]: the simulated tap sensor (the default), on
-                        the device socket PATH; iio[:PATH]: an IIO accelerometer's
-                        single taps, from the device folder PATH (for example
-                        /sys/bus/iio/devices/iio:device0) or the first that has them;
-                        auto: an IIO accelerometer's while one is present, the
-                        simulated one otherwise (the package's choice)
+                        the device socket PATH; iio[:PATH]: an IIO accelerometer, from
+                        the device folder PATH (for example
+                        /sys/bus/iio/devices/iio:device0) or the first found: one that
+                        reports single taps, or else one whose samples the tap
+                        detector reads; auto: an IIO accelerometer while one is
+                        present, the simulated one otherwise (the package's choice)
   --sensor-socket PATH  the simulated tap sensor's device socket (default FOLDER/sensor)
   --log-level LEVEL     error, warn, info, debug or trace: the most detailed lines
                         written to standard error (default trace)
@@ -26,7 +31,14 @@ The tap service: serves its clients on a local socket until SIGTERM or SIGINT.
 FOLDER is /run/norvo-vtap for root and $XDG_RUNTIME_DIR/norvo-vtap otherwise.
 Signals: SIGTERM, SIGINT stop; SIGTSTP pauses; SIGCONT continues; SIGHUP is a
 parameter change; SIGPWR is a shutdown.
+The tap detector, for an accelerometer's samples (vtap-detect takes the same):
 )";
+
+}  // namespace
+
+std::string usage() {
+    return std::string(kUsage) + detect::tap_options_help();
+}
 
 namespace {
 
@@ -65,6 +77,13 @@ std::expected<Command, std::string> parse_options(std::span<const std::string_vi
             return ShowHelp{};
         if (arg == "--version")
             return ShowVersion{};
+        const auto tap_option = detect::parse_tap_option(args, i, options.tap_parameters);
+        if (!tap_option)
+            return std::unexpected(tap_option.error());
+        if (*tap_option > 0) {
+            i += *tap_option - 1;
+            continue;
+        }
         if (arg != "--socket" && arg != "--sensor-socket" && arg != "--log-level" &&
             arg != "--sensor" && arg != "--thread-idle")
             return std::unexpected(fmt::format("unknown argument '{}'", arg));
