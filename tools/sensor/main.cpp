@@ -1,6 +1,6 @@
 // vtap-sensor: the simulated tap sensor. Reads commands from standard input, one per
 // line, and sends them to the service's device socket. The device leaves when the
-// input ends (or the tool goes away).
+// input ends (or the tool goes away). `vtap-sensor record` records a real accelerometer.
 
 #include <fmt/format.h>
 #include <poll.h>
@@ -20,6 +20,7 @@
 #include "commands.hpp"
 #include "norvo/posix/service_folders.hpp"
 #include "norvo/posix/unix_socket.hpp"
+#include "record.hpp"
 
 namespace {
 
@@ -28,6 +29,7 @@ using norvo::vtap_sensor::Command;
 
 constexpr std::string_view kUsage =
     "usage: vtap-sensor [-q] [--socket PATH]\n"
+    "       vtap-sensor record --iio DEVICE --seconds N [-o FILE]\n"
     "       vtap-sensor -h | --help | --version\n"
     "Without --socket, tries /run/norvo-vtap/sensor (the system service's), then\n"
     "$XDG_RUNTIME_DIR/norvo-vtap/sensor (your own daemon's). Each message sent is\n"
@@ -40,7 +42,9 @@ constexpr std::string_view kUsage =
     "  report T:V ...                         a report with these fields (T: Empty Null I2 I4 R4 "
     "R8 UI2 UI4 FILETIME)\n"
     "  fields N                               the field count of the next enter (2 by default)\n"
-    "  sleep MS                               wait\n";
+    "  sleep MS                               wait\n"
+    "record: a trace of the IIO accelerometer DEVICE (iio:device0) for vtap-detect;\n"
+    "vtap-sensor record --help says more.\n";
 
 // On stdout at once, so that whoever reads it sees each line as it happens.
 template <class... Args>
@@ -191,6 +195,13 @@ int usage_error(std::string_view reason) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string_view(argv[1]) == "record") {
+        const std::vector<std::string_view> args(argv + 2, argv + argc);
+        const auto options = norvo::vtap_sensor::parse_record(args);
+        if (const auto* status = std::get_if<int>(&options))
+            return *status;
+        return norvo::vtap_sensor::record(std::get<norvo::vtap_sensor::RecordOptions>(options));
+    }
     std::optional<std::string> path;
     bool quiet = false;
     for (int i = 1; i < argc; ++i) {
