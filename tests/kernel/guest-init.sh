@@ -1,6 +1,7 @@
 #!/bin/sh
 # PID 1 of the kernel test's VM: the IIO tap sensor on the real IIO core, driven through the
-# test accelerometer's debugfs controls. Each check prints "CHECK PASS|FAIL: what"; the last
+# test accelerometer's debugfs controls: a chip that reports taps, then one that streams
+# samples. Each check prints "CHECK PASS|FAIL: what", each measurement "FIGURE: what"; the last
 # line is "VM RESULT: PASS" or "VM RESULT: FAIL (N)", which run-vm-test.sh reads.
 export PATH=/bin
 mount -t proc proc /proc
@@ -10,6 +11,7 @@ mount -t debugfs debugfs /sys/kernel/debug
 mount -t tmpfs tmpfs /run
 mount -t tmpfs tmpfs /tmp
 insmod /modules/industrialio.ko
+insmod /modules/kfifo_buf.ko
 insmod /modules/norvo_vtap_accel.ko
 
 controls=/sys/kernel/debug/norvo_vtap_accel
@@ -178,6 +180,75 @@ echo 1 >"$controls/unplug"
 check "the removal is seen within 3 s with udevd" await_since "$start" 3 "IIO tap device iio:device0 left" 3
 check "auto goes back to the simulated device socket" await 3 "Sensor source: the simulated device socket" 5
 stop_client
+stop_daemon
+
+echo "=== an accelerometer that streams samples, as a sensor hub's; the packaged service as above"
+echo 1 >"$controls/unplug" 2>/dev/null
+rmmod norvo_vtap_accel
+insmod /modules/norvo_vtap_accel.ko mode=samples
+cat /traces/taps.txt >"$controls/samples" # its first sample held until played
+echo 1 >"$controls/plug"
+udevadm settle
+check "udev lets the service's group set up the buffer" \
+    [ "$(stat -c '%G %A' $device/buffer/enable $device/scan_elements/in_accel_x_en | sort -u)" = "norvo-vtap -rw-rw-r--" ]
+
+# Another program (an orientation service, the recorder) can open the node.
+node_free() { (exec 6<"/dev/iio:device0") 2>/dev/null; }
+
+# Voluntary context switches of all the daemon's threads: each one a wake-up from a wait.
+switches() { cat /proc/"$1"/task/*/status | awk '/^voluntary_ctxt_switches/ { n += $2 } END { print n }'; }
+
+# Wake-ups of the daemon a second, over 5 s, as tenths: "FIGURE: WHAT: N.N wake-ups/s".
+wakeups() {
+    pid=$(pidof norvo-vtapd)
+    before=$(switches "$pid") start=$(now)
+    sleep 5
+    after=$(switches "$pid") took=$(($(now) - start))
+    tenths=$(((after - before) * 1000 / took))
+    echo "FIGURE: $1: $((after - before)) wake-ups in ${took}0 ms, $((tenths / 10)).$((tenths % 10))/s" >&2
+    echo "$tenths"
+}
+
+# Each tap: the laptop tap comes, then the phone's confirms it.
+taps_are_confirmed() {
+    taps=$1
+    echo "play" >"$controls/fire"
+    while [ "$taps" -gt 0 ]; do
+        await 3 "Laptop tap detected" 10 && echo "phone" >&4 && await 5 "TapEvent Confirmed" 10 || return 1
+        taps=$((taps - 1))
+    done
+}
+
+start_daemon unshare -m sh -c 'mount --bind /sys /sys && mount -o remount,bind,ro /sys &&
+    mount --bind /sys/devices /sys/devices && mount -o remount,bind,rw /sys/devices &&
+    exec su -s /bin/sh norvo-vtap -c "exec norvo-vtapd --socket /run/norvo-vtap/NorvoVxtRpcEndpoint \
+        --sensor-socket /run/norvo-vtap/sensor --sensor auto --log-level debug"'
+check "the accelerometer enters" await 3 "IIO accelerometer iio:device0 (accel_3d) entered" 20
+check "auto takes the accelerometer, with its reason" \
+    await 3 "Sensor source: IIO accelerometer iio:device0, taps found in its samples (auto: present at start" 5
+check "without a run its node is left free for other programs" node_free
+check "without a run the daemon never wakes" [ "$(wakeups "no run")" = 0 ]
+start_client /run/norvo-vtap/NorvoVxtRpcEndpoint
+check "a run sets up the buffer at 100 Hz on the device's own clock" \
+    await 3 "IIO accelerometer iio:device0 read at 100 Hz, its samples timed on the realtime clock" 10
+check "while a run reads it the node is held" eval '! node_free'
+check "the recorder names the program that holds the node" \
+    eval 'vtap-sensor record --iio iio:device0 --seconds 1 2>&1 >/dev/null | grep -q "held by another program"'
+# Ten a second, and a tick either side for where the window falls.
+check "a run reading samples wakes the daemon at most 10 times a second" \
+    [ "$(wakeups "a run reading 100 Hz")" -le 104 ]
+check "every tap of the trace is confirmed" taps_are_confirmed "$(cat /traces/taps.count)"
+cat /traces/typing.txt >"$controls/samples"
+echo "play" >"$controls/fire"
+check "typing alone gives no tap" eval '! await 3 "Laptop tap detected" 14'
+check "one laptop tap for each tap of the trace" [ "$(seen "Laptop tap detected")" = "$(cat /traces/taps.count)" ]
+stop_client
+check "the run's end lets the node go" await 3 "IIO accelerometer iio:device0 released: no start wants taps" 5
+check "the node is free again" node_free
+check "vtap-sensor record records the device" vtap-sensor record --iio iio:device0 --seconds 2 -o /tmp/recorded.csv
+recorded=$(grep -c '^[0-9]' /tmp/recorded.csv)
+check "the recording is a trace of 2 s at 100 Hz" \
+    eval 'grep -q "^# rate_hz=100$" /tmp/recorded.csv && [ "$recorded" -ge 190 ] && [ "$recorded" -le 202 ]'
 stop_daemon
 
 if [ "$failures" = 0 ]; then echo "VM RESULT: PASS"; else echo "VM RESULT: FAIL ($failures)"; fi

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # The IIO tap sensor on a real kernel: builds the test accelerometer (module/) against the
 # installed Debian kernel headers, boots that kernel under QEMU with an initramfs of busybox,
-# udevd, the daemon and vtapctl, and runs guest-init.sh's checks in it.
-#   run-vm-test.sh WORK_DIR NORVO_VTAPD VTAPCTL UDEV_RULE
+# udevd, the daemon, vtapctl, vtap-sensor and traces made by vtap-trace-gen, and runs
+# guest-init.sh's checks in it.
+#   run-vm-test.sh WORK_DIR NORVO_VTAPD VTAPCTL UDEV_RULE VTAP_SENSOR VTAP_TRACE_GEN
 # WORK_DIR holds what is built; the kernel package is kept in NORVO_KERNEL_CACHE (by default
 # build/kernel-cache). Exit status 77 (CTest's skip) when the VM cannot run here, with the reason.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-work=$1 daemon=$2 vtapctl=$3 rule=$4
+work=$1 daemon=$2 vtapctl=$3 rule=$4 sensor_tool=$5 trace_gen=$6
 cache=${NORVO_KERNEL_CACHE:-$here/../../build/kernel-cache}
 
 skip() {
@@ -35,8 +36,9 @@ fi
 
 rm -rf "$work/image" "$work/root"
 mkdir -p "$work/image" "$work/root"
+iio=lib/modules/$release/kernel/drivers/iio
 dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$work/image" "./boot/vmlinuz-$release" \
-    "./lib/modules/$release/kernel/drivers/iio/industrialio.ko"
+    "./$iio/industrialio.ko" "./$iio/buffer/kfifo_buf.ko"
 
 # Kbuild writes beside the sources: build a copy.
 mkdir -p "$work/module"
@@ -53,7 +55,7 @@ for applet in $(/bin/busybox --list); do
     [[ $applet == busybox ]] || ln -s busybox "$root/bin/$applet"
 done
 # The programs with every library they load.
-for program in "$daemon" "$vtapctl" "$(command -v udevadm)"; do
+for program in "$daemon" "$vtapctl" "$sensor_tool" "$(command -v udevadm)"; do
     cp "$program" "$root/bin/"
     strip "$root/bin/$(basename "$program")"
     ldd "$program" | grep -o '/[^ ]*' | while read -r library; do
@@ -63,8 +65,18 @@ for program in "$daemon" "$vtapctl" "$(command -v udevadm)"; do
 done
 ln -s /bin/udevadm "$root/lib/systemd/systemd-udevd"
 cp "$rule" "$root/lib/udev/rules.d/"
-cp "$work/image/lib/modules/$release/kernel/drivers/iio/industrialio.ko" \
+cp "$work/image/$iio/industrialio.ko" "$work/image/$iio/buffer/kfifo_buf.ko" \
     "$work/module/norvo_vtap_accel.ko" "$root/modules/"
+# What the sample accelerometer plays: generated traces in its raw steps of 1 mg, and how many
+# taps each holds.
+mkdir -p "$root/traces"
+"$trace_gen" --kind taps-rest --rate 100 --seconds 16 --seed 11 -o "$work/taps.csv"
+"$trace_gen" --kind typing --rate 100 --seconds 12 --seed 1 -o "$work/typing.csv"
+for trace in taps typing; do
+    awk -F, '/^[0-9-]/ { for (i = 2; i <= 4; i++) printf "%d%s", ($i / 0.00980665) + ($i < 0 ? -0.5 : 0.5), (i < 4 ? " " : "\n") }' \
+        "$work/$trace.csv" >"$root/traces/$trace.txt"
+    grep -c '^# tap=' "$work/$trace.csv" >"$root/traces/$trace.count" || true
+done
 printf 'root:x:0:0:root:/:/bin/sh\nnorvo-vtap:x:999:999::/nonexistent:/bin/false\n' >"$root/etc/passwd"
 printf 'root:x:0:\nnorvo-vtap:x:999:\n' >"$root/etc/group"
 cp "$here/guest-init.sh" "$root/init"
@@ -77,4 +89,5 @@ echo "booting $image $version (${accel[1]})"
 timeout 600 qemu-system-x86_64 "${accel[@]}" -m 512 -smp 1 -nographic -no-reboot \
     -kernel "$work/image/boot/vmlinuz-$release" -initrd "$work/initramfs.gz" \
     -append "console=ttyS0 quiet panic=-1" </dev/null | tee "$work/console.log" | tr -d '\r'
+tr -d '\r' <"$work/console.log" | grep '^FIGURE' >"$work/figures.txt" || true
 grep -q "^VM RESULT: PASS" <(tr -d '\r' <"$work/console.log")

@@ -4,7 +4,8 @@
  * (/sys/kernel/debug/norvo_vtap_accel/):
  *   plug    any write: registers the device (one at a time)
  *   unplug  any write: unregisters it, as an unbound driver does
- *   fire    a word the mode knows (tap mode: single, double, other)
+ *   fire    a word the mode knows (tap mode: single, double, other; samples mode: play)
+ *   and the mode's own (samples mode: samples, the trace to play)
  * Parameters: mode (what the device reports), per_axis (an enable switch per axis
  * instead of one shared by the axes).
  */
@@ -17,13 +18,13 @@
 
 static char *mode = "tap";
 module_param(mode, charp, 0444);
-MODULE_PARM_DESC(mode, "what the device reports: tap (single- and double-tap events)");
+MODULE_PARM_DESC(mode, "what the device reports: tap (single- and double-tap events) or samples (a buffer of x, y, z)");
 
 static bool per_axis;
 module_param(per_axis, bool, 0444);
 MODULE_PARM_DESC(per_axis, "one enable switch per axis instead of one shared by the axes");
 
-static const struct vtap_mode *const modes[] = { &vtap_tap_mode };
+static const struct vtap_mode *const modes[] = { &vtap_tap_mode, &vtap_sample_mode };
 
 static const struct vtap_mode *chosen;
 static struct dentry *controls;
@@ -44,12 +45,15 @@ static int vtap_plug(void)
 	st = iio_priv(indio_dev);
 	mutex_init(&st->lock);
 	st->per_axis = per_axis;
+	st->indio_dev = indio_dev;
 	indio_dev->name = "norvo-vtap-accel";
 	indio_dev->modes = INDIO_DIRECT_MODE;
 	ret = chosen->setup(indio_dev, per_axis);
 	if (!ret)
 		ret = iio_device_register(indio_dev);
 	if (ret) {
+		if (chosen->release)
+			chosen->release(indio_dev);
 		iio_device_free(indio_dev);
 		return ret;
 	}
@@ -63,6 +67,8 @@ static int vtap_unplug(void)
 	if (!plugged)
 		return -ENODEV;
 	iio_device_unregister(plugged);
+	if (chosen->release)
+		chosen->release(plugged);
 	iio_device_free(plugged);
 	plugged = NULL;
 	return 0;
@@ -113,6 +119,8 @@ static int __init vtap_init(void)
 	debugfs_create_file("plug", 0200, controls, vtap_plug, &control_fops);
 	debugfs_create_file("unplug", 0200, controls, vtap_unplug, &control_fops);
 	debugfs_create_file("fire", 0200, controls, NULL, &control_fops);
+	if (chosen->add_controls)
+		chosen->add_controls(controls);
 	return 0;
 }
 
@@ -122,6 +130,8 @@ static void __exit vtap_exit(void)
 	mutex_lock(&plug_lock);
 	vtap_unplug();
 	mutex_unlock(&plug_lock);
+	if (chosen->cleanup)
+		chosen->cleanup();
 }
 
 module_init(vtap_init);
