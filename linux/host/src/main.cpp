@@ -19,6 +19,7 @@
 #include "norvo/linux_host/fatal_reporting.hpp"
 #include "norvo/linux_host/journal_sink.hpp"
 #include "norvo/linux_host/options.hpp"
+#include "norvo/linux_host/output_queue.hpp"
 #include "norvo/linux_host/service_platform.hpp"
 #include "norvo/linux_host/signal_dispatcher.hpp"
 #include "norvo/posix/unique_fd.hpp"
@@ -35,17 +36,6 @@ constexpr int kHeapTrimThreshold = 1024 * 1024;
 
 constexpr int kRunFailed = 1;  // systemd's restart policy and the caller see the failure
 constexpr int kUsageError = 2;
-constexpr std::size_t kStandardOutputBytes = 64 * 1024;
-
-// The service's own standard output lines: a reader that stops must not hold up the
-// thread that serves the call.
-class StandardOutputQueue final : public standard_output::Writer {
-  public:
-    void write_line(std::string_view line) override { writer_.write(fmt::format("{}\n", line)); }
-
-  private:
-    linux_host::BackgroundWriter writer_{1, kStandardOutputBytes};
-};
 
 [[noreturn]] void failed_to_start(std::string_view reason) {
     // The report of a composed message holds the location only; the reason goes here.
@@ -122,7 +112,7 @@ int main(int argc, char** argv) {
     linux_host::install_fatal_reporting("NorvoVTap");
     log::set_max_level(log::Level::Trace);
     log::set_sink(std::make_shared<linux_host::JournalSink>(2, options.log_level));
-    standard_output::set_writer(std::make_shared<StandardOutputQueue>());
+    standard_output::set_writer(std::make_shared<linux_host::OutputQueue>());
 
     std::signal(SIGPIPE, SIG_IGN);  // a client or a log reader that went away is not fatal
     const auto dispatcher = linux_host::SignalDispatcher::install();
