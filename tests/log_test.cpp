@@ -242,4 +242,26 @@ TEST(CallerLimit, HoldsBackOneAccountsLinesAndSumsThemUp) {
                                                              "held back"}));
 }
 
+// A sink that takes errors only: the summary, a Warn, stands for errors it took.
+class ErrorsOnly final : public norvo::log::Sink {
+  public:
+    bool accepts(Level level) const override { return level == Level::Error; }
+    void write(const norvo::log::Record& record) override { captured.write(record); }
+    CaptureSink captured;
+};
+
+TEST(CallerLimit, SumsUpWhateverTheLevelOfItsSink) {
+    auto sink = std::make_shared<ErrorsOnly>();
+    {
+        const auto limit = std::make_shared<norvo::log::CallerLimit>(
+            std::make_shared<norvo::VirtualClock>(), sink, "host", kSmallLimit);
+        norvo::log::CallerLimitedSink limited(sink, limit);
+        for (int i = 0; i < 5; ++i)
+            limited.write({Level::Error, "t", "", 0, "flood", "4242"});
+    }
+    EXPECT_EQ(sink->captured.messages(),
+              (std::vector<std::string>{"flood", "flood", "flood",
+                                        "2 lines caused by account 4242 held back"}));
+}
+
 }  // namespace
