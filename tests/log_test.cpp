@@ -256,8 +256,7 @@ TEST(CallerLimit, SumsUpWhateverTheLevelOfItsSink) {
         const auto limit = std::make_shared<norvo::log::CallerLimit>(
             std::make_shared<norvo::VirtualClock>(), sink, "host", kSmallLimit);
         norvo::log::CallerLimitedSink limited(sink, limit);
-        for (int i = 0; i < 5; ++i)
-            limited.write({Level::Error, "t", "", 0, "flood", "4242"});
+        for (int i = 0; i < 5; ++i) limited.write({Level::Error, "t", "", 0, "flood", "4242"});
     }
     EXPECT_EQ(sink->captured.messages(),
               (std::vector<std::string>{"flood", "flood", "flood",

@@ -64,9 +64,8 @@ void CallerLimit::write(const std::vector<HeldBack>& held) const {
             h.account.empty()
                 ? fmt::format("{} lines caused by other accounts held back", h.lines)
                 : fmt::format("{} lines caused by account {} held back", h.lines, h.account);
-        summaries_->write(
-            {Level::Warn, target_, where.file_name(), static_cast<std::uint32_t>(where.line()),
-             message});
+        summaries_->write({Level::Warn, target_, where.file_name(),
+                           static_cast<std::uint32_t>(where.line()), message});
     }
 }
 

@@ -59,9 +59,9 @@ void AccountBuckets::refill(Bucket& bucket, Instant now) const {
 }
 
 bool AccountBuckets::quiet(const Bucket& bucket, Instant now) const {
-    return bucket.held == 0 && (now <= bucket.refilled ? bucket.credit
-                                                        : bucket.credit + (now - bucket.refilled)) >=
-                                   full_;
+    return bucket.held == 0 &&
+           (now <= bucket.refilled ? bucket.credit : bucket.credit + (now - bucket.refilled)) >=
+               full_;
 }
 
 void AccountBuckets::take(std::string_view account, Bucket& bucket, Instant now,

@@ -27,9 +27,7 @@ class HeldTasks {
         };
     }
     // Whether task i ran within a few seconds.
-    bool ran(std::size_t i) {
-        return futures_.at(i).wait_for(5s) == std::future_status::ready;
-    }
+    bool ran(std::size_t i) { return futures_.at(i).wait_for(5s) == std::future_status::ready; }
     void take_futures() {
         for (auto& started : started_) futures_.push_back(started.get_future());
     }

@@ -17,7 +17,7 @@
 namespace norvo::log {
 
 struct LineLimitShape {
-    std::size_t burst = 20;     // lines an account may write at once
+    std::size_t burst = 20;      // lines an account may write at once
     std::size_t per_second = 5;  // and then, on average
     std::chrono::seconds interval{10};
     // Accounts followed one by one; those beyond share one bucket, so that a flood of
