@@ -1,6 +1,14 @@
 # Install layout and packages: `cmake --build --preset windows --target package` makes the .zip; the
 # .debs come from debian/ (`debian/rules clean binary`). Each program installs itself in the
-# directory that defines it, into NORVO_INSTALL_BINDIR.
+# directory that defines it, into NORVO_INSTALL_BINDIR, with norvo_install_program.
+
+# Installs a program and lists it in NORVO_INSTALLED_PROGRAMS, whose manual pages the tests
+# hold against its --help.
+function(norvo_install_program target)
+  install(TARGETS ${target} RUNTIME DESTINATION ${NORVO_INSTALL_BINDIR})
+  set_property(GLOBAL APPEND PROPERTY NORVO_INSTALLED_PROGRAMS ${target})
+endfunction()
+
 if(WIN32)
   # The zip holds one folder (norvo-vtap-VERSION-win64): the programs beside the install script,
   # which finds norvo-vtap.exe there.

@@ -24,7 +24,8 @@ case $kind in
                   etc/default/norvo-vtap usr/share/man/man8/norvo-vtapd.8.gz
                   usr/share/man/man1/vtapctl.1.gz usr/share/man/man1/vtap-sensor.1.gz
                   usr/share/man/man1/vtap-detect.1.gz
-                  usr/share/doc/norvo-vtap/copyright usr/share/doc/norvo-vtap/README.md.gz)
+                  usr/share/doc/norvo-vtap/copyright usr/share/doc/norvo-vtap/README.md
+                  usr/share/doc/norvo-vtap/docs/protocol.md)
         # The daemon links libfmt: a Depends without it would install a daemon that cannot start.
         depends=$(dpkg-deb -f "$file" Depends)
         [[ $depends == *libc6* && $depends == *libfmt* ]] ||
@@ -75,6 +76,13 @@ if [[ $kind == deb ]]; then
     trap 'rm -rf "$unpacked"' EXIT
     dpkg-deb -x "$file" "$unpacked"
     hardening-check --quiet --nocfprotection "$unpacked"/usr/bin/* || missing=1
+    # Every relative link of the installed README and docs names a file installed beside it.
+    while IFS= read -r page; do
+        while IFS= read -r target; do
+            [[ -e $(dirname "$page")/$target ]] ||
+                { echo "$file: ${page#"$unpacked"/} links $target, which is not installed" >&2; missing=1; }
+        done < <(grep -o '](\([^)#]*\)' "$page" | sed 's/^](//' | grep -v -e '^$' -e '://' || true)
+    done < <(find "$unpacked/usr/share/doc/norvo-vtap" -name '*.md')
 fi
 ((missing == 0)) || exit 1
 echo "$file: holds ${required[*]}"

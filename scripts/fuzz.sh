@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
 # Runs one fuzz target, or every one in turn, for longer than the CTest smoke run.
 #   scripts/fuzz.sh TARGET|all [SECONDS]     (targets: client_event property server_frames
-#                                             client_frames scenario; SECONDS per target, 600)
+#                                             client_frames scenario server_session, each one
+#                                             with a fuzz/corpus/<target>; SECONDS per target, 600)
 # The working corpus grows in $NORVO_FUZZ_DIR/<target>/corpus (default /tmp/norvo-fuzz), seeded
 # from the committed fuzz/corpus/<target>, which is only read. Crash inputs land in
 # $NORVO_FUZZ_DIR/<target>/crashes/; reproduce one with build/fuzz/fuzz/fuzz_<target> FILE.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-targets=(client_event property server_frames client_frames scenario)
+# Every target has a seed corpus of its name: a new target is run by `all` as soon as it has one.
+targets=()
+for corpus in fuzz/corpus/*/; do
+    targets+=("$(basename "$corpus")")
+done
 if [[ $# -lt 1 || $# -gt 2 ]]; then
     echo "usage: $0 TARGET|all [SECONDS]   (targets: ${targets[*]})" >&2
     exit 2

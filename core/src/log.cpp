@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <utility>
 
 #include "norvo/installed.hpp"
 
@@ -11,6 +12,7 @@ namespace {
 
 std::atomic<Level> g_max_level{Level::Trace};
 Installed<Sink> g_sink;
+thread_local std::string_view t_caller;
 
 }  // namespace
 
@@ -41,6 +43,16 @@ std::optional<Level> level_named(std::string_view name) {
     return std::nullopt;
 }
 
+CallerScope::CallerScope(std::string_view account) : previous_(std::exchange(t_caller, account)) {}
+
+CallerScope::~CallerScope() {
+    t_caller = previous_;
+}
+
+std::string_view current_caller() {
+    return t_caller;
+}
+
 void set_max_level(Level level) {
     g_max_level.store(level, std::memory_order_relaxed);
 }
@@ -63,7 +75,7 @@ void dispatch(Level level, std::string_view target, const std::source_location& 
     fmt::memory_buffer message;
     fmt::vformat_to(std::back_inserter(message), format, args);
     sink->write(Record{level, target, where.file_name(), static_cast<std::uint32_t>(where.line()),
-                       std::string_view(message.data(), message.size())});
+                       std::string_view(message.data(), message.size()), t_caller});
 }
 
 }  // namespace norvo::log

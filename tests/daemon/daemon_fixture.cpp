@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 #include <sys/stat.h>
 
+#include <charconv>
 #include <regex>
 
 namespace norvo::testing {
@@ -57,6 +58,18 @@ std::string host_line(char priority, std::string_view message) {
 
 std::string core_line(char priority, std::string_view message) {
     return fmt::format("<{}>vxt_impl::rpc_server: {}", priority, message);
+}
+
+std::optional<long> host_count(std::string_view line, std::string_view suffix) {
+    const auto prefix = host_line('4', "");
+    if (!line.starts_with(prefix) || !line.ends_with(suffix))
+        return std::nullopt;
+    const auto digits = line.substr(prefix.size(), line.size() - prefix.size() - suffix.size());
+    long count = 0;
+    const auto [end, error] = std::from_chars(digits.begin(), digits.end(), count);
+    if (digits.empty() || error != std::errc{} || end != digits.end())
+        return std::nullopt;
+    return count;
 }
 
 std::string without_timestamp(const std::optional<std::string>& line) {

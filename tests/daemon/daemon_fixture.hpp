@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,9 @@ class DaemonTest : public ::testing::Test {
 // A line of the daemon's log: the priority prefix, the host's target, the message.
 std::string host_line(char priority, std::string_view message);
 std::string core_line(char priority, std::string_view message);
+
+// N of a line "<4>QuelVextoraService: N SUFFIX" (" log records dropped"); none for any other.
+std::optional<long> host_count(std::string_view line, std::string_view suffix);
 
 // A callback line with its loop timestamp left out: "TapEvent Confirmed cookie=7".
 std::string without_timestamp(const std::optional<std::string>& line);

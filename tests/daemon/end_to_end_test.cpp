@@ -316,6 +316,16 @@ TEST_F(EndToEnd, SensorSocketIsTheOwnersAloneWhateverTheUmask) {
     ASSERT_EQ(::lstat(sensor_socket().c_str(), &info), 0);
     EXPECT_TRUE(S_ISSOCK(info.st_mode));
     EXPECT_EQ(info.st_mode & 07777, 0600u);
+    // Another user finds it in the system folder and is told whose it is.
+    ::chmod(path("").c_str(), 0711);
+    ChildProcess other(
+        {"/usr/bin/setpriv", "--reuid=4243", "--regid=4243", "--clear-groups", VTAP_SENSOR_PATH},
+        {.env = {"NORVO_VTAP_TEST_SYSTEM_FOLDER=" + path("").string(), "XDG_RUNTIME_DIR="}});
+    other.close_input();
+    EXPECT_EQ(other.wait(), 1);
+    const auto hint = " is the service's own: root or the service's account may use it";
+    EXPECT_THAT(other.error_text(),
+                ::testing::EndsWith(sensor_socket() + hint + " (sudo vtap-sensor)\n"));
     stop_daemon(*daemon);
 }
 

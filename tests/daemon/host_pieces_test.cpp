@@ -9,9 +9,9 @@
 
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <memory>
 #include <sstream>
@@ -25,14 +25,18 @@
 #include "norvo/linux_host/journal_sink.hpp"
 #include "norvo/linux_host/notify_status.hpp"
 #include "norvo/linux_host/options.hpp"
+#include "norvo/linux_host/output_queue.hpp"
 #include "norvo/linux_host/signal_dispatcher.hpp"
 #include "norvo/posix/unique_fd.hpp"
 #include "norvo/posix/unix_socket.hpp"
+
+#include "daemon_fixture.hpp"
 
 namespace {
 
 using namespace norvo;
 using namespace norvo::linux_host;
+using norvo::testing::host_count;
 
 TEST(JournalLine, CarriesThePriorityOfEachLevel) {
     const struct {
@@ -71,43 +75,70 @@ TEST(JournalSink, WritesOneLinePerRecord) {
               "<6>QuelVextoraService: Application start\n<4>x: y\n");
 }
 
-// Reads what comes into `text`; false when nothing came for a long while.
+// Reads what comes into `text`; false when nothing came for seconds.
 bool read_more(int fd, std::string& text) {
     pollfd readable{fd, POLLIN, 0};
     char chunk[65536];
-    const auto n = ::poll(&readable, 1, 10'000) == 1 ? ::read(fd, chunk, sizeof chunk) : -1;
+    const auto n = ::poll(&readable, 1, 5'000) == 1 ? ::read(fd, chunk, sizeof chunk) : -1;
     if (n > 0)
         text.append(chunk, static_cast<std::size_t>(n));
     return n > 0;
 }
 
-log::Record numbered(int i, std::string& message) {
-    message = fmt::format("record {}", i);
-    return {log::Level::Info, "t", "", 0, message};
-}
+// A queue in front of a pipe, the journal's or standard output's: line i of a flood,
+// and a Warn where the queue takes one. Its writer ends with the last copy.
+struct Queue {
+    std::function<void(int)> line;
+    std::function<void()> warning;
+};
 
-// The records that the complete lines of `text` account for: written in order, or
+const struct Flooded {
+    const char* name;
+    Queue (*make)(int fd);
+    const char* line;    // line i as read
+    const char* notice;  // what follows the count in a notice of lost lines
+    const char* warning;
+} kFlooded[] = {
+    {"log",
+     [](int fd) {
+         auto sink = std::make_shared<JournalSink>(fd, log::Level::Trace, 4096);
+         return Queue{[sink](int i) {
+                          const auto message = fmt::format("record {}", i);
+                          sink->write({log::Level::Info, "t", "", 0, message});
+                      },
+                      [sink] { sink->write({log::Level::Warn, "t", "", 0, "warned"}); }};
+     },
+     "<6>t: record {}", " log records dropped", "<4>t: warned"},
+    {"standard output",
+     [](int fd) {
+         auto queue = std::make_shared<OutputQueue>(fd, 4096);
+         return Queue{[queue](int i) { queue->write_line(fmt::format("record {}", i)); }, {}};
+     },
+     "record {}", " standard output lines dropped", nullptr},
+};
+
+// The lines that the complete lines of `text` account for: written in order, or
 // reported lost by a notice; `wrong` is the first line that is neither.
 struct Accounted {
-    int records = 0;
+    int lines = 0;
     int notices = 0;
+    bool ends_with_notice = false;
     bool warned = false;  // the Warn written into the full queue came through
     std::string wrong;
 };
-Accounted account(std::string_view text) {
+Accounted account(std::string_view text, const Flooded& queue) {
     Accounted a;
     std::istringstream lines{std::string(text.substr(0, text.rfind('\n') + 1))};
-    for (std::string line; std::getline(lines, line) && line != "<6>t: after";) {
-        int dropped = 0;
-        if (std::sscanf(line.c_str(), "<4>QuelVextoraService: %d log records dropped", &dropped) ==
-                1 &&
-            dropped > 0) {
-            a.records += dropped;
+    for (std::string line; std::getline(lines, line);) {
+        const auto dropped = host_count(line, queue.notice);
+        a.ends_with_notice = dropped.has_value();
+        if (dropped) {
+            a.lines += static_cast<int>(*dropped);
             ++a.notices;
-        } else if (line == "<4>t: warned") {
+        } else if (queue.warning != nullptr && line == queue.warning) {
             a.warned = true;
-        } else if (line == fmt::format("<6>t: record {}", a.records)) {
-            ++a.records;
+        } else if (line == fmt::format(fmt::runtime(queue.line), a.lines)) {
+            ++a.lines;
         } else {
             a.wrong = line;
             break;
@@ -116,39 +147,46 @@ Accounted account(std::string_view text) {
     return a;
 }
 
-// A pipe nobody reads: the log calls return all the same; once the reader drains,
-// every record kept comes in order, a Warn stands for each run of lost ones, and a
-// warning logged into the full queue is kept.
-TEST(JournalSink, NeverWaitsForItsReaderAndCountsWhatItDrops) {
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    const norvo::posix::UniqueFd reading(fds[0]), writing(fds[1]);
-    constexpr int kRecords = 20'000;  // far more than the pipe and the queue hold
-    std::string text;
-    {
-        JournalSink sink(writing.get(), log::Level::Trace, 4096);
-        auto flood = std::async(std::launch::async, [&] {
-            std::string message;
-            for (int i = 0; i < kRecords; ++i) sink.write(numbered(i, message));
-        });
-        EXPECT_EQ(flood.wait_for(std::chrono::seconds(10)), std::future_status::ready)
-            << "a log call waited for the reader";
-        sink.write({log::Level::Warn, "t", "", 0, "warned"});
-        for (auto a = account(text); a.records < kRecords && a.wrong.empty(); a = account(text))
-            ASSERT_TRUE(read_more(reading.get(), text)) << "lines stopped at " << a.records;
-        flood.wait();
-        // Every record is written or counted, so the queue is empty: this one fits.
-        sink.write({log::Level::Info, "t", "", 0, "after"});
-        while (!text.ends_with("\n<6>t: after\n"))
-            ASSERT_TRUE(read_more(reading.get(), text)) << "no \"after\"";
+// A pipe nobody reads while a flood comes: the calls return all the same. Nothing
+// comes after the flood, whose last lines are lost: once the reader drains, every
+// line kept comes in order, a Warn stands for each run of lost ones, the last run
+// too, and a warning written into the full queue is kept.
+TEST(BackgroundWriter, NeverWaitsForItsReaderAndCountsWhatItDrops) {
+    constexpr int kLines = 20'000;  // far more than the pipe and the queue hold
+    for (const auto& c : kFlooded) {
+        SCOPED_TRACE(c.name);
+        int fds[2];
+        ASSERT_EQ(::pipe(fds), 0);
+        const norvo::posix::UniqueFd reading(fds[0]), writing(fds[1]);
+        std::string text;
+        {
+            const auto queue = c.make(writing.get());
+            auto flood = std::async(std::launch::async, [&] {
+                for (int i = 0; i < kLines; ++i) {
+                    if (i == kLines / 2 && queue.warning)
+                        queue.warning();
+                    queue.line(i);
+                }
+            });
+            ASSERT_EQ(flood.wait_for(std::chrono::seconds(10)), std::future_status::ready)
+                << "a call waited for the reader";
+            for (auto a = account(text, c); a.lines < kLines && a.wrong.empty();
+                 a = account(text, c)) {
+                ASSERT_TRUE(read_more(reading.get(), text))
+                    << "nothing more after " << a.lines << " of " << kLines
+                    << " lines: the last ones lost were never reported";
+            }
+        }
+        const auto a = account(text, c);
+        EXPECT_EQ(a.wrong, "");
+        EXPECT_EQ(a.lines, kLines) << "kept and reported lost";
+        EXPECT_TRUE(a.ends_with_notice) << "the flood's last lines were kept, not lost";
+        EXPECT_EQ(a.warned, c.warning != nullptr) << "a flood of lines crowded out a warning";
     }
-    const auto a = account(text);
-    EXPECT_EQ(a.wrong, "");
-    EXPECT_GE(a.notices, 1);
-    EXPECT_EQ(a.records, kRecords);
-    EXPECT_TRUE(a.warned) << "a flood of records crowded out a warning";
 }
 
+// The exit would wait for ever on a writer that ignores its linger: an alarm ends
+// the child then, saying so.
 TEST(JournalSinkDeathTest, ExitsInBoundedTimeWhenItsReaderHasStopped) {
     EXPECT_EXIT(
         {
@@ -156,8 +194,13 @@ TEST(JournalSinkDeathTest, ExitsInBoundedTimeWhenItsReaderHasStopped) {
             if (::pipe(fds) != 0)
                 ::_exit(2);
             auto sink = std::make_unique<JournalSink>(fds[1]);
-            std::string message;
-            for (int i = 0; i < 100'000; ++i) sink->write(numbered(i, message));
+            for (int i = 0; i < 100'000; ++i) sink->write({log::Level::Info, "t", "", 0, "line"});
+            std::signal(SIGALRM, [](int) {
+                constexpr std::string_view kHeld = "the writer held the exit past its linger\n";
+                [[maybe_unused]] const auto n = ::write(2, kHeld.data(), kHeld.size());
+                ::_exit(3);
+            });
+            ::alarm(3);
             const auto start = std::chrono::steady_clock::now();
             sink.reset();
             const auto took = std::chrono::steady_clock::now() - start;

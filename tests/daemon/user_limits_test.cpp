@@ -15,8 +15,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <functional>
+#include <sstream>
 
+#include "daemon.hpp"
 #include "daemon_fixture.hpp"
 #include "memory.hpp"
 #include "norvo/client/connection.hpp"
@@ -140,6 +143,63 @@ Peer& lasting_peer(const std::string& path) {
     return peer.emplace(path);
 }
 
+// A user's every connection, each past the handshake so that the first-frame deadline
+// does not end it: 0 once the next is refused for the user's share.
+int hold_every_connection(const std::string& path) {
+    static std::vector<std::unique_ptr<Peer>> held;
+    for (std::size_t i = 0; i < kConnectionsPerUser; ++i) {
+        auto& peer = *held.emplace_back(std::make_unique<Peer>(path));
+        if (peer.admission() != 0 || !peer.send(wire::FrameKind::Hello, 0, 0, wire::Hello{}))
+            return 1;
+    }
+    return Peer(path).admission() == wire::status::server_too_busy ? 0 : 2;
+}
+
+// Starts on as many contexts as the user may run and one more, whose start is refused
+// with 1723: that context. The runs wait for callback replies that never come, so they stay.
+std::optional<wire::ContextToken> hold_every_start(Peer& peer) {
+    std::vector<wire::ContextToken> contexts;
+    for (std::uint32_t i = 0; i <= kStartsPerUser; ++i) {
+        const auto context = peer.open(1000 + i);
+        if (!context)
+            return std::nullopt;
+        contexts.push_back(*context);
+    }
+    for (std::uint32_t i = 0; i <= kStartsPerUser; ++i)
+        peer.call(1 + i, wire::call::NorvoStartSensor{contexts[i], i});
+    const auto refused = peer.reply(1 + kStartsPerUser, /*answer=*/false);
+    if (peer.fault_of(refused) != wire::status::server_too_busy)
+        return std::nullopt;
+    return contexts.back();
+}
+
+// Calls `count` times, a window of calls in one write before their replies: a client
+// that sends without reading would find the daemon no longer reading it, and each
+// reply takes a buffer of its own in the socket. True when `answered` holds for every
+// reply.
+template <class Call>
+bool pipelined(Peer& peer, std::uint32_t& id, std::uint32_t count, const Call& call,
+               const std::function<bool(const std::optional<wire::ReceivedFrame>&)>& answered) {
+    constexpr std::uint32_t kWindow = 128;
+    const auto payload = *wire::encode(call);
+    for (std::uint32_t sent = 0; sent < count; sent += kWindow) {
+        const std::uint32_t first = id + 1, n = std::min(kWindow, count - sent);
+        std::vector<std::uint8_t> frames;
+        for (std::uint32_t i = 0; i < n; ++i) {
+            const auto frame =
+                wire::make_frame(wire::FrameKind::Call, wire::kOpnum<Call>, ++id, payload);
+            frames.insert(frames.end(), frame.begin(), frame.end());
+        }
+        if (!wire::write_all(peer.fd(), frames))
+            return false;
+        for (std::uint32_t i = 0; i < n; ++i) {
+            if (!answered(peer.reply(first + i, /*answer=*/false)))
+                return false;
+        }
+    }
+    return true;
+}
+
 // A child process under `uid`. Its work returns 0 when all went as expected,
 // or the number of the step that did not; the child then tells the parent it
 // is ready and keeps what it made until the parent lets it go.
@@ -206,6 +266,13 @@ class UserLimits : public DaemonTest {
     }
     ~UserLimits() override { stop_daemon(); }
 
+    // Another daemon instead, with these options besides the fixture's.
+    void restart_daemon(std::vector<std::string> options, std::vector<std::string> env = {}) {
+        stop_daemon();
+        daemon_options_.insert(daemon_options_.end(), options.begin(), options.end());
+        daemon_ = start_daemon(std::move(env));
+    }
+
     void stop_daemon() {
         if (!daemon_)
             return;
@@ -244,16 +311,7 @@ class UserLimits : public DaemonTest {
 };
 
 TEST_F(UserLimits, IdleConnectionsOfOneUserStopAtItsLimitAndOthersAreServed) {
-    UserProcess flood(kFlooder, [path = endpoint()] {
-        static std::vector<std::unique_ptr<Peer>> held;
-        for (std::size_t i = 0; i < kConnectionsPerUser; ++i) {
-            auto& peer = *held.emplace_back(std::make_unique<Peer>(path));
-            // Past the handshake: the first-frame deadline does not end these.
-            if (peer.admission() != 0 || !peer.send(wire::FrameKind::Hello, 0, 0, wire::Hello{}))
-                return 1;
-        }
-        return Peer(path).admission() == wire::status::server_too_busy ? 0 : 2;
-    });
+    UserProcess flood(kFlooder, [path = endpoint()] { return hold_every_connection(path); });
     ASSERT_TRUE(flood.ready()) << "flood child: " << flood.finish();
     EXPECT_EQ(served_while_flooded(), 0);
     auto root = vtapctl({"query", "1"});
@@ -262,26 +320,57 @@ TEST_F(UserLimits, IdleConnectionsOfOneUserStopAtItsLimitAndOthersAreServed) {
     EXPECT_EQ(flood.finish(), 0);
 }
 
-// The flooder's runs wait for callback replies that never come, so they stay.
 TEST_F(UserLimits, RunsOfOneUserStopAtItsLimitAndAnotherStartsAndCloses) {
     UserProcess flood(kFlooder, [path = endpoint()] {
-        auto* peer = &lasting_peer(path);
-        if (peer->admission() != 0)
+        auto& peer = lasting_peer(path);
+        if (peer.admission() != 0)
             return 1;
-        std::vector<wire::ContextToken> contexts;
-        for (std::uint32_t i = 0; i <= kStartsPerUser; ++i) {
-            const auto context = peer->open(1000 + i);
-            if (!context)
-                return 2;
-            contexts.push_back(*context);
-        }
-        for (std::uint32_t i = 0; i <= kStartsPerUser; ++i)
-            peer->call(1 + i, wire::call::NorvoStartSensor{contexts[i], i});
-        const auto refused = peer->reply(1 + kStartsPerUser, /*answer=*/false);
-        return peer->fault_of(refused) == wire::status::server_too_busy ? 0 : 3;
+        return hold_every_start(peer) ? 0 : 2;
     });
     ASSERT_TRUE(flood.ready()) << "flood child: " << flood.finish();
     EXPECT_EQ(served_while_flooded(), 0);
+    EXPECT_EQ(flood.finish(), 0);
+}
+
+// Starts past the user's share are each refused with 1723 and leave nothing behind:
+// the daemon's memory stays flat through round after round of them.
+TEST_F(UserLimits, RefusedStartsLeaveNothingBehind) {
+    constexpr int kRounds = 5;
+    constexpr std::uint32_t kPerRound = 10'000;
+    // Well below what two rounds would hold if each refused start left its entry behind
+    // (about 100 bytes each, several times that under AddressSanitizer).
+    constexpr long kBoundKib = 1024;
+    auto env = stress::sanitizer_env();
+    // The freed memory that AddressSanitizer holds back fills within the first round.
+    env.front() += ":quarantine_size_mb=1";
+    restart_daemon({}, std::move(env));
+    UserProcess flood(kFlooder, [path = endpoint(), daemon = daemon_->pid()] {
+        auto& peer = lasting_peer(path);
+        const auto spare = peer.admission() == 0 ? hold_every_start(peer) : std::nullopt;
+        if (!spare)
+            return 1;
+        std::uint32_t id = 100'000;
+        std::vector<long> rss;
+        for (int round = 0; round < kRounds; ++round) {
+            if (!pipelined(peer, id, kPerRound, wire::call::NorvoStartSensor{*spare, 7},
+                           [&](const auto& reply) {
+                               return peer.fault_of(reply) == wire::status::server_too_busy;
+                           }))
+                return 2;
+            rss.push_back(status_field(daemon, "VmRSS"));
+        }
+        std::string figures;
+        for (const long kib : rss) figures += fmt::format(" {}", kib);
+        fmt::print("{} refused starts of one user; VmRSS KiB per round:{}\n", kRounds * kPerRound,
+                   figures);
+        std::fflush(stdout);  // the child ends with _exit
+        if (const auto why = stress::judge_rss(rss, kBoundKib)) {
+            fmt::print(stderr, "memory not flat: {}\n", *why);
+            return 3;
+        }
+        return 0;
+    });
+    ASSERT_TRUE(flood.ready()) << "flood child: " << flood.finish();
     EXPECT_EQ(flood.finish(), 0);
 }
 
@@ -367,6 +456,63 @@ TEST_F(UserLimits, ALogReaderThatStoppedHoldsUpNoOtherUser) {
     EXPECT_TRUE(dropped && dropped->ends_with(" log records dropped")) << dropped.value_or("none");
 }
 
+// One user pipelines calls that each log an Error at the packaged level, from four
+// connections, while nobody reads the journal. Another user's Warn still comes, the
+// flooder's lines stop at its share, and the summaries count every one held back.
+TEST_F(UserLimits, OneUsersFloodOfErrorsCrowdsOutNobodysWarning) {
+    constexpr std::uint32_t kConnections = 4;
+    constexpr std::uint32_t kCallsEach = 16'000;  // lines enough to fill the queue and its reserve
+    restart_daemon({"--log-level", "info"});
+    UserProcess flood(kFlooder, [path = endpoint()] {
+        std::vector<std::unique_ptr<Peer>> peers;
+        std::vector<wire::ContextToken> contexts;
+        for (std::uint32_t i = 0; i < kConnections; ++i) {
+            auto& peer = *peers.emplace_back(std::make_unique<Peer>(path));
+            const auto context = peer.admission() == 0 ? peer.open(1) : std::nullopt;
+            if (!context)
+                return 1;
+            contexts.push_back(*context);
+        }
+        // "Stop channel not initialized" each, by turns on the four.
+        constexpr std::uint32_t kTurn = 4000;
+        std::vector<std::uint32_t> ids(kConnections, 1);
+        for (std::uint32_t sent = 0; sent < kCallsEach; sent += kTurn) {
+            for (std::uint32_t i = 0; i < kConnections; ++i) {
+                if (!pipelined(*peers[i], ids[i], kTurn, wire::call::NorvoStopSensor{contexts[i]},
+                               [&](const auto& reply) { return peers[i]->is_result(reply); }))
+                    return 2;
+            }
+        }
+        return 0;  // the contexts are run down as the connections end here
+    });
+    ASSERT_TRUE(flood.ready()) << "flood child: " << flood.finish();
+    UserProcess other(kOther, [path = endpoint()] { return hold_every_connection(path); });
+    ASSERT_TRUE(other.ready()) << "other child: " << other.finish();
+    EXPECT_TRUE(daemon_->take_error(
+        core_line('4', "Account 4243 holds its 128 connections, the most one user may"),
+        std::chrono::seconds(20)))
+        << "another user's warning was lost";
+    EXPECT_EQ(other.finish(), 0);
+    EXPECT_EQ(flood.finish(), 0);
+    stop_daemon();  // writes the last summaries
+
+    // The flooder's lines: each call's Error, and for each context run down an Error and
+    // an Info; nobody else's call logs at Info or Error.
+    long written = 0, held = 0, dropped = 0;
+    std::istringstream lines(daemon_errors_);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with(core_line('3', "")) || line.starts_with(core_line('6', "")))
+            ++written;
+        held += host_count(line, " lines caused by account 4242 held back").value_or(0);
+        dropped += host_count(line, " log records dropped").value_or(0);
+    }
+    fmt::print("{} Error lines caused by one user: {} written, {} held back, {} dropped\n",
+               kConnections * kCallsEach, written, held, dropped);
+    EXPECT_EQ(written + held, kConnections * (kCallsEach + 2));
+    EXPECT_LT(written, 1000);
+    EXPECT_EQ(dropped, 0);
+}
+
 // A run holds a worker thread until its client goes; a second later (the
 // daemon's --thread-idle here) the pool is back to its floor of four.
 TEST_F(UserLimits, PoolThreadsAboveTheFloorEndAfterIdling) {
@@ -434,9 +580,13 @@ TEST_F(UserLimits, ARunEndsWithItsSocketWhileItsAssociationLives) {
         return first.is_result(first.reply(4)) ? 0 : 6;
     });
     ASSERT_TRUE(client.ready()) << "client child: " << client.finish();
-    EXPECT_TRUE(daemon_->take_error(core_line('6', "Stop message receive, exiting sensor loop")))
+    // Stopped at once, or not until the client's last socket ends, which it does not here.
+    ASSERT_TRUE(daemon_->take_error(core_line('6', "Stop message receive, exiting sensor loop"),
+                                    std::chrono::seconds(10)))
+        << "the run did not end with its socket\n"
         << daemon_->error_text();
-    EXPECT_TRUE(daemon_->take_error(core_line('6', "End of the NorvoStartSensor() called")));
+    EXPECT_TRUE(daemon_->take_error(core_line('6', "End of the NorvoStartSensor() called"),
+                                    std::chrono::seconds(10)));
     EXPECT_EQ(daemon_->error_text().find("PCONTEXT_HANDLE_TYPE_rundown() called"),
               std::string::npos)
         << "the context stays while the client's first socket does";

@@ -91,16 +91,19 @@ void ChildProcess::close_input() {
     input_ = {};
 }
 
-std::optional<std::string> ChildProcess::take_output(std::string_view prefix) {
-    return take(output_, prefix);
+std::optional<std::string> ChildProcess::take_output(std::string_view prefix,
+                                                     std::chrono::seconds within) {
+    return take(output_, prefix, within);
 }
 
-std::optional<std::string> ChildProcess::take_error(std::string_view prefix) {
-    return take(error_, prefix);
+std::optional<std::string> ChildProcess::take_error(std::string_view prefix,
+                                                    std::chrono::seconds within) {
+    return take(error_, prefix, within);
 }
 
-std::optional<std::string> ChildProcess::take(Stream& stream, std::string_view prefix) {
-    const auto deadline = std::chrono::steady_clock::now() + kGuard;
+std::optional<std::string> ChildProcess::take(Stream& stream, std::string_view prefix,
+                                              std::chrono::seconds within) {
+    const auto deadline = std::chrono::steady_clock::now() + within;
     for (;;) {
         while (stream.taken < stream.lines.size()) {
             const auto& line = stream.lines[stream.taken++];

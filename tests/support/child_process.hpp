@@ -42,9 +42,11 @@ class ChildProcess {
 
     // Waits until a line of standard output (or error) after the last one taken
     // starts with `prefix`, and returns it; lines before it are passed over. None when
-    // the stream ends or the guard expires first.
-    std::optional<std::string> take_output(std::string_view prefix);
-    std::optional<std::string> take_error(std::string_view prefix);
+    // the stream ends or `within` (the guard unless given) expires first.
+    std::optional<std::string> take_output(std::string_view prefix,
+                                           std::chrono::seconds within = kGuard);
+    std::optional<std::string> take_error(std::string_view prefix,
+                                          std::chrono::seconds within = kGuard);
     std::optional<std::string> read_line() { return take_output(""); }
     // Standard output up to its end, from the first line not yet taken.
     std::vector<std::string> rest_of_output();
@@ -69,7 +71,8 @@ class ChildProcess {
         bool keep = true;
     };
 
-    std::optional<std::string> take(Stream& stream, std::string_view prefix);
+    std::optional<std::string> take(Stream& stream, std::string_view prefix,
+                                    std::chrono::seconds within);
     // Reads what is there; false once the guard has expired.
     bool pump(std::chrono::steady_clock::time_point deadline);
     void fail(std::string_view what);

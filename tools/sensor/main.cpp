@@ -170,7 +170,7 @@ int pump(int fd, bool quiet) {
 // why none did.
 std::optional<norvo::posix::UniqueFd> connect(const std::optional<std::string>& given, bool quiet) {
     const auto paths = norvo::posix::client_socket_paths(given, "sensor");
-    std::vector<std::string> failures;
+    std::vector<norvo::posix::PosixError> failures;
     for (const auto& path : paths) {
         auto socket = norvo::posix::connect_unix(path);
         if (socket) {
@@ -178,9 +178,19 @@ std::optional<norvo::posix::UniqueFd> connect(const std::optional<std::string>& 
                 say("connected to {}\n", path.native());
             return std::move(*socket);
         }
-        failures.push_back(fmt::format("{}", socket.error()));
+        failures.push_back(socket.error());
     }
     for (const auto& failure : failures) fmt::print(stderr, "vtap-sensor: {}\n", failure);
+    // A service runs there, but its socket is not this user's to use.
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (failures[i].code == EACCES) {
+            fmt::print(stderr,
+                       "vtap-sensor: {} is the service's own: root or the service's account may "
+                       "use it (sudo vtap-sensor)\n",
+                       paths[i].native());
+            return std::nullopt;
+        }
+    }
     if (!given)
         fmt::print(stderr,
                    "vtap-sensor: is norvo-vtapd running? --socket PATH names its sensor socket\n");

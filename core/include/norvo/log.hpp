@@ -25,6 +25,9 @@ struct Record {
     std::string_view file;
     std::uint32_t line;
     std::string_view message;
+    // The account whose call the logging thread was serving (see CallerScope); empty for
+    // the service's own lines.
+    std::string_view caller = {};
 };
 
 class Sink {
@@ -35,6 +38,25 @@ class Sink {
     // Called from any thread, without a facade lock held.
     virtual void write(const Record& record) = 0;
 };
+
+// Lines logged on this thread while a scope lives are caused by `account`'s call, so
+// that a sink may limit them per account. The transport opens one around each call
+// it serves; `service_own()` marks the service's own lines inside such a call.
+class CallerScope {
+  public:
+    explicit CallerScope(std::string_view account);
+    ~CallerScope();
+    CallerScope(const CallerScope&) = delete;
+    CallerScope& operator=(const CallerScope&) = delete;
+
+    static CallerScope service_own() { return CallerScope(std::string_view{}); }
+
+  private:
+    std::string_view previous_;
+};
+
+// The account of the innermost scope on this thread; empty outside any.
+std::string_view current_caller();
 
 void set_max_level(Level level);
 Level max_level();

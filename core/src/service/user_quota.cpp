@@ -9,7 +9,9 @@ namespace norvo::service {
 std::optional<UserQuota::Permit> UserQuota::try_enter(const AccountKey& account) {
     bool warn = false;
     const Refusal refusal = enter(account, warn);
-    // Logged outside the lock: a sink may take its time.
+    // Logged outside the lock: a sink may take its time. The service's own warning,
+    // already one per burst, is never held back with the lines the caller causes.
+    const auto own = log::CallerScope::service_own();
     if (warn && refusal == Refusal::share) {
         kLog.warn("Account {} holds its {} {}, the most one user may: more are refused", account,
                   per_user_max_, what_);

@@ -23,6 +23,10 @@ char priority(log::Level level) {
     return '7';
 }
 
+std::string host_warning(const std::string& message) {
+    return journal_line({log::Level::Warn, host::kHostLog.name(), "", 0, message});
+}
+
 }  // namespace
 
 std::string journal_line(const log::Record& record) {
@@ -43,8 +47,11 @@ std::string journal_line(const log::Record& record) {
 }
 
 std::string dropped_records_line(std::uint64_t dropped) {
-    const auto message = fmt::format("{} log records dropped", dropped);
-    return journal_line({log::Level::Warn, host::kHostLog.name(), "", 0, message});
+    return host_warning(fmt::format("{} log records dropped", dropped));
+}
+
+std::string dropped_output_line(std::uint64_t dropped) {
+    return host_warning(fmt::format("{} standard output lines dropped", dropped));
 }
 
 void JournalSink::write(const log::Record& record) {

@@ -14,11 +14,14 @@
 #include <thread>
 #include <vector>
 
+#include "norvo/caller_limit.hpp"
 #include "norvo/host/control_handler.hpp"
 #include "norvo/host/log_targets.hpp"
+#include "norvo/linux/steady_clock.hpp"
 #include "norvo/linux_host/fatal_reporting.hpp"
 #include "norvo/linux_host/journal_sink.hpp"
 #include "norvo/linux_host/options.hpp"
+#include "norvo/linux_host/output_queue.hpp"
 #include "norvo/linux_host/service_platform.hpp"
 #include "norvo/linux_host/signal_dispatcher.hpp"
 #include "norvo/posix/unique_fd.hpp"
@@ -35,17 +38,18 @@ constexpr int kHeapTrimThreshold = 1024 * 1024;
 
 constexpr int kRunFailed = 1;  // systemd's restart policy and the caller see the failure
 constexpr int kUsageError = 2;
-constexpr std::size_t kStandardOutputBytes = 64 * 1024;
 
-// The service's own standard output lines: a reader that stops must not hold up the
-// thread that serves the call.
-class StandardOutputQueue final : public standard_output::Writer {
-  public:
-    void write_line(std::string_view line) override { writer_.write(fmt::format("{}\n", line)); }
-
-  private:
-    linux_host::BackgroundWriter writer_{1, kStandardOutputBytes};
-};
+// The journal and standard output, each behind a queue of its own, and in front of
+// both the limit on the lines each client account's calls cause. The facade and the
+// writer hold them alone, so that replacing them writes out what is queued.
+void install_log(log::Level level) {
+    auto journal = std::make_shared<linux_host::JournalSink>(2, level);
+    auto limit = std::make_shared<log::CallerLimit>(std::make_shared<linux_platform::SteadyClock>(),
+                                                    journal, host::kHostLog.name());
+    log::set_sink(std::make_shared<log::CallerLimitedSink>(journal, limit));
+    standard_output::set_writer(std::make_shared<log::CallerLimitedOutput>(
+        std::make_shared<linux_host::OutputQueue>(), limit));
+}
 
 [[noreturn]] void failed_to_start(std::string_view reason) {
     // The report of a composed message holds the location only; the reason goes here.
@@ -121,8 +125,7 @@ int main(int argc, char** argv) {
     ::mallopt(M_TRIM_THRESHOLD, kHeapTrimThreshold);
     linux_host::install_fatal_reporting("NorvoVTap");
     log::set_max_level(log::Level::Trace);
-    log::set_sink(std::make_shared<linux_host::JournalSink>(2, options.log_level));
-    standard_output::set_writer(std::make_shared<StandardOutputQueue>());
+    install_log(options.log_level);
 
     std::signal(SIGPIPE, SIG_IGN);  // a client or a log reader that went away is not fatal
     const auto dispatcher = linux_host::SignalDispatcher::install();
@@ -132,7 +135,8 @@ int main(int argc, char** argv) {
     const auto outcome = run_dispatcher(*dispatcher, options);
     if (!outcome)
         host::kHostLog.error("Exit status {}: {}", kRunFailed, host::error_chain(outcome.error()));
-    // What is still queued is written now, within each writer's linger.
+    // What is still queued, and the limit's last summaries, are written now, within each
+    // writer's linger.
     log::set_sink(nullptr);
     standard_output::set_writer(nullptr);
     return outcome ? 0 : kRunFailed;

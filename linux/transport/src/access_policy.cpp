@@ -42,7 +42,7 @@ std::optional<uid_t> setting(std::string_view text, std::string_view name) {
 }  // namespace
 
 bool AccessPolicy::admits(uid_t uid) const {
-    if (uid == 0 || uid == service_uid)
+    if (trusted(uid))
         return true;
     return uid != kNobody && uid >= first_login_uid && uid <= last_login_uid;
 }

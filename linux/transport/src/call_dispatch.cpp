@@ -3,6 +3,7 @@
 #include <variant>
 
 #include "connection.hpp"
+#include "norvo/log.hpp"
 #include "norvo/service/client_callbacks.hpp"
 #include "norvo/service/procedures.hpp"
 #include "remote_callbacks.hpp"
@@ -42,6 +43,7 @@ class Dispatch {
         run_long(
             connection_.server().closes, [connection = connection_.shared_from_this(),
                                           call_id = call_id_, opnum = opnum_, token = c.context] {
+                const log::CallerScope caller(connection->log_caller());
                 auto slot = connection->contexts().remove(token);
                 if (!slot)
                     return connection->send_fault(call_id, opnum, wire::status::context_mismatch);
@@ -59,6 +61,7 @@ class Dispatch {
             connection_.server().starts,
             [connection = connection_.shared_from_this(), call_id = call_id_, opnum = opnum_, run,
              lease = std::move(*lease), cookie = c.cookie]() mutable {
+                const log::CallerScope caller(connection->log_caller());
                 RemoteCallbacks callbacks(*connection, call_id, run, lease);
                 service::HRESULT value = 0;
                 {
@@ -152,6 +155,8 @@ void dispatch_call(Connection& connection, const wire::FrameHeader& header,
     auto call = wire::decode_call(header.opnum, payload);
     if (!call)
         return connection.send_fault(header.call_id, header.opnum, call.error());
+    // What the call logs counts towards its client's share of the log.
+    const log::CallerScope caller(connection.log_caller());
     std::visit(Dispatch(connection, header), *call);
 }
 

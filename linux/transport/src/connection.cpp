@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "call_dispatch.hpp"
+#include "norvo/log.hpp"
 #include "norvo/service/procedures.hpp"
 #include "server_state.hpp"
 
@@ -118,7 +119,8 @@ void Connection::close(bool last) {
         outgoing_ = {};
         outgoing_begin_ = 0;
     }
-    // A context that is closing has its run stopped by the close.
+    // A context that is closing has its run stopped by the close: lines of its client's.
+    const log::CallerScope caller(log_caller());
     for (const auto& token : end_callbacks(/*stop_runs=*/!last)) {
         if (auto lease = contexts().lease(token)) {
             (void)service::NorvoStopSensor(lease->context());
@@ -129,7 +131,12 @@ void Connection::close(bool last) {
 }
 
 void Connection::run_down() {
+    const log::CallerScope caller(log_caller());
     for (auto& slot : contexts().remove_all()) slot->close(/*client_gone=*/true);
+}
+
+std::string_view Connection::log_caller() const {
+    return server_.policy.trusted(uid()) ? std::string_view{} : std::string_view(account());
 }
 
 std::uint64_t Connection::begin_run(const wire::ContextToken& context) {

@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "association.hpp"
@@ -71,6 +72,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
     ServerState& server() { return server_; }
     uid_t uid() const { return association_->uid(); }
     const service::AccountKey& account() const { return association_->account(); }
+    // Whose share of the log the lines of its calls take: none for root and the service's
+    // own account, whose lines are the service's.
+    std::string_view log_caller() const;
 
   private:
     // Serves the frames held, until a reply waits in the buffer.

@@ -15,8 +15,10 @@ namespace norvo::linux_host {
 // written as "\n" and "\r", so a record never spans lines.
 std::string journal_line(const log::Record& record);
 
-// The Warn line that stands for `dropped` records lost to a full queue.
+// The Warn lines that stand for `dropped` records, or lines of standard output, lost
+// to a full queue.
 std::string dropped_records_line(std::uint64_t dropped);
+std::string dropped_output_line(std::uint64_t dropped);
 
 class JournalSink final : public log::Sink {
   public:

@@ -20,6 +20,8 @@ struct AccessPolicy {
     uid_t last_login_uid = 60000;
 
     bool admits(uid_t uid) const;
+    // Root and the service's own account: always admitted, and held to no user's share.
+    bool trusted(uid_t uid) const { return uid == 0 || uid == service_uid; }
 
     // The range from login.defs text; the defaults for values it lacks or garbles.
     static AccessPolicy from_login_defs(std::string_view text, uid_t service_uid);
