@@ -11,6 +11,7 @@
 #include <cmath>
 #include <fstream>
 #include <initializer_list>
+#include <iterator>
 #include <utility>
 
 #include "norvo/posix/error.hpp"
@@ -121,13 +122,14 @@ std::optional<IioKind> kind_of(const fs::path& folder) {
 }
 
 std::vector<std::pair<std::string, IioKind>> tap_sensors(const fs::path& root) {
-    std::vector<std::pair<std::string, IioKind>> out;
+    // Tap devices first, each kind in the folders' order.
+    std::vector<std::pair<std::string, IioKind>> out, samples;
     for (const auto& name : folder_names(root)) {
         if (const auto kind = kind_of(root / name))
-            out.emplace_back(name, *kind);
+            (*kind == IioKind::taps ? out : samples).emplace_back(name, *kind);
     }
-    std::stable_partition(out.begin(), out.end(),
-                          [](const auto& device) { return device.second == IioKind::taps; });
+    out.insert(out.end(), std::make_move_iterator(samples.begin()),
+               std::make_move_iterator(samples.end()));
     return out;
 }
 
