@@ -21,8 +21,13 @@ Connection::Connection(posix::UniqueFd socket, std::shared_ptr<Association> asso
 
 Connection::~Connection() = default;
 
+// A client may write and leave before it reads the Hello: once epoll reports the
+// end, what it sent is served all the same.
 bool Connection::greet() {
-    return writer_.watch() && send_hello({.association = association_->key()});
+    if (!writer_.watch())
+        return false;
+    (void)send_hello({.association = association_->key()});
+    return true;
 }
 
 ssize_t Connection::receive() {
@@ -43,6 +48,19 @@ bool Connection::on_readable() {
 // Frames that came while the replies waited are served once they have gone.
 bool Connection::on_writable() {
     return writer_.flush() && serve_frames();
+}
+
+// Nothing more will be written, so no reply holds the frames back; the socket
+// gives what is left, then its end.
+void Connection::on_hang_up() {
+    if (!writer_.client_left())
+        return;
+    for (bool more = serve_frames(); more;) {
+        const auto n = receive();
+        if (n < 0 && errno == EINTR)
+            continue;
+        more = n > 0 && serve_frames();
+    }
 }
 
 bool Connection::serve_frames() {

@@ -5,6 +5,10 @@
 // their callbacks are in its RunRegistry. Each of the two has its own lock;
 // the connection itself holds none: what is not theirs is the reactor's, or
 // constant once the first frame is served.
+//
+// A client that hangs up has what it sent in full before served, as if it had
+// stayed: a phone event or a stop written just before close() takes effect.
+// The replies go nowhere.
 
 #include <sys/types.h>
 
@@ -34,10 +38,13 @@ class Connection : public std::enable_shared_from_this<Connection> {
                std::uint64_t key);
     ~Connection();
 
-    // The reactor's side; false means the connection must end.
+    // The reactor's side; false means the connection must end (greet: epoll refused it).
     bool greet();
     bool on_readable();
     bool on_writable();
+    // When the socket hung up: serves what the client sent before it left.
+    // The connection must end after it.
+    void on_hang_up();
     bool heard_from() const { return heard_from_; }
     // No frame either way from now on; callbacks waiting for a reply fail.
     // Its runs end with it: stopped here, or by the rundown when `last` of

@@ -42,9 +42,17 @@ void SocketWriter::close() {
     outgoing_begin_ = 0;
 }
 
+bool SocketWriter::client_left() {
+    std::lock_guard lock(mutex_);
+    writes_ended_ = true;
+    outgoing_ = {};
+    outgoing_begin_ = 0;
+    return !hung_up_;
+}
+
 bool SocketWriter::send(std::span<const std::uint8_t> frame) {
     std::lock_guard lock(mutex_);
-    if (!socket_.valid() || hung_up_)
+    if (!socket_.valid() || writes_ended_)
         return false;
     const bool queue_empty = outgoing_begin_ == outgoing_.size();
     if (queue_empty && !write_now(frame))
@@ -52,6 +60,7 @@ bool SocketWriter::send(std::span<const std::uint8_t> frame) {
     if (frame.empty())
         return true;
     if (outgoing_.size() - outgoing_begin_ + frame.size() > bound_) {
+        hung_up_ = true;
         end_writes();
         return false;
     }
@@ -67,6 +76,7 @@ bool SocketWriter::waiting() {
 
 void SocketWriter::hang_up() {
     std::lock_guard lock(mutex_);
+    hung_up_ = true;
     end_writes();
 }
 
@@ -89,9 +99,9 @@ bool SocketWriter::write_now(std::span<const std::uint8_t>& bytes) {
 }
 
 void SocketWriter::end_writes() {
-    if (socket_.valid() && !hung_up_)
+    if (socket_.valid() && !writes_ended_)
         ::shutdown(socket_.get(), SHUT_RDWR);
-    hung_up_ = true;
+    writes_ended_ = true;
 }
 
 void SocketWriter::watch_for_what_waits() {

@@ -34,6 +34,10 @@ class SocketWriter {
     bool flush();
     // The reactor: stops watching, closes the socket and drops what waits.
     void close();
+    // The reactor, when the socket hung up: true when the client left, so that
+    // what it sent before is still to be served; false when the service had
+    // hung up on it. Either way nothing more is written.
+    bool client_left();
 
     // Any thread: false when the frame will not reach the client.
     bool send(std::span<const std::uint8_t> frame);
@@ -60,7 +64,8 @@ class SocketWriter {
     std::vector<std::uint8_t> outgoing_;
     std::size_t outgoing_begin_ = 0;
     std::uint32_t watched_ = 0;
-    bool hung_up_ = false;  // by a failed write or a hang-up
+    bool writes_ended_ = false;  // by a failed write, a hang-up or the client's leaving
+    bool hung_up_ = false;       // by the service
 };
 
 }  // namespace norvo::transport
