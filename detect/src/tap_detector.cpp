@@ -54,6 +54,17 @@ std::uint32_t millimetres_per_s2(double metres_per_s2) {
     return mm >= static_cast<double>(kMost) ? kMost : static_cast<std::uint32_t>(mm);
 }
 
+// A peak above the threshold, from its first sample until it is decided. At namespace scope:
+// clang cannot default-construct a nested class with member initializers inside its class.
+struct Candidate {
+    double peak = 0;
+    Vec3 level_before;  // the steady acceleration when it began
+    // The samples at half the peak or more around it, contiguous.
+    Timestamp run_first{};
+    Timestamp run_last{};
+    bool ended = false;  // a sample below half the peak has followed it
+};
+
 }  // namespace
 
 class TapDetector::State {
@@ -74,16 +85,6 @@ class TapDetector::State {
 
   private:
     using Entry = Point;
-    // A peak above the threshold, from its first sample until it is decided.
-    struct Candidate {
-        double peak = 0;
-        Vec3 level_before;  // the steady acceleration when it began
-        // The samples at half the peak or more around it, contiguous.
-        Timestamp run_first{};
-        Timestamp run_last{};
-        bool ended = false;  // a sample below half the peak has followed it
-    };
-
     void restart(const AccelSample& sample);
     std::optional<Tap> step(Timestamp time, double magnitude, double threshold);
     void set_peak(Candidate& candidate, Timestamp time, double magnitude) const;
