@@ -147,10 +147,9 @@ TEST_F(ClientLifetime, JoinedSocketsShareContextsAndTheLastToEndRunsThemDown) {
         return wire::make_frame(wire::FrameKind::Join, 0, 0, *wire::encode(wire::Join{key}));
     };
     auto first = std::make_unique<RawClient>(service_.socket());
-    first->call(1, wire::call::RemoteOpen{});
-    const auto opened = first->next();
+    const auto opened = first->open_context();
     ASSERT_TRUE(opened);
-    const auto context = wire::decode<wire::result::RemoteOpen>(opened->payload)->context;
+    const auto context = *opened;
 
     RawClient second(service_.socket());
     second.send(join(first->association()));
@@ -196,10 +195,9 @@ TEST_F(ClientLifetime, JoinedSocketsShareContextsAndTheLastToEndRunsThemDown) {
 // serves it, as it would had the client stayed: the run sees the phone tap.
 TEST_F(ClientLifetime, ACallWrittenJustBeforeTheClientHangsUpIsServed) {
     norvo::testing::RawClient runner(service_.socket());
-    runner.call(1, wire::call::RemoteOpen{});
-    const auto opened = runner.next();
+    const auto opened = runner.open_context();
     ASSERT_TRUE(opened);
-    const auto context = wire::decode<wire::result::RemoteOpen>(opened->payload)->context;
+    const auto context = *opened;
     runner.call(2, wire::call::NorvoSetProperty{context, 2, {{1}}});
     ASSERT_TRUE(runner.next());
     runner.call(3, wire::call::NorvoStartSensor{context, 7});
