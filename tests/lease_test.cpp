@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "norvo/log_capture.hpp"
@@ -45,6 +46,10 @@ TEST(Lease, CloseWaitsForTheLastLease) {
     EXPECT_EQ(released.load(), 2);
     releaser.join();
 }
+
+// A permit made anywhere but in the quota would give back a count never taken.
+static_assert(!std::is_constructible_v<UserQuota::Permit, UserQuota&, AccountKey>);
+static_assert(std::is_move_constructible_v<UserQuota::Permit>);
 
 using Held = std::vector<std::optional<UserQuota::Permit>>;
 

@@ -1,7 +1,8 @@
 // Clients that go away or may not come in: a client killed during its start is
-// run down like RemoteClose; an account outside the policy is refused at
-// connect; many clients at once, several calls on one connection; the client
-// library's bounded sockets, its deadlines, and a service that restarts.
+// run down like RemoteClose, and one that hangs up right after a call still has
+// it served; an account outside the policy is refused at connect; many clients
+// at once, several calls on one connection; the client library's bounded
+// sockets, its deadlines, and a service that restarts.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -146,10 +147,9 @@ TEST_F(ClientLifetime, JoinedSocketsShareContextsAndTheLastToEndRunsThemDown) {
         return wire::make_frame(wire::FrameKind::Join, 0, 0, *wire::encode(wire::Join{key}));
     };
     auto first = std::make_unique<RawClient>(service_.socket());
-    first->call(1, wire::call::RemoteOpen{});
-    const auto opened = first->next();
+    const auto opened = first->open_context();
     ASSERT_TRUE(opened);
-    const auto context = wire::decode<wire::result::RemoteOpen>(opened->payload)->context;
+    const auto context = *opened;
 
     RawClient second(service_.socket());
     second.send(join(first->association()));
@@ -188,6 +188,49 @@ TEST_F(ClientLifetime, JoinedSocketsShareContextsAndTheLastToEndRunsThemDown) {
     const auto refused = after_the_end.hello();
     ASSERT_TRUE(refused);
     EXPECT_EQ(refused->status, wire::status::access_denied) << "the association has ended";
+}
+
+// A phone event sent fire-and-forget: connected, joined, the call written and the
+// socket closed before the service has read a byte of it. The service still
+// serves it, as it would had the client stayed: the run sees the phone tap.
+TEST_F(ClientLifetime, ACallWrittenJustBeforeTheClientHangsUpIsServed) {
+    norvo::testing::RawClient runner(service_.socket());
+    const auto opened = runner.open_context();
+    ASSERT_TRUE(opened);
+    const auto context = *opened;
+    runner.call(2, wire::call::NorvoSetProperty{context, 2, {{1}}});
+    ASSERT_TRUE(runner.next());
+    runner.call(3, wire::call::NorvoStartSensor{context, 7});
+    // The loop waits for each callback's answer.
+    const auto answer_next_callback = [&]() -> std::optional<wire::Callback> {
+        const auto frame = runner.next();
+        if (!frame || frame->header.kind != static_cast<std::uint8_t>(wire::FrameKind::Callback))
+            return std::nullopt;
+        auto decoded = wire::decode_callback(frame->header.opnum, frame->payload);
+        if (!decoded)
+            return std::nullopt;
+        runner.send(
+            wire::make_frame(wire::FrameKind::CallbackReply, frame->header.opnum, 3,
+                             *wire::encode(wire::CallbackReply{.sequence = decoded->sequence})));
+        return std::move(decoded->callback);
+    };
+    const auto signal = answer_next_callback();
+    ASSERT_TRUE(signal && std::holds_alternative<wire::callback::SignalReturn>(*signal));
+
+    {
+        const auto fd = norvo::posix::connect_unix(service_.socket());
+        ASSERT_TRUE(fd);
+        auto frames = wire::make_frame(wire::FrameKind::Join, 0, 0,
+                                       *wire::encode(wire::Join{runner.association()}));
+        const auto phone_event = wire::make_frame(
+            wire::FrameKind::Call, wire::kOpnum<wire::call::NorvoReceiveClientEvent>, 1,
+            *wire::encode(wire::call::NorvoReceiveClientEvent{context, {{1, 0, 1, 0, 0, 0}}}));
+        frames.insert(frames.end(), phone_event.begin(), phone_event.end());
+        ASSERT_TRUE(wire::write_all(fd->get(), frames));
+    }
+    const auto tap = answer_next_callback();
+    ASSERT_TRUE(tap) << "the phone event was dropped with its connection";
+    EXPECT_TRUE(std::holds_alternative<wire::callback::TapEvent>(*tap));
 }
 
 // Run in a child that is another login user: the status of the answer to its

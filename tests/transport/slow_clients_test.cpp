@@ -23,10 +23,9 @@ TEST(SlowClients, ACallerThatStopsReadingIsNoLongerReadAndLosesNothing) {
     norvo::testing::SocketRuntime::get();
     norvo::testing::TestService service;
     norvo::testing::RawClient raw(service.socket());
-    raw.call(1, wire::call::RemoteOpen{});
-    const auto opened = raw.next();
+    const auto opened = raw.open_context();
     ASSERT_TRUE(opened);
-    const auto context = wire::decode<wire::result::RemoteOpen>(opened->payload)->context;
+    const auto context = *opened;
 
     // Queries whose results are as big as the calls, written until the service
     // stops taking them: far less than all of them.
@@ -119,10 +118,9 @@ TEST(SlowClients, ACallerWhoseRepliesPassTheBoundIsHungUpOn) {
                               transport::Limits{.outgoing_bytes = 4096});
     ASSERT_TRUE(server);
     norvo::testing::RawClient raw(dir.path() / "endpoint");
-    raw.call(1, wire::call::RemoteOpen{});
-    const auto opened = raw.next();
+    const auto opened = raw.open_context();
     ASSERT_TRUE(opened);
-    const auto context = wire::decode<wire::result::RemoteOpen>(opened->payload)->context;
+    const auto context = *opened;
 
     // Writes wait for the service to read, but not for ever: a service that no
     // longer reads has kept the replies.

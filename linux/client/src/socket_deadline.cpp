@@ -10,7 +10,7 @@
 namespace norvo::client {
 
 std::expected<posix::UniqueFd, wire::RpcStatus> connect_by(const std::filesystem::path& path,
-                                                           Deadline deadline) {
+                                                           wire::Deadline deadline) {
     const auto address = posix::UnixAddress::of(path);
     if (!address)
         return std::unexpected(wire::status::invalid_endpoint_format);

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <expected>
 #include <filesystem>
-#include <optional>
 #include <span>
 
 #include "norvo/posix/unique_fd.hpp"
@@ -16,12 +15,11 @@
 namespace norvo::client {
 
 using Clock = std::chrono::steady_clock;
-using wire::Deadline;
 
 // Connected, or server_unavailable when the service took no connection by the
 // deadline (its backlog stayed full).
 [[nodiscard]] std::expected<posix::UniqueFd, wire::RpcStatus> connect_by(
-    const std::filesystem::path& path, Deadline deadline);
+    const std::filesystem::path& path, wire::Deadline deadline);
 
 // Closed or TimedOut, as a read's. Every write has a deadline.
 [[nodiscard]] std::expected<void, wire::ReadFailure> write_by(int fd,

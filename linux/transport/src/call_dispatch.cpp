@@ -56,7 +56,7 @@ class Dispatch {
         auto lease = connection_.contexts().lease(c.context);
         if (!lease)
             return fault(lease.error());
-        const auto run = connection_.begin_run(c.context);
+        const auto run = connection_.runs().begin_run(c.context);
         const bool started = run_long(
             connection_.server().starts,
             [connection = connection_.shared_from_this(), call_id = call_id_, opnum = opnum_, run,
@@ -68,12 +68,12 @@ class Dispatch {
                     service::CurrentCallScope scope(callbacks);
                     value = service::NorvoStartSensor(lease.context(), cookie);
                 }
-                connection->end_run(run);
+                connection->runs().end_run(run);
                 lease.release();
                 connection->send_result(call_id, opnum, *wire::encode(result::Status{value}));
             });
         if (!started)
-            connection_.end_run(run);
+            connection_.runs().end_run(run);
     }
 
     void operator()(call::NorvoStopSensor& c) {

@@ -212,6 +212,8 @@ void Reactor::serve(std::uint64_t key, std::uint32_t events) {
         return;
     auto& connection = *found->second;
     bool alive = (events & (EPOLLHUP | EPOLLERR)) == 0;
+    if (!alive)
+        connection.on_hang_up();
     if (alive && (events & EPOLLIN) != 0)
         alive = connection.on_readable();
     if (alive && (events & EPOLLOUT) != 0)

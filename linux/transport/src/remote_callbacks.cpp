@@ -13,7 +13,7 @@ service::CallbackResult RemoteCallbacks::call(wire::Callback callback) {
     const auto status = connection_.callback(call_id_, run_, std::move(callback));
     if (status != wire::status::ok) {
         // Its connection ended before the run reached its loop, too early for a stop.
-        if (connection_.must_stop_itself(run_))
+        if (connection_.runs().must_stop_itself(run_))
             (void)service::NorvoStopSensor(context_);
         return std::unexpected(
             service::CallbackFailure{std::string(wire::describe_status(status))});

@@ -37,6 +37,16 @@ std::expected<wire::ReceivedFrame, wire::ReadFailure> RawClient::next() {
     return wire::read_frame(socket_.get());
 }
 
+std::optional<wire::ContextToken> RawClient::open_context() {
+    call(1, wire::call::RemoteOpen{});
+    const auto opened = next();
+    const auto result =
+        opened ? wire::decode<wire::result::RemoteOpen>(opened->payload) : std::nullopt;
+    if (!result)
+        return std::nullopt;
+    return result->context;
+}
+
 bool RawClient::hung_up() const {
     char byte = 0;
     return ::recv(socket_.get(), &byte, 1, MSG_DONTWAIT | MSG_PEEK) == 0;

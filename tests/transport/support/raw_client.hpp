@@ -25,6 +25,8 @@ class RawClient {
             wire::make_frame(wire::FrameKind::Call, wire::kOpnum<Call>, call_id, *wire::encode(c)));
     }
     [[nodiscard]] std::expected<wire::ReceivedFrame, wire::ReadFailure> next();
+    // RemoteOpen as call 1, and the handle of its answer.
+    [[nodiscard]] std::optional<wire::ContextToken> open_context();
     // The status of the next frame when it is a Fault for `call_id`.
     std::optional<wire::RpcStatus> fault_for(std::uint32_t call_id);
     // Whether the service has closed its end: a read that fails on its patience

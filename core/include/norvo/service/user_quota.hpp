@@ -29,10 +29,10 @@ inline constexpr std::size_t kStartsPerUser = 32;
 
 class UserQuota {
   public:
+    // One count held, given back when it ends. Only the quota makes permits, so
+    // no count is ever given back that was not taken.
     class Permit {
       public:
-        Permit(UserQuota& quota, AccountKey account)
-            : quota_(&quota), account_(std::move(account)) {}
         Permit(Permit&& other) noexcept
             : quota_(std::exchange(other.quota_, nullptr)), account_(std::move(other.account_)) {}
         Permit& operator=(Permit&&) = delete;
@@ -42,6 +42,10 @@ class UserQuota {
         }
 
       private:
+        friend class UserQuota;
+        Permit(UserQuota& quota, AccountKey account)
+            : quota_(&quota), account_(std::move(account)) {}
+
         UserQuota* quota_;
         AccountKey account_;
     };
@@ -74,6 +78,8 @@ class UserQuota {
     const std::size_t total_max_;
     const std::size_t per_user_max_;
     const std::vector<AccountKey> uncounted_;
+    // Any thread. mutex_ guards the counts below; enter and leave hold it for one
+    // count, never while logging.
     std::mutex mutex_;
     std::size_t total_ = 0;
     // Counted accounts that hold something, and any account warned in its burst.

@@ -11,21 +11,18 @@
 // procedure's own result (an HRESULT) comes back as the value; a call the
 // transport could not carry out comes back as an RpcFailure.
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
 
 #include "norvo/wire/codec.hpp"
-#include "norvo/wire/socket_io.hpp"
 #include "norvo/wire/status.hpp"
 
 namespace norvo::client {
@@ -125,58 +122,13 @@ class Connection {
     [[nodiscard]] std::size_t socket_count();
 
   private:
-    class CallSocket;
-    using Deadline = std::optional<std::chrono::steady_clock::time_point>;
+    // The sockets and the calls' plumbing: behind this header, so that a change
+    // there costs client programs no rebuild.
+    class Impl;
 
-    Connection(std::filesystem::path endpoint, Options options, std::unique_ptr<CallSocket> first);
+    explicit Connection(std::unique_ptr<Impl> impl);
 
-    // An idle socket, a new one while under the cap, or the first to come
-    // back by the deadline. A start's socket is outside the cap.
-    Result<CallSocket*> take_socket(bool start, Deadline deadline);
-    // Opens a socket the caller has already counted against the cap (but for
-    // a start); when none can be opened, the count is given back.
-    Result<CallSocket*> add_socket(bool start, Deadline deadline);
-    // A socket of the association; a fresh association once the service has
-    // forgotten this one (it restarted, or every socket of it had ended).
-    Result<std::unique_ptr<CallSocket>> open_socket(Deadline deadline);
-    // A start holds its socket for the whole run: the calls that stop or close
-    // it must find another, even once the service takes no new connections.
-    void keep_a_socket_idle();
-    // A socket whose call did not end cleanly may still hold that call's frames: it goes.
-    void give_back(CallSocket& socket, bool clean);
-    // Closes idle sockets beyond one that have been idle for the idle time.
-    void trim_idle(std::chrono::steady_clock::time_point now);
-    // The idle socket used last, if any; with mutex_ held.
-    CallSocket* latest_idle() const;
-    template <class Reply, class Request>
-    Result<Reply> invoke(const Request& request, Callbacks* callbacks = nullptr);
-    Result<wire::ReceivedFrame> call(std::uint8_t opnum, std::span<const std::uint8_t> payload,
-                                     Callbacks* callbacks);
-    // The call's Result or Fault frame, or why there is none.
-    Result<wire::ReceivedFrame> converse(CallSocket& socket, std::uint8_t opnum,
-                                         std::span<const std::uint8_t> payload,
-                                         Callbacks* callbacks, Deadline deadline);
-    // Runs the callback, then answers it by the write deadline.
-    Result<void> answer_callback(CallSocket& socket, std::uint32_t call_id,
-                                 const wire::ReceivedFrame& frame, Callbacks& callbacks,
-                                 Deadline deadline);
-    // A write's: the call's deadline, or for a start the call deadline from now.
-    std::chrono::steady_clock::time_point write_deadline(Deadline call) const;
-
-    const std::filesystem::path endpoint_;
-    const Options options_;
-    std::atomic<std::uint32_t> next_call_id_{0};
-
-    // Guarded by mutex_. Callers wait on returned_ for a socket, and on
-    // renewed_ while another caller makes a fresh association.
-    std::mutex mutex_;
-    std::condition_variable returned_;
-    std::condition_variable renewed_;
-    wire::AssociationKey association_;
-    bool renewing_ = false;
-    std::vector<std::unique_ptr<CallSocket>> sockets_;  // busy and idle
-    std::size_t capped_ = 0;  // sockets held or being opened, but for running starts
-    bool gone_ = false;
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace norvo::client
