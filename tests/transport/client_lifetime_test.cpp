@@ -146,10 +146,9 @@ TEST_F(ClientLifetime, JoinedSocketsShareContextsAndTheLastToEndRunsThemDown) {
         return wire::make_frame(wire::FrameKind::Join, 0, 0, *wire::encode(wire::Join{key}));
     };
     auto first = std::make_unique<RawClient>(service_.socket());
-    first->call(1, wire::call::RemoteOpen{});
-    const auto opened = first->next();
+    const auto opened = first->open(1);
     ASSERT_TRUE(opened);
-    const auto context = wire::decode<wire::result::RemoteOpen>(opened->payload)->context;
+    const auto context = *opened;
 
     RawClient second(service_.socket());
     second.send(join(first->association()));
@@ -312,7 +311,8 @@ class FloodingService {
         if (!call)
             return;  // a socket kept idle
         const auto callback = wire::make_frame(
-            wire::FrameKind::Callback, 3, call->header.call_id,
+            wire::FrameKind::Callback,
+            wire::opnum_of(wire::Callback{wire::callback::SignalReturn{}}), call->header.call_id,
             *wire::encode_callback({.sequence = 1, .callback = wire::callback::SignalReturn{}}));
         while (wire::write_all(fd, callback)) {
         }

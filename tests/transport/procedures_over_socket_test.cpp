@@ -266,12 +266,9 @@ TEST_F(OverSocket, ClientGoneDuringACallbackFailsTheWrapperAndTheRundownEndsTheR
 TEST_F(OverSocket, CloseRightAfterAStartWaitsUntilTheStartCanBeStopped) {
     auto& com = *norvo::testing::SocketRuntime::get().com;
     norvo::testing::RawClient raw(service_.socket());
-    raw.call(1, wire::call::RemoteOpen{});
-    const auto opened = raw.next();
+    const auto opened = raw.open_simulated(1);
     ASSERT_TRUE(opened);
-    const auto context = wire::decode<wire::result::RemoteOpen>(opened->payload)->context;
-    raw.call(2, wire::call::NorvoSetProperty{context, 2, {{1}}});
-    ASSERT_TRUE(raw.next());
+    const auto context = *opened;
 
     com.hold();
     raw.call(3, wire::call::NorvoStartSensor{context, 5});

@@ -23,16 +23,15 @@ TEST(SlowClients, ACallerThatStopsReadingIsNoLongerReadAndLosesNothing) {
     norvo::testing::SocketRuntime::get();
     norvo::testing::TestService service;
     norvo::testing::RawClient raw(service.socket());
-    raw.call(1, wire::call::RemoteOpen{});
-    const auto opened = raw.next();
+    const auto opened = raw.open(1);
     ASSERT_TRUE(opened);
-    const auto context = wire::decode<wire::result::RemoteOpen>(opened->payload)->context;
+    const auto context = *opened;
 
     // Queries whose results are as big as the calls, written until the service
     // stops taking them: far less than all of them.
     const auto call = [&](std::uint32_t id) {
         return wire::make_frame(
-            wire::FrameKind::Call, 6, id,
+            wire::FrameKind::Call, wire::kOpnum<wire::call::NorvoQueryProperty>, id,
             *wire::encode(wire::call::NorvoQueryProperty{
                 context, 1, wire::PropertyBuffer{std::vector<std::uint8_t>(16 * 1024)},
                 std::nullopt}));
@@ -119,10 +118,9 @@ TEST(SlowClients, ACallerWhoseRepliesPassTheBoundIsHungUpOn) {
                               transport::Limits{.outgoing_bytes = 4096});
     ASSERT_TRUE(server);
     norvo::testing::RawClient raw(dir.path() / "endpoint");
-    raw.call(1, wire::call::RemoteOpen{});
-    const auto opened = raw.next();
+    const auto opened = raw.open(1);
     ASSERT_TRUE(opened);
-    const auto context = wire::decode<wire::result::RemoteOpen>(opened->payload)->context;
+    const auto context = *opened;
 
     // Writes wait for the service to read, but not for ever: a service that no
     // longer reads has kept the replies.
@@ -131,7 +129,7 @@ TEST(SlowClients, ACallerWhoseRepliesPassTheBoundIsHungUpOn) {
     ASSERT_EQ(::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &patience, sizeof(patience)), 0);
     for (std::uint32_t id = 2; id < 66; ++id) {  // 1 MiB of results, far past the socket's room
         const auto frame = wire::make_frame(
-            wire::FrameKind::Call, 6, id,
+            wire::FrameKind::Call, wire::kOpnum<wire::call::NorvoQueryProperty>, id,
             *wire::encode(wire::call::NorvoQueryProperty{
                 context, 1, wire::PropertyBuffer{std::vector<std::uint8_t>(16 * 1024)},
                 std::nullopt}));
