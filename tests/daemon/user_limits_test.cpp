@@ -297,9 +297,10 @@ TEST_F(UserLimits, ALogReaderThatStoppedHoldsUpNoOtherUser) {
         return 0;
     });
     ASSERT_TRUE(flood.ready()) << "flood child: " << flood.finish();
-    const auto start = std::chrono::steady_clock::now();
+    // Served at all: the daemon's log is stalled until the end of the test, and a daemon
+    // whose calls waited for it would never answer.
     const int served = run_as(kOther, [path = endpoint()] {
-        RawClient peer(path, std::chrono::seconds(1));
+        RawClient peer(path);
         const auto context = peer.admission() == 0 ? peer.open(1) : std::nullopt;
         const wire::call::NorvoQueryProperty version{
             context.value_or(wire::ContextToken{}), 1,
@@ -307,7 +308,6 @@ TEST_F(UserLimits, ALogReaderThatStoppedHoldsUpNoOtherUser) {
         return context && peer.answered(2, version) ? 0 : 1;
     });
     EXPECT_EQ(served, 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     EXPECT_EQ(flood.finish(), 0);
     // Read at last: what did not fit is counted where it was lost.
     const auto dropped = daemon_->take_error(host_line('4', ""));

@@ -365,12 +365,12 @@ TEST(ClientDeadlines, CallbacksOfAServiceThatNeverReadsEndTheCallWithinItsDeadli
 
 // RemoteClose waits for the run it stops, whose callback is held here: past the
 // call deadline it fails and its socket is dropped; the connect deadline does
-// not bound it.
+// not bound it. The deadlines are long enough for the calls before the close.
 TEST_F(ClientLifetime, ACloseWaitsForItsRunUntilTheCallDeadlineOnly) {
     const struct {
         client::Options options;
         bool cancelled;
-    } cases[] = {{{.call_deadline = 200ms}, true}, {{.connect_deadline = 1s}, false}};
+    } cases[] = {{{.call_deadline = 2s}, true}, {{.connect_deadline = 2s}, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.cancelled ? "past the call deadline" : "past the connect deadline");
         auto connection = client::Connection::connect(service_.socket(), c.options);
