@@ -144,7 +144,7 @@ void server_frames(const Corpus& corpus) {
                                        *wire::encode(wire::CallbackReply{1, 0})));
     corpus.add("unknown_opnum", frame(wire::FrameKind::Call, 9, 1, {}));
     corpus.add("bad_conformance",
-               frame(wire::FrameKind::Call, 4, 1,
+               frame(wire::FrameKind::Call, wire::kOpnum<wire::call::NorvoReceiveClientEvent>, 1,
                      cat({Bytes(t.bytes.begin(), t.bytes.end()), {2, 0, 3, 0, 0, 0, 1, 2}})));
     auto reserved = call(1, wire::call::RemoteOpen{});
     reserved[6] = 1;

@@ -25,6 +25,7 @@
 #include <set>
 #include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "norvo/log.hpp"
@@ -330,7 +331,8 @@ class Session {
                 return;
             }
             case wire::FrameKind::Result:
-                check(asked(frame.header.opnum) && frame.header.opnum < 7,
+                check(asked(frame.header.opnum) &&
+                          frame.header.opnum < std::variant_size_v<wire::Call>,
                       "a result answers a call of its client");
                 return take_result(frame);
             case wire::FrameKind::Fault: {

@@ -36,16 +36,19 @@ class LibraryTest : public ::testing::Test {
         return subscription ? std::move(*subscription) : nullptr;
     }
 
-    // "LEVEL message" per line of the library's target.
-    std::vector<std::string> logged() const {
+    // "LEVEL message" per line of the library's target, at `least` or above.
+    std::vector<std::string> logged(log::Level least = log::Level::Trace) const {
         std::vector<std::string> out;
         for (const auto& r : log_->records()) {
-            if (r.target == "corvane_windows_sensors::manager") {
+            if (r.target == "corvane_windows_sensors::manager" && r.level <= least) {
                 out.push_back(fmt::format("{} {}", log::level_name(r.level), r.message));
             }
         }
         return out;
     }
+    // The lines an operator reads at the packaged level; Debug and Trace lines only
+    // restate the calls.
+    std::vector<std::string> notices() const { return logged(log::Level::Info); }
 
     static ComPtr<FakeReport> tap_report(std::uint8_t flag) {
         return make_fake<FakeReport>(std::vector<FakeValue>{{VT_UI4, {}}, {VT_UI4, {flag}}});

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <random>
+#include <variant>
 #include <vector>
 
 #include "norvo/posix/unix_socket.hpp"
@@ -21,29 +22,35 @@ struct FaultCase {
     wire::RpcStatus status;
 };
 
-Bytes frame_of(std::uint8_t kind, std::uint8_t opnum, std::uint32_t id, const Bytes& payload) {
-    return wire::make_frame(static_cast<wire::FrameKind>(kind), opnum, id, payload);
+constexpr auto kCall = wire::FrameKind::Call;
+constexpr auto kStop = wire::kOpnum<call::NorvoStopSensor>;
+
+Bytes frame_of(wire::FrameKind kind, std::uint8_t opnum, std::uint32_t id, const Bytes& payload) {
+    return wire::make_frame(kind, opnum, id, payload);
 }
 
 FaultCase fault_case(std::mt19937_64& rng) {
     const wire::ContextToken stranger{{7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7}};
     switch (rng() % 6) {
         case 0:
-            return {frame_of(9, 0, 5, {}), 5, wire::status::protocol_error};
+            return {frame_of(static_cast<wire::FrameKind>(9), 0, 5, {}), 5,
+                    wire::status::protocol_error};
         case 1: {
-            auto frame = frame_of(2, 3, 5, Bytes(16));
+            auto frame = frame_of(kCall, kStop, 5, Bytes(16));
             frame[6] = 1;  // a reserved byte
             return {frame, 0, wire::status::protocol_error};
         }
         case 2:
-            return {frame_of(2, 12, 5, {}), 5, wire::status::procnum_out_of_range};
+            return {frame_of(kCall, std::variant_size_v<wire::Call>, 5, {}), 5,
+                    wire::status::procnum_out_of_range};
         case 3:
-            return {frame_of(2, 1, 5, {1, 2, 3}), 5, wire::status::bad_stub_data};
+            return {frame_of(kCall, wire::kOpnum<call::RemoteClose>, 5, {1, 2, 3}), 5,
+                    wire::status::bad_stub_data};
         case 4:
-            return {frame_of(2, 3, 5, *wire::encode(call::NorvoStopSensor{stranger})), 5,
+            return {frame_of(kCall, kStop, 5, *wire::encode(call::NorvoStopSensor{stranger})), 5,
                     wire::status::context_mismatch};
         default:
-            return {frame_of(2, 3, 5, *wire::encode(call::NorvoStopSensor{})), 5,
+            return {frame_of(kCall, kStop, 5, *wire::encode(call::NorvoStopSensor{})), 5,
                     wire::status::null_context};
     }
 }
@@ -77,7 +84,7 @@ std::optional<std::string> feed_bad_frames(const std::filesystem::path& socket, 
         }
         case 1: {  // a call cut short, then gone
             auto frame = wire::make_frame(
-                wire::FrameKind::Call, 4, 1,
+                wire::FrameKind::Call, wire::kOpnum<call::NorvoReceiveClientEvent>, 1,
                 *wire::encode(call::NorvoReceiveClientEvent{{}, {{1, 0, 1, 0, 0, 0}}}));
             frame.resize(1 + rng() % (frame.size() - 1));
             client->send_frame(frame);

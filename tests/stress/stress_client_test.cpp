@@ -63,8 +63,10 @@ TEST_F(ScriptedService, AnswersMatchByCallIdAndCallbacksAreAnsweredAndCounted) {
     const auto start = client.send(wire::call::NorvoStartSensor{{}, 1});
     const auto query = client.send(wire::call::NorvoStopSensor{});
     const wire::CallbackCall phone_tap{7, wire::callback::TapEvent{3, 10, 1}};
-    reply(wire::FrameKind::Callback, 0, start, *wire::encode_callback(phone_tap));
-    reply(wire::FrameKind::Fault, 3, query, *wire::encode(wire::Fault{1775}));
+    reply(wire::FrameKind::Callback, wire::opnum_of(phone_tap.callback), start,
+          *wire::encode_callback(phone_tap));
+    reply(wire::FrameKind::Fault, wire::kOpnum<wire::call::NorvoStopSensor>, query,
+          *wire::encode(wire::Fault{1775}));
 
     const auto answer = client.await(query, 5s);
     ASSERT_TRUE(answer) << answer.error();

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <csignal>
 #include <string_view>
+#include <utility>
 
 extern char** environ;
 
@@ -212,17 +213,61 @@ void ChildProcess::fail(std::string_view what) {
     problems_ += "]\n";
 }
 
-int run_as(uid_t uid, const std::function<int()>& work) {
+namespace {
+
+// The child's pid, or -1 when none could be made.
+pid_t fork_as(uid_t uid, const std::function<int()>& work) {
     const pid_t child = ::fork();
     if (child == 0) {
         if (::setresgid(uid, uid, uid) != 0 || ::setresuid(uid, uid, uid) != 0)
             ::_exit(100);
         ::_exit(work());
     }
+    return child;
+}
+
+int exit_status(pid_t child) {
     int status = 0;
     if (child < 0 || ::waitpid(child, &status, 0) != child)
         return 200;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 200;
+}
+
+}  // namespace
+
+int run_as(uid_t uid, const std::function<int()>& work) {
+    return exit_status(fork_as(uid, work));
+}
+
+UserProcess::UserProcess(uid_t uid, const std::function<int()>& work) {
+    posix::UniqueFd tell_ready, await_release;
+    if (!make_pipe(ready_, tell_ready) || !make_pipe(await_release, release_))
+        return;
+    pid_ = fork_as(uid, [&] {
+        ready_ = {};  // the parent's ends: the child's copies would keep the pipes open
+        release_ = {};
+        if (const int failed = work(); failed != 0)
+            return failed;
+        char byte = 'R';
+        [[maybe_unused]] auto written = ::write(tell_ready.get(), &byte, 1);
+        [[maybe_unused]] auto until_released = ::read(await_release.get(), &byte, 1);
+        return 0;
+    });
+}
+
+UserProcess::~UserProcess() {
+    if (pid_ > 0)
+        finish();
+}
+
+bool UserProcess::ready() {
+    char byte = 0;
+    return ::read(ready_.get(), &byte, 1) == 1;
+}
+
+int UserProcess::finish() {
+    release_ = {};
+    return exit_status(std::exchange(pid_, -1));
 }
 
 }  // namespace norvo::testing

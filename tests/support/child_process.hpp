@@ -90,4 +90,25 @@ class ChildProcess {
 // when it did not exit.
 int run_as(uid_t uid, const std::function<int()>& work);
 
+// `work` in a forked child under `uid`, as run_as, that keeps what its work made until
+// finished. The work returns 0 when all went as expected, or the number of the step that
+// did not; the child then tells the parent it is ready and waits to be let go.
+class UserProcess {
+  public:
+    UserProcess(uid_t uid, const std::function<int()>& work);
+    ~UserProcess();
+    UserProcess(const UserProcess&) = delete;
+    UserProcess& operator=(const UserProcess&) = delete;
+
+    // True once the child is ready; false when it ended instead.
+    bool ready();
+    // Lets the child go; its exit status, as run_as's.
+    int finish();
+
+  private:
+    pid_t pid_ = -1;
+    posix::UniqueFd ready_;
+    posix::UniqueFd release_;
+};
+
 }  // namespace norvo::testing

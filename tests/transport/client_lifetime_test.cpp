@@ -147,7 +147,7 @@ TEST_F(ClientLifetime, JoinedSocketsShareContextsAndTheLastToEndRunsThemDown) {
         return wire::make_frame(wire::FrameKind::Join, 0, 0, *wire::encode(wire::Join{key}));
     };
     auto first = std::make_unique<RawClient>(service_.socket());
-    const auto opened = first->open_context();
+    const auto opened = first->open(1);
     ASSERT_TRUE(opened);
     const auto context = *opened;
 
@@ -195,11 +195,9 @@ TEST_F(ClientLifetime, JoinedSocketsShareContextsAndTheLastToEndRunsThemDown) {
 // serves it, as it would had the client stayed: the run sees the phone tap.
 TEST_F(ClientLifetime, ACallWrittenJustBeforeTheClientHangsUpIsServed) {
     norvo::testing::RawClient runner(service_.socket());
-    const auto opened = runner.open_context();
+    const auto opened = runner.open_simulated(1);
     ASSERT_TRUE(opened);
     const auto context = *opened;
-    runner.call(2, wire::call::NorvoSetProperty{context, 2, {{1}}});
-    ASSERT_TRUE(runner.next());
     runner.call(3, wire::call::NorvoStartSensor{context, 7});
     // The loop waits for each callback's answer.
     const auto answer_next_callback = [&]() -> std::optional<wire::Callback> {
@@ -355,7 +353,8 @@ class FloodingService {
         if (!call)
             return;  // a socket kept idle
         const auto callback = wire::make_frame(
-            wire::FrameKind::Callback, 3, call->header.call_id,
+            wire::FrameKind::Callback,
+            wire::opnum_of(wire::Callback{wire::callback::SignalReturn{}}), call->header.call_id,
             *wire::encode_callback({.sequence = 1, .callback = wire::callback::SignalReturn{}}));
         while (wire::write_all(fd, callback)) {
         }
@@ -408,12 +407,12 @@ TEST(ClientDeadlines, CallbacksOfAServiceThatNeverReadsEndTheCallWithinItsDeadli
 
 // RemoteClose waits for the run it stops, whose callback is held here: past the
 // call deadline it fails and its socket is dropped; the connect deadline does
-// not bound it.
+// not bound it. The deadlines are long enough for the calls before the close.
 TEST_F(ClientLifetime, ACloseWaitsForItsRunUntilTheCallDeadlineOnly) {
     const struct {
         client::Options options;
         bool cancelled;
-    } cases[] = {{{.call_deadline = 200ms}, true}, {{.connect_deadline = 1s}, false}};
+    } cases[] = {{{.call_deadline = 2s}, true}, {{.connect_deadline = 2s}, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.cancelled ? "past the call deadline" : "past the connect deadline");
         auto connection = client::Connection::connect(service_.socket(), c.options);

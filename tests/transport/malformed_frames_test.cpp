@@ -4,6 +4,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <variant>
+
 #include "norvo/wire/interface.hpp"
 #include "norvo/wire/socket_io.hpp"
 #include "support/raw_client.hpp"
@@ -16,6 +18,14 @@ using norvo::testing::CallbackRecorder;
 using norvo::testing::ClientStart;
 using norvo::testing::RawClient;
 using Bytes = std::vector<std::uint8_t>;
+
+constexpr auto kOpen = wire::kOpnum<wire::call::RemoteOpen>;
+constexpr auto kClose = wire::kOpnum<wire::call::RemoteClose>;
+constexpr auto kStart = wire::kOpnum<wire::call::NorvoStartSensor>;
+constexpr auto kStop = wire::kOpnum<wire::call::NorvoStopSensor>;
+constexpr auto kClientEvent = wire::kOpnum<wire::call::NorvoReceiveClientEvent>;
+constexpr auto kSetProperty = wire::kOpnum<wire::call::NorvoSetProperty>;
+constexpr auto kQueryProperty = wire::kOpnum<wire::call::NorvoQueryProperty>;
 
 Bytes call_frame(std::uint8_t opnum, std::uint32_t call_id, const Bytes& payload,
                  wire::FrameKind kind = wire::FrameKind::Call) {
@@ -66,27 +76,30 @@ TEST_F(MalformedFrames, EachIsAnsweredWithItsFaultAndTheConnectionGoesOn) {
         std::uint32_t answered_call;
         wire::RpcStatus status;
     } cases[] = {
-        {"opnum past the table", call_frame(7, 1, {}), 1, wire::status::procnum_out_of_range},
+        {"opnum past the table", call_frame(std::variant_size_v<wire::Call>, 1, {}), 1,
+         wire::status::procnum_out_of_range},
         {"opnum 255", call_frame(255, 2, token_then({})), 2, wire::status::procnum_out_of_range},
-        {"truncated handle", call_frame(3, 3, {1, 2, 3}), 3, wire::status::bad_stub_data},
-        {"trailing bytes", call_frame(3, 4, token_then({0})), 4, wire::status::bad_stub_data},
-        {"event count 2 conformance 3", call_frame(4, 5, token_then({2, 0, 3, 0, 0, 0, 1, 0, 0})),
-         5, wire::status::bad_stub_data},
+        {"truncated handle", call_frame(kStop, 3, {1, 2, 3}), 3, wire::status::bad_stub_data},
+        {"trailing bytes", call_frame(kStop, 4, token_then({0})), 4, wire::status::bad_stub_data},
+        {"event count 2 conformance 3",
+         call_frame(kClientEvent, 5, token_then({2, 0, 3, 0, 0, 0, 1, 0, 0})), 5,
+         wire::status::bad_stub_data},
         {"event conformance past the frame",
-         call_frame(4, 6, token_then({0xFF, 0xFF, 0xFF, 0xFF, 0, 0})), 6,
+         call_frame(kClientEvent, 6, token_then({0xFF, 0xFF, 0xFF, 0xFF, 0, 0})), 6,
          wire::status::bad_stub_data},
         {"buffer conformance 4 size 3",
-         call_frame(5, 7, token_then({2, 0, 0, 0, 4, 0, 0, 0, 3, 0, 1, 2, 3})), 7,
+         call_frame(kSetProperty, 7, token_then({2, 0, 0, 0, 4, 0, 0, 0, 3, 0, 1, 2, 3})), 7,
          wire::status::bad_stub_data},
-        {"full pointer marker 7", call_frame(6, 8, token_then({1, 0, 0, 0, 7})), 8,
+        {"full pointer marker 7", call_frame(kQueryProperty, 8, token_then({1, 0, 0, 0, 7})), 8,
          wire::status::bad_stub_data},
-        {"null handle", call_frame(3, 9, token_then({}, 0)), 9, wire::status::null_context},
-        {"handle never issued", call_frame(3, 10, token_then({})), 10,
+        {"null handle", call_frame(kStop, 9, token_then({}, 0)), 9, wire::status::null_context},
+        {"handle never issued", call_frame(kStop, 10, token_then({})), 10,
          wire::status::context_mismatch},
-        {"close of a handle never issued", call_frame(1, 11, token_then({})), 11,
+        {"close of a handle never issued", call_frame(kClose, 11, token_then({})), 11,
          wire::status::context_mismatch},
-        {"start on a handle never issued", call_frame(2, 12, token_then({1, 0, 0, 0, 0, 0, 0, 0})),
-         12, wire::status::context_mismatch},
+        {"start on a handle never issued",
+         call_frame(kStart, 12, token_then({1, 0, 0, 0, 0, 0, 0, 0})), 12,
+         wire::status::context_mismatch},
         {"unknown frame kind", call_frame(0, 13, {}, static_cast<wire::FrameKind>(9)), 13,
          wire::status::protocol_error},
         {"a service's frame kind", call_frame(0, 14, {}, wire::FrameKind::Result), 14,
@@ -99,7 +112,7 @@ TEST_F(MalformedFrames, EachIsAnsweredWithItsFaultAndTheConnectionGoesOn) {
     }
 
     // Reserved header bytes set: the frame is answered without its call id.
-    auto frame = call_frame(0, 15, {});
+    auto frame = call_frame(kOpen, 15, {});
     frame[wire::kLengthSize + 2] = 1;
     raw.send(frame);
     EXPECT_EQ(raw.fault_for(0), wire::status::protocol_error);
@@ -107,7 +120,7 @@ TEST_F(MalformedFrames, EachIsAnsweredWithItsFaultAndTheConnectionGoesOn) {
     // Stray callback replies are dropped; the next call is answered as usual.
     raw.send(call_frame(0, 16, {1, 2}, wire::FrameKind::CallbackReply));
     raw.send(call_frame(0, 17, {9, 0, 0, 0, 0, 0, 0, 0}, wire::FrameKind::CallbackReply));
-    raw.send(call_frame(3, 18, token_then({})));
+    raw.send(call_frame(kStop, 18, token_then({})));
     EXPECT_EQ(raw.fault_for(18), wire::status::context_mismatch);
 }
 
@@ -127,7 +140,7 @@ TEST_F(MalformedFrames, OversizedFrameIsAnsweredAndHungUpOn) {
 
 TEST_F(MalformedFrames, HalfAFrameKeepsNobodyElseWaiting) {
     RawClient stalled(service_.socket());
-    const auto whole = call_frame(5, 1, token_then({2, 0, 0, 0, 1, 0, 0, 0, 1, 0, 1}));
+    const auto whole = call_frame(kSetProperty, 1, token_then({2, 0, 0, 0, 1, 0, 0, 0, 1, 0, 1}));
     stalled.send(Bytes(whole.begin(), whole.begin() + 10));
 
     auto other = service_.connect();

@@ -266,11 +266,9 @@ TEST_F(OverSocket, ClientGoneDuringACallbackFailsTheWrapperAndTheRundownEndsTheR
 TEST_F(OverSocket, CloseRightAfterAStartWaitsUntilTheStartCanBeStopped) {
     auto& com = *norvo::testing::SocketRuntime::get().com;
     norvo::testing::RawClient raw(service_.socket());
-    const auto opened = raw.open_context();
+    const auto opened = raw.open_simulated(1);
     ASSERT_TRUE(opened);
     const auto context = *opened;
-    raw.call(2, wire::call::NorvoSetProperty{context, 2, {{1}}});
-    ASSERT_TRUE(raw.next());
 
     com.hold();
     raw.call(3, wire::call::NorvoStartSensor{context, 5});

@@ -23,7 +23,7 @@ TEST(SlowClients, ACallerThatStopsReadingIsNoLongerReadAndLosesNothing) {
     norvo::testing::SocketRuntime::get();
     norvo::testing::TestService service;
     norvo::testing::RawClient raw(service.socket());
-    const auto opened = raw.open_context();
+    const auto opened = raw.open(1);
     ASSERT_TRUE(opened);
     const auto context = *opened;
 
@@ -31,7 +31,7 @@ TEST(SlowClients, ACallerThatStopsReadingIsNoLongerReadAndLosesNothing) {
     // stops taking them: far less than all of them.
     const auto call = [&](std::uint32_t id) {
         return wire::make_frame(
-            wire::FrameKind::Call, 6, id,
+            wire::FrameKind::Call, wire::kOpnum<wire::call::NorvoQueryProperty>, id,
             *wire::encode(wire::call::NorvoQueryProperty{
                 context, 1, wire::PropertyBuffer{std::vector<std::uint8_t>(16 * 1024)},
                 std::nullopt}));
@@ -118,7 +118,7 @@ TEST(SlowClients, ACallerWhoseRepliesPassTheBoundIsHungUpOn) {
                               transport::Limits{.outgoing_bytes = 4096});
     ASSERT_TRUE(server);
     norvo::testing::RawClient raw(dir.path() / "endpoint");
-    const auto opened = raw.open_context();
+    const auto opened = raw.open(1);
     ASSERT_TRUE(opened);
     const auto context = *opened;
 
@@ -129,7 +129,7 @@ TEST(SlowClients, ACallerWhoseRepliesPassTheBoundIsHungUpOn) {
     ASSERT_EQ(::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &patience, sizeof(patience)), 0);
     for (std::uint32_t id = 2; id < 66; ++id) {  // 1 MiB of results, far past the socket's room
         const auto frame = wire::make_frame(
-            wire::FrameKind::Call, 6, id,
+            wire::FrameKind::Call, wire::kOpnum<wire::call::NorvoQueryProperty>, id,
             *wire::encode(wire::call::NorvoQueryProperty{
                 context, 1, wire::PropertyBuffer{std::vector<std::uint8_t>(16 * 1024)},
                 std::nullopt}));
@@ -144,9 +144,10 @@ TEST(SlowClients, ACallerWhoseRepliesPassTheBoundIsHungUpOn) {
 TEST(SlowClients, ASilentConnectionIsEndedAtTheFirstFrameDeadlineAndATalkingOneStays) {
     norvo::testing::SocketRuntime::get();
     norvo::testing::TempDir dir;
+    // Long enough that no busy scheduler delays the talking client's Hello past it.
     auto server =
         rpc::RpcServer::start(dir.path() / "endpoint", transport::AccessPolicy::for_this_system(),
-                              transport::Limits{.first_frame_deadline = 50ms});
+                              transport::Limits{.first_frame_deadline = 2s});
     ASSERT_TRUE(server);
     auto talking = client::Connection::connect(dir.path() / "endpoint");
     ASSERT_TRUE(talking);

@@ -1,9 +1,12 @@
 // norvo-vtap.exe: prepares logging and fatal-error reporting, then hands the
 // process to the service control manager until the service has stopped, and ends it.
 
+#include "norvo/caller_limit.hpp"
 #include "norvo/host/etw.hpp"
+#include "norvo/host/log_targets.hpp"
 #include "norvo/windows/etw_provider.hpp"
 #include "norvo/windows/event_log.hpp"
+#include "norvo/windows/qpc_clock.hpp"
 #include "norvo/windows/service_platform.hpp"
 #include "norvo/windows/win32.hpp"
 
@@ -38,7 +41,11 @@ int main() {
 
     auto provider = std::make_unique<windows::EtwProvider>();
     provider->register_provider();
-    log::set_sink(std::make_shared<host::etw::EtwLogger>(std::move(provider)));
+    // In front of ETW, the limit on the lines each client account's calls cause.
+    auto etw = std::make_shared<host::etw::EtwLogger>(std::move(provider));
+    auto limit = std::make_shared<log::CallerLimit>(std::make_shared<windows::QpcClock>(), etw,
+                                                    host::kHostLog.name());
+    log::set_sink(std::make_shared<log::CallerLimitedSink>(std::move(etw), std::move(limit)));
 
     wchar_t name[] = L"NorvoVTap";
     SERVICE_TABLE_ENTRYW table[] = {{name, &windows::service_main}, {nullptr, nullptr}};
@@ -51,8 +58,10 @@ int main() {
         std::fprintf(stderr, "Failed to start service: %s\n", fmt::format("{}", error).c_str());
         fatal({});
     }
-    // The stopped status and "Application stop" are out. Returning would run the static
-    // destructors (the log facade's sink, the ETW registration) while RPC threads finishing a
-    // call may still log; ExitProcess ends those threads before anything is torn down.
+    // The stopped status and "Application stop" are out. Taking the sink out writes the limit's
+    // last summaries (once no thread still writes through it). Returning would run the static
+    // destructors (the log facade itself) while RPC threads finishing a call may still log;
+    // ExitProcess ends those threads before anything is torn down.
+    log::set_sink(nullptr);
     ExitProcess(0);
 }

@@ -5,6 +5,7 @@
 #include <rpc.h>
 #include <sddl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 
@@ -48,10 +49,16 @@ const Impersonation kRpcClient{
 CallerQuotas::CallerQuotas(const QuotaLimits& limits, Impersonation impersonation)
     : contexts("contexts", service::kContextsInAll, limits.contexts_per_user, limits.uncounted),
       starts("running starts", limits.starts, limits.starts_per_user, limits.uncounted),
-      impersonation(impersonation) {}
+      impersonation(impersonation),
+      uncounted(limits.uncounted) {}
 
 std::expected<service::AccountKey, DWORD> CallerQuotas::caller() const {
     return impersonated_account(impersonation);
+}
+
+std::string_view CallerQuotas::log_caller(const service::AccountKey& account) const {
+    return std::ranges::find(uncounted, account) == uncounted.end() ? std::string_view(account)
+                                                                    : std::string_view{};
 }
 
 std::expected<service::AccountKey, DWORD> impersonated_account(const Impersonation& impersonation) {

@@ -1,26 +1,25 @@
 #include "norvo/windows/rpc/context_leases.hpp"
 
-#include <optional>
-
 namespace norvo::windows::rpc {
 
-void ContextLeases::add(const void* context, service::UserQuota::Permit permit) {
+void ContextLeases::add(const void* context, service::UserQuota::Permit permit,
+                        std::string caller) {
     std::lock_guard lock(mutex_);
     entries_.try_emplace(context,
-                         Entry{std::make_shared<service::LeaseCounter>(), std::move(permit)});
+                         Entry{std::make_shared<Held>(std::move(caller)), std::move(permit)});
 }
 
-std::shared_ptr<service::LeaseCounter> ContextLeases::find(const void* context) {
+std::shared_ptr<ContextLeases::Held> ContextLeases::find(const void* context) {
     std::lock_guard lock(mutex_);
     auto found = entries_.find(context);
-    return found == entries_.end() ? nullptr : found->second.counter;
+    return found == entries_.end() ? nullptr : found->second.held;
 }
 
 // Waits outside the table's lock: calls on other contexts go on meanwhile.
-bool ContextLeases::close(const void* context) {
-    auto counter = find(context);
-    if (!counter || !counter->close())
-        return false;
+std::optional<std::string> ContextLeases::close(const void* context) {
+    auto held = find(context);
+    if (!held || !held->counter.close())
+        return std::nullopt;
     std::optional<Entry> gone;  // its permit goes back outside the lock
     {
         std::lock_guard lock(mutex_);
@@ -28,10 +27,10 @@ bool ContextLeases::close(const void* context) {
         gone.emplace(std::move(found->second));
         entries_.erase(found);
     }
-    return true;
+    return held->caller;
 }
 
 Lease::Lease(ContextLeases& leases, const void* context)
-    : counter_(leases.find(context)), lease_(counter_ ? counter_->acquire() : service::Lease()) {}
+    : held_(leases.find(context)), lease_(held_ ? held_->counter.acquire() : service::Lease()) {}
 
 }  // namespace norvo::windows::rpc

@@ -1,6 +1,8 @@
 // The service routines of the interface: MS-RPC parameters adapted to the portable
-// procedures. A context handle's value is the address of its ClientContext.
+// procedures. A context handle's value is the address of its ClientContext. What a call
+// logs counts towards its client's share of the log (log::CallerScope).
 
+#include "norvo/log.hpp"
 #include "norvo/service/client_callbacks.hpp"
 #include "norvo/service/log_target.hpp"
 #include "norvo/service/procedures.hpp"
@@ -77,6 +79,7 @@ long with_context(PCONTEXT_HANDLE_TYPE handle, Run run) {
     Lease lease(leases(), handle);
     if (!lease)
         return service::hr::unexpected;
+    const log::CallerScope caller(lease.caller());
     return run(context_of(handle));
 }
 
@@ -97,9 +100,11 @@ std::expected<void, RPC_STATUS> open_context(PCONTEXT_HANDLE_TYPE& context) {
     auto permit = caller_quotas().contexts.try_enter(*account);
     if (!permit)
         return std::unexpected(RPC_S_SERVER_TOO_BUSY);
+    const auto owner = caller_quotas().log_caller(*account);
+    const log::CallerScope scope(owner);
     service::ContextHandle handle;
     service::RemoteOpen(handle);
-    leases().add(handle.get(), std::move(*permit));
+    leases().add(handle.get(), std::move(*permit), std::string(owner));
     context = handle.release();
     return {};
 }
@@ -111,6 +116,8 @@ std::expected<long, RPC_STATUS> start_sensor(PCONTEXT_HANDLE_TYPE context, hyper
     const auto permit = caller_quotas().starts.try_enter(*account);
     if (!permit)
         return std::unexpected(RPC_S_SERVER_TOO_BUSY);
+    // The run's lines too, all on this thread.
+    const log::CallerScope lines(caller_quotas().log_caller(*account));
     Lease lease(leases(), context);
     if (!lease)
         return service::hr::unexpected;
@@ -144,16 +151,20 @@ void vtap_s_RemoteClose(PCONTEXT_HANDLE_TYPE* context) {
         service::ContextHandle none;
         return service::RemoteClose(none);
     }
-    if (leases().close(*context)) {
+    if (const auto owner = leases().close(*context)) {
+        const log::CallerScope caller(*owner);
         service::ContextHandle handle(&context_of(*context));
         service::RemoteClose(handle);
     }
     *context = nullptr;
 }
 
+// No call is in progress: its lines are those of the client that opened the context.
 void __RPC_USER PCONTEXT_HANDLE_TYPE_rundown(PCONTEXT_HANDLE_TYPE context) {
-    if (leases().close(context))
+    if (const auto owner = leases().close(context)) {
+        const log::CallerScope caller(*owner);
         service::PCONTEXT_HANDLE_TYPE_rundown(service::ContextHandle(&context_of(context)));
+    }
 }
 
 long vtap_s_NorvoStartSensor(PCONTEXT_HANDLE_TYPE context, hyper cookie) {
@@ -168,21 +179,22 @@ long vtap_s_NorvoStopSensor(PCONTEXT_HANDLE_TYPE context) {
                         [](service::ClientContext& c) { return service::NorvoStopSensor(c); });
 }
 
+// The sizes are checked inside the lease, so that a refusal's line is the caller's.
 long vtap_s_NorvoReceiveClientEvent(PCONTEXT_HANDLE_TYPE context, short size, signed char* data) {
-    const auto packet = counted(data, size, "NorvoReceiveClientEvent()");
-    if (!packet)
-        return service::hr::invalid_arg;
     return with_context(context, [&](service::ClientContext& c) {
+        const auto packet = counted(data, size, "NorvoReceiveClientEvent()");
+        if (!packet)
+            return service::hr::invalid_arg;
         return service::NorvoReceiveClientEvent(c, *packet);
     });
 }
 
 long vtap_s_NorvoSetProperty(PCONTEXT_HANDLE_TYPE context, PROPERTY_KEY key,
                              PROPERTY_BUFFER* value) {
-    const auto bytes = counted(value->data, value->size, "NorvoSetProperty()");
-    if (!bytes)
-        return service::hr::invalid_arg;
     return with_context(context, [&](service::ClientContext& c) {
+        const auto bytes = counted(value->data, value->size, "NorvoSetProperty()");
+        if (!bytes)
+            return service::hr::invalid_arg;
         return service::NorvoSetProperty(c, key.key, *bytes);
     });
 }
@@ -190,15 +202,15 @@ long vtap_s_NorvoSetProperty(PCONTEXT_HANDLE_TYPE context, PROPERTY_KEY key,
 long vtap_s_NorvoQueryProperty(PCONTEXT_HANDLE_TYPE context, PROPERTY_KEY key, long* size,
                                PROPERTY_BUFFER* buffer, PROPERTY_BUFFER* input) {
     *size = 0;  // [out]: goes back on every path, a refused or failed call included
-    std::optional<std::span<std::uint8_t>> room;
-    std::optional<std::span<const std::uint8_t>> in;
-    if (buffer && !(room = counted(buffer->data, buffer->size, "NorvoQueryProperty()"))) {
-        buffer->size = 0;  // the reply is sized by it
-        return service::hr::invalid_arg;
-    }
-    if (input && !(in = counted(input->data, input->size, "NorvoQueryProperty()")))
-        return service::hr::invalid_arg;
     return with_context(context, [&](service::ClientContext& c) {
+        std::optional<std::span<std::uint8_t>> room;
+        std::optional<std::span<const std::uint8_t>> in;
+        if (buffer && !(room = counted(buffer->data, buffer->size, "NorvoQueryProperty()"))) {
+            buffer->size = 0;  // the reply is sized by it
+            return service::hr::invalid_arg;
+        }
+        if (input && !(in = counted(input->data, input->size, "NorvoQueryProperty()")))
+            return service::hr::invalid_arg;
         std::int32_t length = 0;
         const auto result = service::NorvoQueryProperty(c, key.key, length, room, in);
         *size = length;

@@ -12,12 +12,12 @@ TEST(ContextLeases, OnlyHeldContextsNotBeingClosedCanBeLeased) {
     service::UserQuota quota("contexts", 10, 1, {});
     ContextLeases leases;
     EXPECT_FALSE(Lease(leases, &g_a));
-    leases.add(&g_a, *quota.try_enter("S-1-5-21-1"));
+    leases.add(&g_a, *quota.try_enter("S-1-5-21-1"), "S-1-5-21-1");
     EXPECT_FALSE(quota.try_enter("S-1-5-21-1"));
-    EXPECT_TRUE(Lease(leases, &g_a));
+    EXPECT_EQ(Lease(leases, &g_a).caller(), "S-1-5-21-1");
     EXPECT_FALSE(Lease(leases, &g_b));
 
-    EXPECT_TRUE(leases.close(&g_a));
+    EXPECT_EQ(leases.close(&g_a), "S-1-5-21-1");
     EXPECT_FALSE(Lease(leases, &g_a));
     // Closed once: a second close (or a rundown after the close) must not destroy it again.
     EXPECT_FALSE(leases.close(&g_a));

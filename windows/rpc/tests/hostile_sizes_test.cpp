@@ -167,21 +167,25 @@ TEST_F(HostileSizes, NegativeSizeIsRefusedBeforeTheRoutine) {
 }
 
 // Whatever the engine lets through, a negative size is refused before a byte is read and
-// nothing is sized by it on the way back.
+// nothing is sized by it on the way back. The engine hands the routines a context they hold.
 TEST_F(HostileSizes, RoutinesRefuseNegativeSizes) {
+    PCONTEXT_HANDLE_TYPE held = nullptr;
+    vtap_s_RemoteOpen(nullptr, &held);
+    ASSERT_NE(held, nullptr);
     BytesBeforeAGuardPage bytes(offsetof(PROPERTY_BUFFER, data));
     auto* negative = bytes.as<PROPERTY_BUFFER>();
     negative->size = -1;
-    EXPECT_EQ(vtap_s_NorvoReceiveClientEvent(context(), -1, negative->data), result::invalid_arg);
-    EXPECT_EQ(vtap_s_NorvoSetProperty(context(), PROPERTY_KEY{kClientUserAgent}, negative),
+    EXPECT_EQ(vtap_s_NorvoReceiveClientEvent(held, -1, negative->data), result::invalid_arg);
+    EXPECT_EQ(vtap_s_NorvoSetProperty(held, PROPERTY_KEY{kClientUserAgent}, negative),
               result::invalid_arg);
     long length = -1;
-    EXPECT_EQ(vtap_s_NorvoQueryProperty(context(), PROPERTY_KEY{key::confirmation_range}, &length,
+    EXPECT_EQ(vtap_s_NorvoQueryProperty(held, PROPERTY_KEY{key::confirmation_range}, &length,
                                         nullptr, negative),
               result::invalid_arg);
-    EXPECT_EQ(vtap_s_NorvoQueryProperty(context(), PROPERTY_KEY{key::confirmation_range}, &length,
+    EXPECT_EQ(vtap_s_NorvoQueryProperty(held, PROPERTY_KEY{key::confirmation_range}, &length,
                                         negative, nullptr),
               result::invalid_arg);
+    vtap_s_RemoteClose(&held);
     EXPECT_EQ(negative->size, 0);
     EXPECT_EQ(length, 0);
     EXPECT_FALSE(log().logged("NorvoReceiveClientEvent() called"));

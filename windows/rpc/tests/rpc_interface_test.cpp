@@ -64,10 +64,11 @@ TEST_F(RpcInterface, ClientEventBytesArriveIntact) {
     }
 }
 
+// Its Error line is the caller's, counted against its account's share of the log.
 TEST_F(RpcInterface, StopWithoutStartIsAborted) {
     auto session = open();
     EXPECT_EQ(session.stop(), result::abort);
-    EXPECT_TRUE(log().logged("Stop channel not initialized"));
+    EXPECT_EQ(log().caller_of("Stop channel not initialized"), own_account());
 }
 
 TEST_F(RpcInterface, CloseNullsTheHandleWhichTheClientThenRefuses) {
@@ -99,13 +100,15 @@ TEST_F(RpcInterface, FailedStartReturnsUnexpectedAndItsCallbackFailureStaysInThe
     }
 }
 
-// A client that goes away holding its context: the service runs it down.
+// A client that goes away holding its context: the service runs it down, with no call in
+// progress; the rundown's lines are those of the client that opened it.
 TEST_F(RpcInterface, ContextOfAClientGoneWithoutClosingIsRunDown) {
     ClientProcess client(L"open");
     ASSERT_EQ(client.line(), "ready");
     client.finish();
     EXPECT_TRUE(log().wait_for("PCONTEXT_HANDLE_TYPE_rundown() called"));
     EXPECT_TRUE(log().wait_for("RemoteClose() finished"));
+    EXPECT_EQ(log().caller_of("Data processing finished"), own_account());
 }
 
 // One user's contexts across their bindings stop at the quota: the next open fails with 1723,

@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "norvo/caller_limit.hpp"
+#include "norvo/virtual_clock.hpp"
 #include "norvo/windows/rpc/caller_quotas.hpp"
 #include "norvo/windows/rpc/rpc_guard.h"
 
@@ -118,6 +120,43 @@ TEST_F(ServiceRoutines, StartsOverTheUsersQuotaAreRefusedAndServedOnceOneEnds) {
     for (auto& context : contexts) vtap_s_RemoteClose(&context);
 }
 
+// What a caller's calls log takes its account's share of the log: the refusals of the
+// routines, the run on the start's thread, and the close or rundown with no call in progress.
+// Behind the service's limit its lines stop at the burst and the rest are summed up.
+TEST_F(ServiceRoutines, TheLinesACallerCausesAreLimitedAsItsAccounts) {
+    const auto account = own_account();
+    ASSERT_TRUE(account) << account.error();
+    auto context = open_simulated();
+    PROPERTY_BUFFER negative{-1, {}};
+    EXPECT_EQ(vtap_s_NorvoSetProperty(context, PROPERTY_KEY{key::simulation_mode}, &negative),
+              result::invalid_arg);
+    long started = -1;
+    std::thread start([&] { started = vtap_s_NorvoStartSensor(context, 5); });
+    ASSERT_TRUE(log().wait_for("Sensor loop started"));
+    PCONTEXT_HANDLE_TYPE_rundown(context);
+    start.join();
+    EXPECT_EQ(started, 0);
+    for (const auto* line :
+         {"NorvoSetProperty(): negative size -1 refused", "NorvoStartSensor() called",
+          "Stop message receive, exiting sensor loop", "Data processing finished"})
+        EXPECT_EQ(log().caller_of(line), *account) << line;
+
+    context = open_simulated();
+    log().clear();
+    {
+        auto limit = std::make_shared<log::CallerLimit>(
+            std::make_shared<VirtualClock>(), test_service().log, "host",
+            log::LineLimitShape{.burst = 2, .per_second = 1});
+        log::set_sink(std::make_shared<log::CallerLimitedSink>(test_service().log, limit));
+        for (int i = 0; i < 5; ++i) EXPECT_EQ(vtap_s_NorvoStopSensor(context), result::abort);
+        log::set_sink(test_service().log);
+    }
+    EXPECT_EQ(log().count("Stop channel not initialized"), 2u);
+    EXPECT_EQ(log().count("NorvoStopSensor() called"), 5u) << "Debug lines are never held back";
+    EXPECT_TRUE(log().logged(fmt::format("3 lines caused by account {} held back", *account)));
+    vtap_s_RemoteClose(&context);
+}
+
 // A client bound at the anonymous impersonation level has a token no one can open. Wine's
 // runtime ignores the level a client asks for: this thread, impersonating itself at that level,
 // stands in for it.
@@ -143,7 +182,8 @@ TEST_F(ServiceRoutines, ACallerWhoseTokenCannotBeReadIsRefusedBeforeAnythingChan
     EXPECT_EQ(context, nullptr);
 }
 
-// The service's own limits, as it builds them: only other users' calls count against a share.
+// The service's own limits, as it builds them: only other users' calls count against a share
+// and take a share of the log.
 TEST(CallerQuotas, TheServicesLimitsCountSystemAndItsOwnAccountTowardsTheTotalsOnly) {
     auto limits = service_limits();
     EXPECT_EQ(limits.contexts_per_user, service::kContextsPerUser);
@@ -162,6 +202,8 @@ TEST(CallerQuotas, TheServicesLimitsCountSystemAndItsOwnAccountTowardsTheTotalsO
             EXPECT_TRUE(first);
             EXPECT_EQ(quota->try_enter(account).has_value(), exempt);
         }
+        // Their lines are the service's own, never held back.
+        EXPECT_EQ(quotas.log_caller(account), exempt ? "" : account);
     }
 }
 

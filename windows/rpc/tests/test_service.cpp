@@ -50,26 +50,34 @@ DirectCaller::~DirectCaller() {
 void LogWatch::write(const log::Record& record) {
     {
         std::lock_guard lock(mutex_);
-        messages_.emplace_back(record.message);
+        lines_.push_back({std::string(record.message), std::string(record.caller)});
     }
     changed_.notify_all();
 }
 
 bool LogWatch::wait_for(const std::string& message, std::size_t count) {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, kPatience, [&] {
-        return static_cast<std::size_t>(std::ranges::count(messages_, message)) >= count;
-    });
+    return changed_.wait_for(lock, kPatience, [&] { return count_locked(message) >= count; });
 }
 
-bool LogWatch::logged(const std::string& message) {
+std::size_t LogWatch::count(const std::string& message) {
     std::lock_guard lock(mutex_);
-    return std::ranges::find(messages_, message) != messages_.end();
+    return count_locked(message);
+}
+
+std::size_t LogWatch::count_locked(const std::string& message) const {
+    return static_cast<std::size_t>(std::ranges::count(lines_, message, &Line::message));
+}
+
+std::optional<std::string> LogWatch::caller_of(const std::string& message) {
+    std::lock_guard lock(mutex_);
+    const auto last = std::ranges::find(lines_.rbegin(), lines_.rend(), message, &Line::message);
+    return last == lines_.rend() ? std::nullopt : std::optional(last->caller);
 }
 
 void LogWatch::clear() {
     std::lock_guard lock(mutex_);
-    messages_.clear();
+    lines_.clear();
 }
 
 std::expected<std::unique_ptr<sensors::SensorManager>, sensors::SensorError>

@@ -47,13 +47,23 @@ class LogWatch final : public log::Sink {
     // Waits, within a bound that turns a hang into a failure, until `message` has been
     // logged `count` times since the last clear.
     bool wait_for(const std::string& message, std::size_t count = 1);
-    bool logged(const std::string& message);
+    bool logged(const std::string& message) { return count(message) > 0; }
+    std::size_t count(const std::string& message);
+    // The account whose share of the log the last such line took (empty: the service's
+    // own); none when it was not logged.
+    std::optional<std::string> caller_of(const std::string& message);
     void clear();
 
   private:
+    struct Line {
+        std::string message;
+        std::string caller;
+    };
+    std::size_t count_locked(const std::string& message) const;
+
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::vector<std::string> messages_;
+    std::vector<Line> lines_;
 };
 
 // The real sensor library; under Wine, with no Sensor API, it fails every start. A start in

@@ -1,6 +1,6 @@
 #pragma once
 // The per-user quotas of the interface's routines (norvo/service/user_quota.hpp), keyed by
-// the calling user's SID as a string.
+// the calling user's SID as a string, and whose share of the log a call's lines take.
 
 #include "norvo/service/user_quota.hpp"
 
@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <expected>
+#include <string_view>
 #include <vector>
 
 namespace norvo::windows::rpc {
@@ -46,10 +47,14 @@ struct CallerQuotas {
 
     // The SID of the client of the call in progress on this thread.
     [[nodiscard]] std::expected<service::AccountKey, DWORD> caller() const;
+    // Whose share of the log the lines of `account`'s calls take (log::CallerScope): a view
+    // of `account`, or none for the uncounted accounts, whose lines are the service's own.
+    [[nodiscard]] std::string_view log_caller(const service::AccountKey& account) const;
 
     service::UserQuota contexts;
     service::UserQuota starts;
     const Impersonation impersonation;
+    const std::vector<service::AccountKey> uncounted;
 };
 
 // The service's limits: LocalSystem and the service's own account uncounted.

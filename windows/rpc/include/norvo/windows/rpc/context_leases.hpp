@@ -6,6 +6,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <utility>
 
 #include "norvo/service/lease.hpp"
@@ -15,19 +18,27 @@ namespace norvo::windows::rpc {
 
 class ContextLeases {
   public:
-    // The permit is the context's place in its user's quota, given back once it is closed.
-    void add(const void* context, service::UserQuota::Permit permit);
-    // Blocks until the last lease is gone, then forgets the context. False when another
-    // close got there first (or it was never held): the caller must not destroy it.
-    bool close(const void* context);
+    // The permit is the context's place in its user's quota, given back once it is closed;
+    // `caller` is whose share of the log the lines of its calls take (log::CallerScope), the
+    // account that opened it: only that client's calls can name it.
+    void add(const void* context, service::UserQuota::Permit permit, std::string caller);
+    // Blocks until the last lease is gone, then forgets the context: its caller, for the lines
+    // of the close. None when another close got there first (or it was never held): the caller
+    // must not destroy it.
+    std::optional<std::string> close(const void* context);
 
   private:
     friend class Lease;
+    struct Held {
+        explicit Held(std::string caller) : caller(std::move(caller)) {}
+        service::LeaseCounter counter;
+        const std::string caller;
+    };
     // Null for a context that is not held.
-    std::shared_ptr<service::LeaseCounter> find(const void* context);
+    std::shared_ptr<Held> find(const void* context);
 
     struct Entry {
-        std::shared_ptr<service::LeaseCounter> counter;
+        std::shared_ptr<Held> held;
         service::UserQuota::Permit permit;
     };
 
@@ -44,9 +55,11 @@ class Lease {
     explicit operator bool() const { return static_cast<bool>(lease_); }
     // Later calls do nothing.
     void release() { lease_.release(); }
+    // The context's caller while the lease lives; empty for none.
+    std::string_view caller() const { return held_ ? held_->caller : std::string_view{}; }
 
   private:
-    std::shared_ptr<service::LeaseCounter> counter_;
+    std::shared_ptr<ContextLeases::Held> held_;
     service::Lease lease_;  // declared last: released before the counter may go
 };
 
