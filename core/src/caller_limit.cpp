@@ -17,7 +17,7 @@ CallerLimit::CallerLimit(std::shared_ptr<Clock> clock, std::shared_ptr<Sink> sum
 
 CallerLimit::~CallerLimit() {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         stopping_ = true;
     }
     wakeup_->notify();
@@ -29,7 +29,7 @@ bool CallerLimit::admit(std::string_view caller) {
         return true;
     AccountBuckets::Verdict verdict;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         verdict = buckets_.admit(caller, clock_->now());
     }
     // A new summary may be due before the one the thread waits for.
@@ -44,7 +44,7 @@ void CallerLimit::run() {
         std::optional<Instant> next;
         bool stop = false;
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             stop = stopping_;
             held = stop ? buckets_.take_all() : buckets_.take_due(clock_->now());
             next = buckets_.next_due();

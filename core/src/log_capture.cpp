@@ -3,18 +3,18 @@
 namespace norvo::log {
 
 void CaptureSink::write(const Record& record) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     records_.push_back({record.level, std::string(record.target), std::string(record.file),
                         record.line, std::string(record.message)});
 }
 
 std::vector<CapturedRecord> CaptureSink::records() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return records_;
 }
 
 std::vector<std::string> CaptureSink::messages() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     std::vector<std::string> out;
     out.reserve(records_.size());
     for (const auto& r : records_) out.push_back(r.message);
@@ -22,7 +22,7 @@ std::vector<std::string> CaptureSink::messages() const {
 }
 
 void CaptureSink::clear() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     records_.clear();
 }
 

@@ -10,29 +10,29 @@ namespace {
 class VirtualWakeup final : public Wakeup {
   public:
     explicit VirtualWakeup(std::shared_ptr<VirtualClock::State> state) : state_(std::move(state)) {
-        std::lock_guard lock(state_->mutex);
+        MutexLock lock(state_->mutex);
         state_->waiters.push_back(&waiter_);
     }
 
     ~VirtualWakeup() override {
-        std::lock_guard lock(state_->mutex);
+        MutexLock lock(state_->mutex);
         std::erase(state_->waiters, &waiter_);
     }
 
     void notify() override {
         {
-            std::lock_guard lock(state_->mutex);
+            MutexLock lock(state_->mutex);
             waiter_.notified = true;
         }
         state_->cv.notify_all();
     }
 
     void wait(std::optional<Instant> deadline) override {
-        std::unique_lock lock(state_->mutex);
+        MutexLock lock(state_->mutex);
         waiter_.deadline = deadline;
         waiter_.blocked = true;
         state_->cv.notify_all();
-        state_->cv.wait(lock, [&] {
+        state_->cv.wait(lock.native(), [&]() REQUIRES(state_->mutex) {
             return !state_->held && (waiter_.notified || (deadline && state_->now >= *deadline));
         });
         waiter_.blocked = false;
@@ -49,13 +49,13 @@ class VirtualWakeup final : public Wakeup {
 
 std::size_t VirtualClock::State::idle_waiters() const {
     return static_cast<std::size_t>(
-        std::count_if(waiters.begin(), waiters.end(), [&](const Waiter* w) {
+        std::count_if(waiters.begin(), waiters.end(), [&](const Waiter* w) REQUIRES(mutex) {
             return w->blocked && !w->notified && !(w->deadline && now >= *w->deadline);
         }));
 }
 
 std::optional<Instant> VirtualClock::next_deadline() const {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     std::optional<Instant> earliest;
     for (const Waiter* w : state_->waiters) {
         if (w->blocked && w->deadline && (!earliest || *w->deadline < *earliest))
@@ -67,7 +67,7 @@ std::optional<Instant> VirtualClock::next_deadline() const {
 VirtualClock::VirtualClock() : state_(std::make_shared<State>()) {}
 
 Instant VirtualClock::now() const {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     return state_->now;
 }
 
@@ -77,20 +77,20 @@ std::shared_ptr<Wakeup> VirtualClock::make_wakeup() {
 
 void VirtualClock::advance_to(Instant t) {
     {
-        std::lock_guard lock(state_->mutex);
+        MutexLock lock(state_->mutex);
         state_->now = std::max(state_->now, t);
     }
     state_->cv.notify_all();
 }
 
 void VirtualClock::hold() {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     state_->held = true;
 }
 
 void VirtualClock::release() {
     {
-        std::lock_guard lock(state_->mutex);
+        MutexLock lock(state_->mutex);
         state_->held = false;
     }
     state_->cv.notify_all();
@@ -98,7 +98,7 @@ void VirtualClock::release() {
 
 void VirtualClock::poke() {
     {
-        std::lock_guard lock(state_->mutex);
+        MutexLock lock(state_->mutex);
     }
     state_->cv.notify_all();
 }

@@ -1,7 +1,8 @@
 #include "norvo/linux/steady_clock.hpp"
 
 #include <condition_variable>
-#include <mutex>
+
+#include "norvo/mutex.hpp"
 
 namespace norvo::linux_platform {
 namespace {
@@ -10,26 +11,26 @@ class CvWakeup final : public Wakeup {
   public:
     void notify() override {
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             notified_ = true;
         }
         cv_.notify_one();
     }
 
     void wait(std::optional<Instant> deadline) override {
-        std::unique_lock lock(mutex_);
+        MutexLock lock(mutex_);
         if (deadline) {
-            cv_.wait_until(lock, *deadline, [&] { return notified_; });
+            cv_.wait_until(lock.native(), *deadline, [&]() REQUIRES(mutex_) { return notified_; });
         } else {
-            cv_.wait(lock, [&] { return notified_; });
+            cv_.wait(lock.native(), [&]() REQUIRES(mutex_) { return notified_; });
         }
         notified_ = false;
     }
 
   private:
-    std::mutex mutex_;
+    Mutex mutex_;
     std::condition_variable cv_;
-    bool notified_ = false;
+    bool notified_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace

@@ -69,7 +69,7 @@ HRESULT ManagerEventSink::OnSensorEnter(ISensor* sensor, ::SensorState state) {
     kLog.trace("OnSensorEnter received for sensor: {}", id);
 
     // Held through reactivation and the entered callable, so no subscribe or unsubscribe overlaps.
-    std::lock_guard lock(registry_->mutex);
+    MutexLock lock(registry_->mutex);
     const auto it = registry_->entries.find(id);
     if (it == registry_->entries.end())
         return S_OK;

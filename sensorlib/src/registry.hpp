@@ -5,10 +5,10 @@
 
 #include <cstddef>
 #include <memory>
-#include <mutex>
 #include <unordered_map>
 
 #include "norvo/guid.hpp"
+#include "norvo/mutex.hpp"
 #include "norvo/sensorlib/com.hpp"
 #include "norvo/sensorlib/com_ptr.hpp"
 #include "norvo/sensors/types.hpp"
@@ -26,8 +26,8 @@ struct GuidHash {
 };
 
 struct SubscriptionRegistry {
-    std::mutex mutex;
-    std::unordered_map<Guid, SubscriptionEntry, GuidHash> entries;
+    Mutex mutex;
+    std::unordered_map<Guid, SubscriptionEntry, GuidHash> entries GUARDED_BY(mutex);
 };
 
 }  // namespace norvo::sensorlib

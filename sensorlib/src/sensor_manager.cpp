@@ -4,6 +4,7 @@
 #include "convert.hpp"
 #include "log_target.hpp"
 #include "manager_event_sink.hpp"
+#include "norvo/mutex.hpp"
 #include "norvo/sensorlib/platform_error.hpp"
 #include "norvo/sensorlib/sensor_library.hpp"
 
@@ -19,7 +20,7 @@ class ComSubscription final : public sensors::SensorSubscription {
 
     ~ComSubscription() override {
         kLog.trace("Dropping subscription for sensor {}", sensor_id_);
-        std::lock_guard lock(registry_->mutex);
+        MutexLock lock(registry_->mutex);
         auto node = registry_->entries.extract(sensor_id_);
         if (node.empty())
             return;
@@ -60,7 +61,7 @@ class ComSensorManager final : public sensors::SensorManager {
 
     [[nodiscard]] std::expected<std::unique_ptr<sensors::SensorSubscription>, SensorError>
     subscribe(const Guid& sensor_id, sensors::SensorCallbacks callbacks) override {
-        std::lock_guard lock(registry_->mutex);
+        MutexLock lock(registry_->mutex);
         if (registry_->entries.contains(sensor_id)) {
             return std::unexpected(SensorError{SensorError::Kind::AlreadySubscribed});
         }

@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <ctime>
-#include <mutex>
 
 #ifdef _WIN32
 #include <process.h>
@@ -62,20 +61,20 @@ class StopOnSignal {
         : connection_(connection), context_(context), out_(out), watch_([this] { requested(); }) {}
 
     void run_started() {
-        decide([&] { running_ = true; });
+        decide([&]() REQUIRES(mutex_) { running_ = true; });
     }
 
   private:
     void requested() {
         out_.line(fmt::format("{} stopping", local_time()));
-        decide([&] { requested_ = true; });
+        decide([&]() REQUIRES(mutex_) { requested_ = true; });
     }
 
     template <class Change>
     void decide(Change change) {
         bool send = false;
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             change();
             send = running_ && requested_ && !sent_;
             sent_ = sent_ || send;
@@ -87,10 +86,10 @@ class StopOnSignal {
     Connection& connection_;
     const ContextHandle context_;
     Printer& out_;
-    std::mutex mutex_;
-    bool running_ = false;
-    bool requested_ = false;
-    bool sent_ = false;
+    Mutex mutex_;
+    bool running_ GUARDED_BY(mutex_) = false;
+    bool requested_ GUARDED_BY(mutex_) = false;
+    bool sent_ GUARDED_BY(mutex_) = false;
     StopSignalWatch watch_;  // last: its thread uses everything above
 };
 

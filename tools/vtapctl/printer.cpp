@@ -5,7 +5,7 @@
 namespace norvo::vtapctl {
 
 void Printer::line(std::string_view text) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     std::fwrite(text.data(), 1, text.size(), out_);
     std::fputc('\n', out_);
     std::fflush(out_);

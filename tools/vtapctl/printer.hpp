@@ -3,8 +3,9 @@
 // start call's thread while commands print theirs.
 
 #include <cstdio>
-#include <mutex>
 #include <string_view>
+
+#include "norvo/mutex.hpp"
 
 namespace norvo::vtapctl {
 
@@ -15,7 +16,7 @@ class Printer {
 
   private:
     std::FILE* out_;
-    std::mutex mutex_;
+    Mutex mutex_;  // held for one whole line
 };
 
 }  // namespace norvo::vtapctl

@@ -5,9 +5,9 @@
 
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <vector>
 
+#include "norvo/mutex.hpp"
 #include "norvo/windows/rpc/client_session.hpp"
 #include "norvo/windows/win32.hpp"
 #include "results.hpp"
@@ -48,7 +48,7 @@ class RpcConnection final : public Connection {
 
     // Cancels the outstanding starts; the service runs their contexts down.
     void disconnect() override {
-        std::lock_guard lock(starts_mutex_);
+        MutexLock lock(starts_mutex_);
         for (const auto& thread : starts_) RpcCancelThreadEx(thread.get(), 0);
     }
 
@@ -101,18 +101,18 @@ class RpcConnection final : public Connection {
         HANDLE thread = nullptr;
         DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &thread, 0,
                         FALSE, DUPLICATE_SAME_ACCESS);
-        std::lock_guard lock(starts_mutex_);
+        MutexLock lock(starts_mutex_);
         starts_.emplace_back(thread);
         return thread;
     }
     void forget(HANDLE thread) {
-        std::lock_guard lock(starts_mutex_);
+        MutexLock lock(starts_mutex_);
         std::erase_if(starts_, [&](const auto& owned) { return owned.get() == thread; });
     }
 
     windows::rpc::Binding binding_;
-    std::mutex starts_mutex_;
-    std::vector<windows::UniqueHandle> starts_;
+    Mutex starts_mutex_;
+    std::vector<windows::UniqueHandle> starts_ GUARDED_BY(starts_mutex_);
 };
 
 }  // namespace

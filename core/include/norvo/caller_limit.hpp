@@ -6,13 +6,13 @@
 // its own writes one Warn per account and interval saying how many of its lines were held.
 
 #include <memory>
-#include <mutex>
 #include <string_view>
 #include <thread>
 
 #include "norvo/clock.hpp"
 #include "norvo/line_limit.hpp"
 #include "norvo/log.hpp"
+#include "norvo/mutex.hpp"
 #include "norvo/standard_output.hpp"
 
 namespace norvo::log {
@@ -38,9 +38,9 @@ class CallerLimit {
     const std::shared_ptr<Sink> summaries_;
     const std::string_view target_;
     const std::shared_ptr<Wakeup> wakeup_;
-    std::mutex mutex_;  // held for the bookkeeping only, never while writing
-    AccountBuckets buckets_;
-    bool stopping_ = false;
+    Mutex mutex_;  // held for the bookkeeping only, never while writing
+    AccountBuckets buckets_ GUARDED_BY(mutex_);
+    bool stopping_ GUARDED_BY(mutex_) = false;
     std::thread thread_;  // the summaries' own: waits for the next one due
 };
 

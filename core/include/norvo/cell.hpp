@@ -3,8 +3,9 @@
 // never across a callback, a channel operation or another lock.
 
 #include <memory>
-#include <mutex>
 #include <utility>
+
+#include "norvo/mutex.hpp"
 
 namespace norvo {
 
@@ -17,7 +18,7 @@ class Cell {
     Cell& operator=(const Cell&) = delete;
 
     T get() const {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         return value_;
     }
 
@@ -26,7 +27,7 @@ class Cell {
 
     T exchange(T value) {
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             std::swap(value_, value);
         }
         return value;
@@ -35,18 +36,18 @@ class Cell {
     // `f` runs under the lock: it must only read or write the value.
     template <class F>
     decltype(auto) with(F&& f) {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         return std::forward<F>(f)(value_);
     }
     template <class F>
     decltype(auto) with(F&& f) const {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         return std::forward<F>(f)(value_);
     }
 
   private:
-    mutable std::mutex mutex_;
-    T value_{};
+    mutable Mutex mutex_;
+    T value_ GUARDED_BY(mutex_){};
 };
 
 // Reference-counted and shared between a client context and its sensor loop.

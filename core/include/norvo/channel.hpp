@@ -4,6 +4,7 @@
 // consumer can wait on several channels and a deadline at once.
 
 #include "norvo/clock.hpp"
+#include "norvo/mutex.hpp"
 
 #include <fmt/format.h>
 
@@ -11,7 +12,6 @@
 #include <deque>
 #include <expected>
 #include <memory>
-#include <mutex>
 #include <utility>
 
 namespace norvo::channel {
@@ -30,12 +30,12 @@ namespace detail {
 
 template <class T>
 struct State {
-    std::mutex mutex;
-    std::deque<T> queue;
-    std::size_t capacity = 0;  // 0: unbounded
-    std::size_t senders = 1;
-    bool receiver_alive = true;
-    std::shared_ptr<Wakeup> wakeup;
+    Mutex mutex;
+    std::deque<T> queue GUARDED_BY(mutex);
+    std::size_t capacity = 0;  // 0: unbounded; set before the channel is shared
+    std::size_t senders GUARDED_BY(mutex) = 1;
+    bool receiver_alive GUARDED_BY(mutex) = true;
+    std::shared_ptr<Wakeup> wakeup GUARDED_BY(mutex);
 };
 
 }  // namespace detail
@@ -67,7 +67,7 @@ class Sender {
     [[nodiscard]] std::expected<void, TrySendError<T>> try_send(T value) const {
         std::shared_ptr<Wakeup> wakeup;
         {
-            std::lock_guard lock(state_->mutex);
+            MutexLock lock(state_->mutex);
             if (!state_->receiver_alive) {
                 return std::unexpected(TrySendError<T>{SendFailure::Closed, std::move(value)});
             }
@@ -89,7 +89,7 @@ class Sender {
     explicit Sender(std::shared_ptr<detail::State<T>> state) : state_(std::move(state)) {}
 
     void add_ref() {
-        std::lock_guard lock(state_->mutex);
+        MutexLock lock(state_->mutex);
         ++state_->senders;
     }
 
@@ -98,7 +98,7 @@ class Sender {
             return;
         std::shared_ptr<Wakeup> wakeup;
         {
-            std::lock_guard lock(state_->mutex);
+            MutexLock lock(state_->mutex);
             if (--state_->senders == 0)
                 wakeup = state_->wakeup;
         }
@@ -127,7 +127,7 @@ class Receiver {
 
     // Closed only once every sender is gone and the queue is drained.
     [[nodiscard]] std::expected<T, RecvFailure> try_recv() {
-        std::lock_guard lock(state_->mutex);
+        MutexLock lock(state_->mutex);
         if (state_->queue.empty()) {
             return std::unexpected(state_->senders == 0 ? RecvFailure::Closed : RecvFailure::Empty);
         }
@@ -137,7 +137,7 @@ class Receiver {
     }
 
     void set_wakeup(std::shared_ptr<Wakeup> wakeup) {
-        std::lock_guard lock(state_->mutex);
+        MutexLock lock(state_->mutex);
         state_->wakeup = std::move(wakeup);
     }
 
@@ -153,7 +153,7 @@ class Receiver {
             return;
         std::deque<T> dropped;
         {
-            std::lock_guard lock(state_->mutex);
+            MutexLock lock(state_->mutex);
             state_->receiver_alive = false;
             state_->wakeup.reset();
             dropped.swap(state_->queue);

@@ -4,8 +4,9 @@
 // it uses it.
 
 #include <memory>
-#include <mutex>
 #include <utility>
+
+#include "norvo/mutex.hpp"
 
 namespace norvo {
 
@@ -13,17 +14,17 @@ template <class T>
 class Installed {
   public:
     std::shared_ptr<T> get() const {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         return value_;
     }
     void set(std::shared_ptr<T> value) {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         value_ = std::move(value);
     }
 
   private:
-    mutable std::mutex mutex_;
-    std::shared_ptr<T> value_;
+    mutable Mutex mutex_;
+    std::shared_ptr<T> value_ GUARDED_BY(mutex_);
 };
 
 }  // namespace norvo

@@ -2,8 +2,8 @@
 // A sink that keeps every record, so tests and tools can assert exact log lines.
 
 #include "norvo/log.hpp"
+#include "norvo/mutex.hpp"
 
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -31,8 +31,8 @@ class CaptureSink final : public Sink {
     static std::shared_ptr<CaptureSink> install();
 
   private:
-    mutable std::mutex mutex_;
-    std::vector<CapturedRecord> records_;
+    mutable Mutex mutex_;
+    std::vector<CapturedRecord> records_ GUARDED_BY(mutex_);
 };
 
 }  // namespace norvo::log

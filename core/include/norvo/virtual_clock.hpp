@@ -3,10 +3,10 @@
 // that waits on this clock runs exactly as it would in real time.
 
 #include "norvo/clock.hpp"
+#include "norvo/mutex.hpp"
 
 #include <condition_variable>
 #include <cstddef>
-#include <mutex>
 #include <vector>
 
 namespace norvo {
@@ -31,8 +31,10 @@ class VirtualClock final : public Clock {
     // return for, or until `give_up()` is true (checked on every change of this clock).
     template <class Pred>
     void wait_until_idle(std::size_t waiters, Pred give_up) {
-        std::unique_lock lock(state_->mutex);
-        state_->cv.wait(lock, [&] { return state_->idle_waiters() >= waiters || give_up(); });
+        MutexLock lock(state_->mutex);
+        state_->cv.wait(lock.native(), [&]() REQUIRES(state_->mutex) {
+            return state_->idle_waiters() >= waiters || give_up();
+        });
     }
 
     // The earliest deadline that a blocked waiter waits for, if any.
@@ -48,14 +50,14 @@ class VirtualClock final : public Clock {
     };
 
     struct State {
-        std::mutex mutex;
+        Mutex mutex;
         std::condition_variable cv;
-        Instant now{};
-        bool held = false;
-        std::vector<Waiter*> waiters;
+        Instant now GUARDED_BY(mutex){};
+        bool held GUARDED_BY(mutex) = false;
+        std::vector<Waiter*> waiters GUARDED_BY(mutex);
 
         // Waiters blocked with neither a notification nor a passed deadline.
-        std::size_t idle_waiters() const;
+        std::size_t idle_waiters() const REQUIRES(mutex);
     };
 
   private:

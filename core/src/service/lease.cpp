@@ -8,7 +8,7 @@ void Lease::release() {
 }
 
 Lease LeaseCounter::acquire() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (closing_)
         return Lease();
     ++leases_;
@@ -17,17 +17,17 @@ Lease LeaseCounter::acquire() {
 
 // Notifies under the lock: the closer may destroy the counter as soon as it sees no lease.
 void LeaseCounter::leave() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (--leases_ == 0)
         idle_.notify_all();
 }
 
 bool LeaseCounter::close() {
-    std::unique_lock lock(mutex_);
+    MutexLock lock(mutex_);
     if (closing_)
         return false;
     closing_ = true;
-    idle_.wait(lock, [&] { return leases_ == 0; });
+    idle_.wait(lock.native(), [&]() REQUIRES(mutex_) { return leases_ == 0; });
     return true;
 }
 

@@ -3,13 +3,13 @@
 namespace norvo::service {
 
 void ProcessingGate::enter() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     ++running_;
 }
 
 // Notifies under the lock: a waiter may destroy the gate as soon as it sees no start running.
 void ProcessingGate::leave() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (running_ > 0)
         --running_;
     if (running_ == 0)
@@ -17,7 +17,7 @@ void ProcessingGate::leave() {
 }
 
 bool ProcessingGate::processing() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return running_ > 0;
 }
 

@@ -25,7 +25,7 @@ std::optional<UserQuota::Permit> UserQuota::try_enter(const AccountKey& account)
 }
 
 UserQuota::Refusal UserQuota::enter(const AccountKey& account, bool& warn) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const bool counts = counted(account);
     Refusal refusal = Refusal::none;
     if (total_ >= total_max_) {
@@ -53,7 +53,7 @@ UserQuota::Refusal UserQuota::enter(const AccountKey& account, bool& warn) {
 }
 
 void UserQuota::leave(const AccountKey& account) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     --total_;
     if (!counted(account))
         return;

@@ -28,10 +28,11 @@ BackgroundWriter::BackgroundWriter(int fd, std::size_t capacity, DropNotice noti
       writer_([state = state_] { run(state); }) {}
 
 BackgroundWriter::~BackgroundWriter() {
-    std::unique_lock lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     state_->stopping = true;
     state_->work.notify_one();
-    if (!state_->finished.wait_for(lock, kExitLinger, [&] { return state_->done; })) {
+    if (!state_->finished.wait_for(lock.native(), kExitLinger,
+                                   [&]() REQUIRES(state_->mutex) { return state_->done; })) {
         lock.unlock();
         writer_.detach();
         return;
@@ -41,7 +42,7 @@ BackgroundWriter::~BackgroundWriter() {
 }
 
 void BackgroundWriter::write(std::string line, bool urgent) {
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     const auto room = state_->capacity + (urgent ? state_->capacity / kUrgentReserve : 0);
     if (state_->bytes + line.size() > room) {
         ++state_->dropped;
@@ -69,14 +70,17 @@ void BackgroundWriter::note_drops(State& state) {
 }
 
 void BackgroundWriter::run(const std::shared_ptr<State>& state) {
-    std::unique_lock lock(state->mutex);
+    MutexLock lock(state->mutex);
     for (;;) {
-        state->work.wait(lock, [&] { return !state->entries.empty() || state->stopping; });
+        state->work.wait(lock.native(), [&]() REQUIRES(state->mutex) {
+            return !state->entries.empty() || state->stopping;
+        });
         if (state->entries.empty())
             break;
         // A thread woken per line would cost each logging call a switch on a busy CPU.
-        state->work.wait_for(lock, kBatchWindow,
-                             [&] { return state->stopping || batch_full(*state); });
+        state->work.wait_for(lock.native(), kBatchWindow, [&]() REQUIRES(state->mutex) {
+            return state->stopping || batch_full(*state);
+        });
         // The batch leaves the queue: room returns while it is written.
         const auto batch = std::exchange(state->entries, {});
         state->bytes = 0;

@@ -5,8 +5,9 @@
 
 #include <condition_variable>
 #include <cstddef>
-#include <mutex>
 #include <utility>
+
+#include "norvo/mutex.hpp"
 
 namespace norvo::service {
 
@@ -44,10 +45,10 @@ class LeaseCounter {
     friend class Lease;
     void leave();
 
-    std::mutex mutex_;
+    Mutex mutex_;
     std::condition_variable idle_;
-    std::size_t leases_ = 0;
-    bool closing_ = false;
+    std::size_t leases_ GUARDED_BY(mutex_) = 0;
+    bool closing_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace norvo::service

@@ -4,7 +4,8 @@
 
 #include <condition_variable>
 #include <cstddef>
-#include <mutex>
+
+#include "norvo/mutex.hpp"
 
 namespace norvo::service {
 
@@ -19,9 +20,9 @@ class ProcessingGate {
     // every wake-up of the wait.
     template <class OnWake>
     void wait_idle(OnWake on_wake) {
-        std::unique_lock lock(mutex_);
+        MutexLock lock(mutex_);
         while (running_ > 0) {
-            cv_.wait(lock);
+            cv_.wait(lock.native());
             lock.unlock();
             on_wake();
             lock.lock();
@@ -29,9 +30,9 @@ class ProcessingGate {
     }
 
   private:
-    mutable std::mutex mutex_;
+    mutable Mutex mutex_;
     std::condition_variable cv_;
-    std::size_t running_ = 0;
+    std::size_t running_ GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace norvo::service

@@ -7,13 +7,14 @@
 
 #include <cstddef>
 #include <limits>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
+
+#include "norvo/mutex.hpp"
 
 namespace norvo::service {
 
@@ -78,12 +79,11 @@ class UserQuota {
     const std::size_t total_max_;
     const std::size_t per_user_max_;
     const std::vector<AccountKey> uncounted_;
-    // Any thread. mutex_ guards the counts below; enter and leave hold it for one
-    // count, never while logging.
-    std::mutex mutex_;
-    std::size_t total_ = 0;
+    // Any thread: enter and leave hold the mutex for one count, never while logging.
+    Mutex mutex_;
+    std::size_t total_ GUARDED_BY(mutex_) = 0;
     // Counted accounts that hold something, and any account warned in its burst.
-    std::unordered_map<AccountKey, Held> accounts_;
+    std::unordered_map<AccountKey, Held> accounts_ GUARDED_BY(mutex_);
 };
 
 }  // namespace norvo::service

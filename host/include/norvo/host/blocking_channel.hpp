@@ -7,9 +7,10 @@
 #include <cstddef>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <utility>
+
+#include "norvo/mutex.hpp"
 
 namespace norvo::host {
 
@@ -17,12 +18,12 @@ namespace detail {
 
 template <class T>
 struct BlockingState {
-    std::mutex mutex;
+    Mutex mutex;
     std::condition_variable changed;
-    std::deque<T> queue;
-    std::size_t capacity = 1;
-    bool sender_alive = true;
-    bool receiver_alive = true;
+    std::deque<T> queue GUARDED_BY(mutex);
+    std::size_t capacity = 1;  // set before the channel is shared
+    bool sender_alive GUARDED_BY(mutex) = true;
+    bool receiver_alive GUARDED_BY(mutex) = true;
 };
 
 }  // namespace detail
@@ -38,7 +39,7 @@ class BlockingSender {
         if (!state_)
             return;
         {
-            std::lock_guard lock(state_->mutex);
+            MutexLock lock(state_->mutex);
             state_->sender_alive = false;
         }
         state_->changed.notify_all();
@@ -47,8 +48,8 @@ class BlockingSender {
     // Waits while the channel is full. False, and the value dropped, when the receiver is gone.
     bool send(T value) {
         {
-            std::unique_lock lock(state_->mutex);
-            state_->changed.wait(lock, [&] {
+            MutexLock lock(state_->mutex);
+            state_->changed.wait(lock.native(), [&]() REQUIRES(state_->mutex) {
                 return !state_->receiver_alive || state_->queue.size() < state_->capacity;
             });
             if (!state_->receiver_alive)
@@ -75,7 +76,7 @@ class BlockingReceiver {
             return;
         std::deque<T> dropped;
         {
-            std::lock_guard lock(state_->mutex);
+            MutexLock lock(state_->mutex);
             state_->receiver_alive = false;
             dropped.swap(state_->queue);
         }
@@ -86,9 +87,10 @@ class BlockingReceiver {
     std::optional<T> recv() {
         std::optional<T> value;
         {
-            std::unique_lock lock(state_->mutex);
-            state_->changed.wait(lock,
-                                 [&] { return !state_->queue.empty() || !state_->sender_alive; });
+            MutexLock lock(state_->mutex);
+            state_->changed.wait(lock.native(), [&]() REQUIRES(state_->mutex) {
+                return !state_->queue.empty() || !state_->sender_alive;
+            });
             if (state_->queue.empty())
                 return std::nullopt;
             value.emplace(std::move(state_->queue.front()));

@@ -10,9 +10,10 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
+
+#include "norvo/mutex.hpp"
 
 namespace norvo::linux_host {
 
@@ -49,20 +50,20 @@ class BackgroundWriter {
         int fd;
         std::size_t capacity;
         DropNotice notice;
-        std::mutex mutex;
+        Mutex mutex;
         std::condition_variable work;      // the writer waits for lines or the end
         std::condition_variable finished;  // the owner waits for the writer at exit
-        std::deque<Entry> entries;
-        std::size_t bytes = 0;      // queued
-        std::uint64_t dropped = 0;  // since the last notice
-        bool stopping = false;
-        bool done = false;
+        std::deque<Entry> entries GUARDED_BY(mutex);
+        std::size_t bytes GUARDED_BY(mutex) = 0;      // queued
+        std::uint64_t dropped GUARDED_BY(mutex) = 0;  // since the last notice
+        bool stopping GUARDED_BY(mutex) = false;
+        bool done GUARDED_BY(mutex) = false;
     };
 
     // A quarter of the capacity is queued: the batch is written without waiting longer.
-    static bool batch_full(const State& state);
-    // Queues the notice of what was dropped so far; called with the mutex held.
-    static void note_drops(State& state);
+    static bool batch_full(const State& state) REQUIRES(state.mutex);
+    // Queues the notice of what was dropped so far.
+    static void note_drops(State& state) REQUIRES(state.mutex);
     static void run(const std::shared_ptr<State>& state);
 
     std::shared_ptr<State> state_;
