@@ -38,7 +38,7 @@ SocketPool::SocketPool(std::filesystem::path endpoint, const Options& options,
 
 void SocketPool::close_all() {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         gone_ = true;
         for (const auto& slot : slots_) {
             if (slot.socket)
@@ -50,7 +50,7 @@ void SocketPool::close_all() {
 }
 
 std::size_t SocketPool::size() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return static_cast<std::size_t>(
         std::ranges::count_if(slots_, [](const Slot& s) { return s.socket != nullptr; }));
 }
@@ -94,7 +94,7 @@ Result<SocketPool::Lease> SocketPool::take(bool start, wire::Deadline deadline) 
 }
 
 Result<SocketPool::Lease> SocketPool::take_one(bool start, wire::Deadline deadline) {
-    std::unique_lock lock(mutex_);
+    MutexLock lock(mutex_);
     for (;;) {
         if (gone_)
             return failure(status::call_failed);
@@ -114,13 +114,13 @@ Result<SocketPool::Lease> SocketPool::take_one(bool start, wire::Deadline deadli
         }
         if (Clock::now() >= *deadline)
             return failure(status::call_cancelled);
-        returned_.wait_until(lock, *deadline);
+        returned_.wait_until(lock.native(), *deadline);
     }
 }
 
 Result<SocketPool::Lease> SocketPool::fill(Slot& slot, wire::Deadline deadline) {
     auto opened = open(deadline);
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!opened || gone_) {
         erase(slot);
         returned_.notify_one();
@@ -132,9 +132,10 @@ Result<SocketPool::Lease> SocketPool::fill(Slot& slot, wire::Deadline deadline) 
 
 Result<std::unique_ptr<CallSocket>> SocketPool::open(wire::Deadline deadline) {
     const auto by = earliest(deadline, Clock::now() + options_.connect_deadline);
-    std::unique_lock lock(mutex_);
+    MutexLock lock(mutex_);
     for (;;) {
-        if (!renewed_.wait_until(lock, by, [&] { return !renewing_ || gone_; }))
+        if (!renewed_.wait_until(lock.native(), by,
+                                 [&]() REQUIRES(mutex_) { return !renewing_ || gone_; }))
             return failure(status::server_unavailable);
         if (gone_)
             return failure(status::call_failed);
@@ -164,7 +165,7 @@ Result<std::unique_ptr<CallSocket>> SocketPool::open(wire::Deadline deadline) {
         renewing_ = false;
         if (fresh) {
             association_ = (*fresh)->association();
-            std::erase_if(slots_, [&](const Slot& s) {
+            std::erase_if(slots_, [&](const Slot& s) REQUIRES(mutex_) {
                 return !s.busy && s.socket->association() != association_;
             });
         }
@@ -176,7 +177,7 @@ Result<std::unique_ptr<CallSocket>> SocketPool::open(wire::Deadline deadline) {
 void SocketPool::keep_one_idle() {
     Slot* slot = nullptr;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         const bool idle = std::ranges::any_of(slots_, [](const Slot& s) { return !s.busy; });
         if (gone_ || idle || capped() >= options_.max_sockets)
             return;
@@ -188,7 +189,7 @@ void SocketPool::keep_one_idle() {
 }
 
 void SocketPool::give_back(Slot& slot, bool clean) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     slot.start = false;  // counted again
     if (!clean || slot.socket->association() != association_ || capped() > options_.max_sockets) {
         erase(slot);

@@ -20,7 +20,7 @@
 #include <filesystem>
 #include <list>
 #include <memory>
-#include <mutex>
+#include "norvo/mutex.hpp"
 
 #include "call_socket.hpp"
 
@@ -72,13 +72,13 @@ class SocketPool {
     };
 
     // With mutex_ held, as every function below that does not take it.
-    std::size_t capped() const;
-    Slot* latest_idle();
+    std::size_t capped() const REQUIRES(mutex_);
+    Slot* latest_idle() REQUIRES(mutex_);
     // A slot for a socket about to be opened, counted from now so that no
     // other caller passes the cap.
-    Slot& reserve(bool start);
-    void erase(const Slot& slot);
-    void trim_idle(Clock::time_point now);
+    Slot& reserve(bool start) REQUIRES(mutex_);
+    void erase(const Slot& slot) REQUIRES(mutex_);
+    void trim_idle(Clock::time_point now) REQUIRES(mutex_);
 
     Result<Lease> take_one(bool start, wire::Deadline deadline);
     // Opens the socket of `slot`, already counted; the slot goes when that fails.
@@ -88,19 +88,20 @@ class SocketPool {
     Result<std::unique_ptr<CallSocket>> open(wire::Deadline deadline);
     // A start holds its socket for the whole run: the calls that stop or close
     // it must find another, even once the service takes no new connections.
-    void keep_one_idle();
-    void give_back(Slot& slot, bool clean);
+    void keep_one_idle() EXCLUDES(mutex_);
+    void give_back(Slot& slot, bool clean) EXCLUDES(mutex_);
 
     const std::filesystem::path endpoint_;
     const Options options_;
 
-    std::mutex mutex_;
+    Mutex mutex_;
     std::condition_variable returned_;
     std::condition_variable renewed_;
-    wire::AssociationKey association_;
-    bool renewing_ = false;
-    std::list<Slot> slots_;  // busy, idle and being opened; a lease points into it
-    bool gone_ = false;
+    wire::AssociationKey association_ GUARDED_BY(mutex_);
+    bool renewing_ GUARDED_BY(mutex_) = false;
+    std::list<Slot> slots_
+        GUARDED_BY(mutex_);  // busy, idle and being opened; a lease points into it
+    bool gone_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace norvo::client

@@ -40,7 +40,7 @@ void DeviceHub::signal_demand() const {
 }
 
 bool DeviceHub::has_sinks() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return !registrations_.empty();
 }
 
@@ -67,7 +67,7 @@ void DeviceHub::enter(const sensor_device::Enter& message) {
 
     std::vector<std::pair<ComPtr<ISensorManagerEvents>, ComPtr<ISensor>>> calls;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         presence_ = presence;
         state_ = message.state;
         for (const auto& [manager, sink] : manager_sinks_) {
@@ -86,7 +86,7 @@ void DeviceHub::leave() {
     std::vector<Registration> leaving;
     std::map<const void*, ComPtr<ISensor>> sensors;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (!presence_)
             return;
         presence_.reset();
@@ -103,7 +103,7 @@ void DeviceHub::leave() {
 void DeviceHub::change_state(std::int32_t state) {
     std::vector<Registration> calls;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (!presence_)
             return;
         state_ = state;
@@ -117,7 +117,7 @@ void DeviceHub::report(const sensor_device::Report& message) {
     std::vector<Registration> calls;
     std::shared_ptr<const Presence> presence;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (!presence_)
             return;
         presence = presence_;
@@ -131,7 +131,7 @@ HRESULT DeviceHub::find_sensor(const void* manager, REFSENSOR_ID id, ISensor** o
     if (!out)
         return E_POINTER;
     *out = nullptr;
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!presence_ || !IsEqualGUID(id, tap_sensor_id()))
         return kNotFound;
     auto& sensor = manager_sensors_[manager];
@@ -143,7 +143,7 @@ HRESULT DeviceHub::find_sensor(const void* manager, REFSENSOR_ID id, ISensor** o
 
 void DeviceHub::set_manager_sink(const void* manager, ISensorManagerEvents* sink) {
     ComPtr<ISensorManagerEvents> old;
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = manager_sinks_.find(manager);
     if (it != manager_sinks_.end()) {
         old = std::move(it->second);
@@ -156,7 +156,7 @@ void DeviceHub::set_manager_sink(const void* manager, ISensorManagerEvents* sink
 void DeviceHub::forget_manager(const void* manager) {
     ComPtr<ISensorManagerEvents> sink;
     ComPtr<ISensor> sensor;
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (auto node = manager_sinks_.extract(manager))
         sink = std::move(node.mapped());
     if (auto node = manager_sensors_.extract(manager))
@@ -167,7 +167,7 @@ HRESULT DeviceHub::set_sensor_sink(ISensor& sensor, const Presence& presence, IS
     Registration old;
     bool changed = false;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (presence_.get() != &presence)
             return sink ? kNotConnected : S_OK;
         const bool had = !registrations_.empty();
@@ -187,7 +187,7 @@ HRESULT DeviceHub::set_sensor_sink(ISensor& sensor, const Presence& presence, IS
 HRESULT DeviceHub::state_of(const Presence& presence, SensorState* out) {
     if (!out)
         return E_POINTER;
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (presence_.get() != &presence)
         return kNotConnected;
     *out = static_cast<SensorState>(state_);

@@ -10,9 +10,9 @@
 
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
+#include "norvo/mutex.hpp"
 
 #include "norvo/linux/sensor_device_protocol.hpp"
 #include "norvo/linux/sensorapi.h"
@@ -63,15 +63,15 @@ class DeviceHub {
         ComPtr<ISensor> sensor;
         ComPtr<ISensorEvents> sink;
     };
-    std::vector<Registration> registered_sinks();
+    std::vector<Registration> registered_sinks() REQUIRES(mutex_);
 
-    std::mutex mutex_;
-    std::shared_ptr<const Presence> presence_;  // null while absent
-    std::int32_t state_ = 0;
-    std::map<const void*, ComPtr<ISensorManagerEvents>> manager_sinks_;
+    Mutex mutex_;
+    std::shared_ptr<const Presence> presence_ GUARDED_BY(mutex_);  // null while absent
+    std::int32_t state_ GUARDED_BY(mutex_) = 0;
+    std::map<const void*, ComPtr<ISensorManagerEvents>> manager_sinks_ GUARDED_BY(mutex_);
     // This stay's sensor object of each manager: a manager hands out one object per stay.
-    std::map<const void*, ComPtr<ISensor>> manager_sensors_;
-    std::map<const ISensor*, Registration> registrations_;
+    std::map<const void*, ComPtr<ISensor>> manager_sensors_ GUARDED_BY(mutex_);
+    std::map<const ISensor*, Registration> registrations_ GUARDED_BY(mutex_);
     const posix::UniqueFd demand_;
 };
 

@@ -16,14 +16,14 @@ void ContextSlot::close(bool client_gone) {
 }
 
 bool ContextTable::has_room() const {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return slots_.size() < capacity_;
 }
 
 wire::ContextToken ContextTable::insert(service::ContextHandle handle,
                                         service::UserQuota::Permit permit) {
     auto slot = std::make_shared<ContextSlot>(std::move(handle), std::move(permit));
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     for (;;) {
         const auto token = random_token<wire::ContextTag>();
         if (slots_.try_emplace(token, slot).second)
@@ -36,7 +36,7 @@ std::expected<ContextLease, wire::RpcStatus> ContextTable::lease(const wire::Con
         return std::unexpected(wire::status::null_context);
     std::shared_ptr<ContextSlot> slot;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (auto found = slots_.find(token); found != slots_.end())
             slot = found->second;
     }
@@ -47,7 +47,7 @@ std::expected<ContextLease, wire::RpcStatus> ContextTable::lease(const wire::Con
 }
 
 std::shared_ptr<ContextSlot> ContextTable::remove(const wire::ContextToken& token) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     auto found = slots_.find(token);
     if (found == slots_.end())
         return nullptr;
@@ -57,7 +57,7 @@ std::shared_ptr<ContextSlot> ContextTable::remove(const wire::ContextToken& toke
 }
 
 std::vector<std::shared_ptr<ContextSlot>> ContextTable::remove_all() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     std::vector<std::shared_ptr<ContextSlot>> all;
     for (auto& [token, slot] : slots_) all.push_back(std::move(slot));
     slots_.clear();

@@ -8,9 +8,9 @@
 #include <expected>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <vector>
+#include "norvo/mutex.hpp"
 
 #include "norvo/service/lease.hpp"
 #include "norvo/service/procedures.hpp"
@@ -74,8 +74,8 @@ class ContextTable {
 
   private:
     const std::size_t capacity_;
-    mutable std::mutex mutex_;
-    std::map<wire::ContextToken, std::shared_ptr<ContextSlot>> slots_;
+    mutable Mutex mutex_;
+    std::map<wire::ContextToken, std::shared_ptr<ContextSlot>> slots_ GUARDED_BY(mutex_);
 };
 
 }  // namespace norvo::transport

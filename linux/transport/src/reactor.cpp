@@ -75,7 +75,7 @@ std::unique_ptr<Reactor> Reactor::start(ServerState& state, int listening_socket
 
 Reactor::~Reactor() {
     {
-        std::lock_guard lock(requests_mutex_);
+        MutexLock lock(requests_mutex_);
         ending_ = true;
     }
     const std::uint64_t one = 1;
@@ -85,11 +85,12 @@ Reactor::~Reactor() {
 }
 
 void Reactor::stop_accepting() {
-    std::unique_lock lock(requests_mutex_);
+    MutexLock lock(requests_mutex_);
     stop_accepting_ = true;
     const std::uint64_t one = 1;
     [[maybe_unused]] auto written = ::write(wake_.get(), &one, sizeof(one));
-    requests_done_.wait(lock, [&] { return accepting_stopped_; });
+    requests_done_.wait(lock.native(),
+                        [&]() REQUIRES(requests_mutex_) { return accepting_stopped_; });
 }
 
 bool Reactor::watch(int fd, std::uint64_t key) {
@@ -124,13 +125,13 @@ void Reactor::run() {
         }
     }
     while (!connections_.empty()) end(connections_.begin());
-    std::lock_guard lock(requests_mutex_);
+    MutexLock lock(requests_mutex_);
     accepting_stopped_ = true;  // nobody waits for a reactor that has ended
     requests_done_.notify_all();
 }
 
 bool Reactor::take_requests() {
-    std::lock_guard lock(requests_mutex_);
+    MutexLock lock(requests_mutex_);
     if (stop_accepting_ && !accepting_stopped_) {
         if (listening_ >= 0)
             ::epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, listening_, nullptr);

@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <unordered_map>
+#include "norvo/mutex.hpp"
 
 #include "norvo/posix/descriptor_reserve.hpp"
 #include "norvo/posix/unique_fd.hpp"
@@ -68,11 +68,11 @@ class Reactor {
     bool accepting_paused_ = false;
     bool out_of_descriptors_ = false;
 
-    std::mutex requests_mutex_;
+    Mutex requests_mutex_;
     std::condition_variable requests_done_;
-    bool stop_accepting_ = false;
-    bool accepting_stopped_ = false;
-    bool ending_ = false;
+    bool stop_accepting_ GUARDED_BY(requests_mutex_) = false;
+    bool accepting_stopped_ GUARDED_BY(requests_mutex_) = false;
+    bool ending_ GUARDED_BY(requests_mutex_) = false;
 
     std::thread thread_;  // last: it uses everything above
 };

@@ -11,7 +11,7 @@ class CallbackWaiter {
   public:
     void settle(wire::RpcStatus status) {
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             if (!outcome_)
                 outcome_ = status;
         }
@@ -19,30 +19,30 @@ class CallbackWaiter {
     }
 
     wire::RpcStatus wait() {
-        std::unique_lock lock(mutex_);
-        settled_.wait(lock, [&] { return outcome_.has_value(); });
+        MutexLock lock(mutex_);
+        settled_.wait(lock.native(), [&]() REQUIRES(mutex_) { return outcome_.has_value(); });
         return *outcome_;
     }
 
   private:
-    std::mutex mutex_;
+    Mutex mutex_;
     std::condition_variable settled_;
-    std::optional<wire::RpcStatus> outcome_;
+    std::optional<wire::RpcStatus> outcome_ GUARDED_BY(mutex_);
 };
 
 std::uint64_t RunRegistry::begin_run(const wire::ContextToken& context) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     runs_.emplace(++next_run_, Run{.context = context});
     return next_run_;
 }
 
 void RunRegistry::end_run(std::uint64_t run) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     runs_.erase(run);
 }
 
 bool RunRegistry::must_stop_itself(std::uint64_t run) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const auto found = runs_.find(run);
     if (!ended_ || found == runs_.end() || found->second.state == RunState::Stopped)
         return false;
@@ -55,7 +55,7 @@ wire::RpcStatus RunRegistry::exchange(
     auto waiter = std::make_shared<CallbackWaiter>();
     std::uint32_t sequence = 0;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (ended_)
             return wire::status::call_failed;
         if (auto found = runs_.find(run);
@@ -68,7 +68,7 @@ wire::RpcStatus RunRegistry::exchange(
     if (const auto sent = send(sequence); sent != wire::status::ok)
         waiter->settle(sent);
     const auto status = waiter->wait();
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     waiting_.erase(sequence);
     return status;
 }
@@ -76,7 +76,7 @@ wire::RpcStatus RunRegistry::exchange(
 void RunRegistry::settle(std::uint32_t sequence, wire::RpcStatus status) {
     std::shared_ptr<CallbackWaiter> waiter;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (auto found = waiting_.find(sequence); found != waiting_.end())
             waiter = found->second;
     }
@@ -88,7 +88,7 @@ std::vector<wire::ContextToken> RunRegistry::end(bool stop_runs) {
     std::vector<std::shared_ptr<CallbackWaiter>> waiting;
     std::vector<wire::ContextToken> looping;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         ended_ = true;
         for (const auto& [sequence, waiter] : waiting_) waiting.push_back(waiter);
         for (auto& [key, run] : runs_) {

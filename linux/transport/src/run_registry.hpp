@@ -9,8 +9,8 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <vector>
+#include "norvo/mutex.hpp"
 
 #include "norvo/wire/codec.hpp"
 #include "norvo/wire/status.hpp"
@@ -51,12 +51,13 @@ class RunRegistry {
         RunState state = RunState::Starting;
     };
 
-    std::mutex mutex_;
-    std::map<std::uint32_t, std::shared_ptr<CallbackWaiter>> waiting_;
-    std::map<std::uint64_t, Run> runs_;  // call ids are the client's: they may repeat
-    std::uint64_t next_run_ = 0;
-    std::uint32_t next_sequence_ = 0;
-    bool ended_ = false;
+    Mutex mutex_;
+    std::map<std::uint32_t, std::shared_ptr<CallbackWaiter>> waiting_ GUARDED_BY(mutex_);
+    std::map<std::uint64_t, Run> runs_
+        GUARDED_BY(mutex_);  // call ids are the client's: they may repeat
+    std::uint64_t next_run_ GUARDED_BY(mutex_) = 0;
+    std::uint32_t next_sequence_ GUARDED_BY(mutex_) = 0;
+    bool ended_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace norvo::transport

@@ -11,7 +11,7 @@ SocketWriter::SocketWriter(posix::UniqueFd socket, int epoll, std::uint64_t key,
     : fd_(socket.get()), epoll_(epoll), key_(key), bound_(bound), socket_(std::move(socket)) {}
 
 bool SocketWriter::watch() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     epoll_event event{.events = EPOLLIN, .data = {.u64 = key_}};
     if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, socket_.get(), &event) != 0)
         return false;
@@ -20,7 +20,7 @@ bool SocketWriter::watch() {
 }
 
 bool SocketWriter::flush() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     std::span<const std::uint8_t> held(outgoing_.data() + outgoing_begin_,
                                        outgoing_.size() - outgoing_begin_);
     if (!write_now(held))
@@ -35,7 +35,7 @@ bool SocketWriter::flush() {
 }
 
 void SocketWriter::close() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     ::epoll_ctl(epoll_, EPOLL_CTL_DEL, socket_.get(), nullptr);
     socket_ = {};
     outgoing_ = {};
@@ -43,7 +43,7 @@ void SocketWriter::close() {
 }
 
 bool SocketWriter::client_left() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     writes_ended_ = true;
     outgoing_ = {};
     outgoing_begin_ = 0;
@@ -51,7 +51,7 @@ bool SocketWriter::client_left() {
 }
 
 bool SocketWriter::send(std::span<const std::uint8_t> frame) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!socket_.valid() || writes_ended_)
         return false;
     const bool queue_empty = outgoing_begin_ == outgoing_.size();
@@ -70,12 +70,12 @@ bool SocketWriter::send(std::span<const std::uint8_t> frame) {
 }
 
 bool SocketWriter::waiting() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return outgoing_begin_ != outgoing_.size();
 }
 
 void SocketWriter::hang_up() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     hung_up_ = true;
     end_writes();
 }

@@ -12,9 +12,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <span>
 #include <vector>
+#include "norvo/mutex.hpp"
 
 #include "norvo/posix/unique_fd.hpp"
 
@@ -49,23 +49,24 @@ class SocketWriter {
   private:
     // With mutex_ held, as the ones below.
     // Writes what the socket takes now; false when it failed.
-    bool write_now(std::span<const std::uint8_t>& bytes);
-    void end_writes();
+    bool write_now(std::span<const std::uint8_t>& bytes) REQUIRES(mutex_);
+    void end_writes() REQUIRES(mutex_);
     // Read while nothing waits to be written, else wait to write.
-    void watch_for_what_waits();
+    void watch_for_what_waits() REQUIRES(mutex_);
 
     const int fd_;
     const int epoll_;
     const std::uint64_t key_;
     const std::size_t bound_;
 
-    std::mutex mutex_;
-    posix::UniqueFd socket_;
-    std::vector<std::uint8_t> outgoing_;
-    std::size_t outgoing_begin_ = 0;
-    std::uint32_t watched_ = 0;
-    bool writes_ended_ = false;  // by a failed write, a hang-up or the client's leaving
-    bool hung_up_ = false;       // by the service
+    Mutex mutex_;
+    posix::UniqueFd socket_ GUARDED_BY(mutex_);
+    std::vector<std::uint8_t> outgoing_ GUARDED_BY(mutex_);
+    std::size_t outgoing_begin_ GUARDED_BY(mutex_) = 0;
+    std::uint32_t watched_ GUARDED_BY(mutex_) = 0;
+    bool writes_ended_ GUARDED_BY(mutex_) =
+        false;  // by a failed write, a hang-up or the client's leaving
+    bool hung_up_ GUARDED_BY(mutex_) = false;  // by the service
 };
 
 }  // namespace norvo::transport

@@ -9,10 +9,10 @@ namespace norvo::transport {
 WorkerThreads::~WorkerThreads() {
     std::vector<std::thread> ended;
     {
-        std::unique_lock lock(mutex_);
+        MutexLock lock(mutex_);
         stopping_ = true;
         wake_.notify_all();
-        quiet_.wait(lock, [&] { return threads_.empty(); });
+        quiet_.wait(lock.native(), [&]() REQUIRES(mutex_) { return threads_.empty(); });
         ended.swap(ended_);
     }
     for (auto& thread : ended) thread.join();
@@ -22,7 +22,7 @@ bool WorkerThreads::submit(Task task) {
     std::vector<std::thread> ended;
     bool taken = false;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         ended.swap(ended_);
         taken = submit_locked(task);
     }
@@ -51,12 +51,13 @@ bool WorkerThreads::submit_locked(Task& task) {
 }
 
 void WorkerThreads::wait_until_idle() {
-    std::unique_lock lock(mutex_);
-    quiet_.wait(lock, [&] { return tasks_.empty() && idle_ == threads_.size(); });
+    MutexLock lock(mutex_);
+    quiet_.wait(lock.native(),
+                [&]() REQUIRES(mutex_) { return tasks_.empty() && idle_ == threads_.size(); });
 }
 
 bool WorkerThreads::start_floor() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     while (threads_.size() < shape_.floor) {
         if (!add_thread_locked())
             return false;
@@ -77,16 +78,16 @@ bool WorkerThreads::add_thread_locked() {
 }
 
 void WorkerThreads::work() {
-    std::unique_lock lock(mutex_);
+    MutexLock lock(mutex_);
     for (;;) {
         if (++idle_ == threads_.size() && tasks_.empty())
             quiet_.notify_all();
-        const auto ready = [&] { return stopping_ || !tasks_.empty(); };
+        const auto ready = [&]() REQUIRES(mutex_) { return stopping_ || !tasks_.empty(); };
         // Only threads above the floor time out; the floor waits for nothing but work.
         if (threads_.size() > shape_.floor) {
-            (void)wake_.wait_for(lock, shape_.idle_time, ready);
+            (void)wake_.wait_for(lock.native(), shape_.idle_time, ready);
         } else {
-            wake_.wait(lock, ready);
+            wake_.wait(lock.native(), ready);
         }
         --idle_;
         if (tasks_.empty()) {

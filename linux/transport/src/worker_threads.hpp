@@ -10,9 +10,9 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <thread>
 #include <vector>
+#include "norvo/mutex.hpp"
 
 namespace norvo::transport {
 
@@ -43,22 +43,22 @@ class WorkerThreads {
     void wait_until_idle();
 
   private:
-    bool submit_locked(Task& task);
-    bool add_thread_locked();
+    bool submit_locked(Task& task) REQUIRES(mutex_);
+    bool add_thread_locked() REQUIRES(mutex_);
     void work();
     // Under mutex_: hands the calling thread's own handle over to be joined;
     // the threads left.
-    std::size_t retire_locked();
+    std::size_t retire_locked() REQUIRES(mutex_);
 
     const Shape shape_;
-    std::mutex mutex_;
+    Mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable quiet_;  // a thread retired, or went idle with nothing queued
-    std::deque<Task> tasks_;
-    std::map<std::thread::id, std::thread> threads_;
-    std::vector<std::thread> ended_;  // returned from work(), not yet joined
-    std::size_t idle_ = 0;
-    bool stopping_ = false;
+    std::deque<Task> tasks_ GUARDED_BY(mutex_);
+    std::map<std::thread::id, std::thread> threads_ GUARDED_BY(mutex_);
+    std::vector<std::thread> ended_ GUARDED_BY(mutex_);  // returned from work(), not yet joined
+    std::size_t idle_ GUARDED_BY(mutex_) = 0;
+    bool stopping_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace norvo::transport

@@ -4,13 +4,13 @@ namespace norvo::windows::rpc {
 
 void ContextLeases::add(const void* context, service::UserQuota::Permit permit,
                         std::string caller) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     entries_.try_emplace(context,
                          Entry{std::make_shared<Held>(std::move(caller)), std::move(permit)});
 }
 
 std::shared_ptr<ContextLeases::Held> ContextLeases::find(const void* context) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     auto found = entries_.find(context);
     return found == entries_.end() ? nullptr : found->second.held;
 }
@@ -22,7 +22,7 @@ std::optional<std::string> ContextLeases::close(const void* context) {
         return std::nullopt;
     std::optional<Entry> gone;  // its permit goes back outside the lock
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         auto found = entries_.find(context);
         gone.emplace(std::move(found->second));
         entries_.erase(found);

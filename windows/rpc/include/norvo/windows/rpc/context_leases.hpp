@@ -3,9 +3,9 @@
 // the context's address: every call holds a lease on it, and a close (or the rundown)
 // destroys the context only once no lease is left and refuses new ones from then on.
 
+#include "norvo/mutex.hpp"
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,8 +42,8 @@ class ContextLeases {
         service::UserQuota::Permit permit;
     };
 
-    std::mutex mutex_;
-    std::map<const void*, Entry> entries_;
+    Mutex mutex_;
+    std::map<const void*, Entry> entries_ GUARDED_BY(mutex_);
 };
 
 // One call's lease; released at the latest when it goes. Empty for a context that is not
