@@ -42,7 +42,7 @@ class VirtualWakeup final : public Wakeup {
 
   private:
     std::shared_ptr<VirtualClock::State> state_;
-    VirtualClock::Waiter waiter_;  // guarded by state_->mutex
+    VirtualClock::Waiter waiter_ GUARDED_BY(state_->mutex);
 };
 
 }  // namespace

@@ -71,7 +71,6 @@ class SocketPool {
         Clock::time_point idle_since;
     };
 
-    // With mutex_ held, as every function below that does not take it.
     std::size_t capped() const REQUIRES(mutex_);
     Slot* latest_idle() REQUIRES(mutex_);
     // A slot for a socket about to be opened, counted from now so that no

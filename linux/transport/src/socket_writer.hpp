@@ -47,7 +47,6 @@ class SocketWriter {
     void hang_up();
 
   private:
-    // With mutex_ held, as the ones below.
     // Writes what the socket takes now; false when it failed.
     bool write_now(std::span<const std::uint8_t>& bytes) REQUIRES(mutex_);
     void end_writes() REQUIRES(mutex_);
