@@ -25,15 +25,15 @@ inline timespec to_timespec(std::chrono::nanoseconds t) {
 
 // Every `every` from now; zero stops it.
 inline void run_every(int timer, std::chrono::nanoseconds every) {
-    const itimerspec spec{to_timespec(every), to_timespec(every)};
-    ::timerfd_settime(timer, 0, &spec, nullptr);
+    const itimerspec setting{to_timespec(every), to_timespec(every)};
+    ::timerfd_settime(timer, 0, &setting, nullptr);
 }
 
 // Once at `when` on the monotonic clock; nothing stops it.
 inline void run_at(int timer, std::optional<std::chrono::nanoseconds> when) {
-    const itimerspec spec{
+    const itimerspec setting{
         {}, when ? to_timespec(std::max(*when, std::chrono::nanoseconds(1))) : timespec{}};
-    ::timerfd_settime(timer, TFD_TIMER_ABSTIME, &spec, nullptr);
+    ::timerfd_settime(timer, TFD_TIMER_ABSTIME, &setting, nullptr);
 }
 
 // Takes the expirations, so that the timer stops being readable.
